@@ -1,0 +1,1 @@
+#include "check/case_checks.h"

@@ -1,0 +1,1 @@
+#include "check/orphan_search.h"

@@ -1,0 +1,1 @@
+#include "check/page_lookup.h"

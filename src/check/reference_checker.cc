@@ -1,0 +1,1 @@
+#include "check/reference_checker.h"

@@ -1,0 +1,1 @@
+#include "platform/ascii_case.h"

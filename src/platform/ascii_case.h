@@ -1,0 +1,27 @@
+// Letter-case handling shared by every layer. Only the ASCII letters are
+// folded; every other byte, those from 0x80 up included, stays as it is, so
+// that names compare the same way whatever the host's locale.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+inline char toLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+inline char toUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+// Returns a copy of text with the ASCII capitals turned to small letters.
+std::string lowerCaseAscii(std::string_view text);
+
+// True when a and b have the same length and the same bytes, ignoring ASCII case.
+bool equalIgnoringCase(std::string_view a, std::string_view b);
+
+// True when prefix is not empty and text begins with it, ignoring ASCII case.
+// An empty prefix never matches.
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
+// The first position in text at which needle begins, ignoring ASCII case, or
+// std::string_view::npos. An empty needle is never found.
+size_t findIgnoringCase(std::string_view text, std::string_view needle);
+
+// The last such position, or npos. An empty needle is never found.
+size_t findLastIgnoringCase(std::string_view text, std::string_view needle);

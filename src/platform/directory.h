@@ -1,0 +1,45 @@
+// The file system as tangler sees it: Windows file-name semantics on any host.
+// Names match ignoring ASCII letter case in every component of a path; both
+// '\' and '/' separate components; "." and ".." are folded away by name, as
+// Windows does, before anything is looked up; a drive letter ("c:") matches
+// nothing. Where a directory holds several names that differ only in case,
+// the exact spelling wins, else the first in directory order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The stored names (bare, without any directory part, in stored letter case)
+// of the files that match pattern: a directory part taken literally (letter
+// case ignored) and a last component with wildcards ('*' any run of
+// characters, '?' exactly one, letter case ignored; a trailing ".*" also
+// matches names without a dot, so "*.*" matches every name). Skipped:
+// directories, hidden files (names beginning with '.'), names holding a byte
+// below 0x20, and anything that is not a regular file after following links.
+// Sorted byte by byte with the ASCII letters folded to upper case, ties
+// broken by the exact bytes. Empty when nothing matches or the directory
+// cannot be read.
+std::vector<std::string> findFiles(const std::string& pattern);
+
+// True when path names an existing file or directory (letter case ignored).
+// The empty path does not exist.
+bool pathExists(const std::string& path);
+
+// Deletes the file at path (letter case ignored). False on failure.
+bool deleteFile(const std::string& path);
+
+// The current directory, whole; the empty text if it cannot be read.
+std::string currentDirectory();
+
+// Turns path into the name the host file system holds, resolving each
+// component ignoring letter case. For a path that does not exist, returns the
+// longest existing prefix resolved and the rest as written (with '/'
+// separators), so that a file can be created under it. False when a drive
+// letter or an empty path makes it unusable.
+bool resolvePath(const std::string& path, std::string* hostPath);
+
+// True when name matches the wildcard pattern as findFiles() matches names.
+bool wildcardMatch(const std::string& pattern, const std::string& name);
+
+// The order findFiles() yields names in: true when a sorts before b.
+bool directoryOrderLess(const std::string& a, const std::string& b);

@@ -1,0 +1,1 @@
+#include "platform/key_wait.h"

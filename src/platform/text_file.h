@@ -1,0 +1,124 @@
+// Files as tangler reads and writes them. Every file is a text file: on
+// reading, each carriage return is dropped and the first 0x1A byte ends the
+// file; on writing, lines end with a bare line feed. Names are resolved with
+// the host's letter case ignored (see directory.h), so a page stored as
+// 'Index.HTM' opens as 'index.htm'.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Reads one file sequentially through a buffer, with one character of
+// push-back. Owns its descriptor: the file is closed by close() or on
+// destruction.
+class TextReader {
+ public:
+  TextReader() = default;
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  // Opens path for reading (letter case ignored in every component, '\' and
+  // '/' both separators). Fails, returning false, when the file does not
+  // exist or is not a regular file after following links (a FIFO never
+  // blocks the run). Any file already open is closed first.
+  bool open(const std::string& path);
+  // Reads text from memory instead of a file (a copy is kept), as if it had
+  // been read from a file: carriage returns dropped, 0x1A ends it.
+  void openMemory(const std::string& text);
+  void close();
+  bool isOpen() const { return fd_ >= 0 || memory_; }
+
+  // The next byte (0..255), or -1 at the end of the text. A read error counts
+  // as the end. Once the end is met every later call returns -1 again.
+  int get() {
+    if (pushed_ >= 0) {
+      int c = pushed_;
+      pushed_ = -1;
+      return c;
+    }
+    if (pos_ < len_) return buf_[pos_++];
+    return refill();
+  }
+
+  // Pushes c back so that the next get() returns it. At most one character
+  // may be pending; -1 is ignored.
+  void unget(int c) {
+    if (c >= 0) pushed_ = c;
+  }
+
+  // Reads one whole line into *line without its line feed. Returns false at
+  // the end of the text when nothing was read. The last line of a file need
+  // not end with a line feed.
+  bool readLine(std::string* line);
+
+  // Back to the start of the file; false if the file cannot be rewound.
+  bool rewind();
+
+ private:
+  int refill();
+
+  static constexpr size_t kBufferSize = 64 * 1024;
+  int fd_ = -1;
+  bool memory_ = false;
+  std::string memoryText_;
+  size_t memoryPos_ = 0;
+  bool ended_ = false;  // 0x1A seen, end of file or read error
+  int pushed_ = -1;
+  size_t pos_ = 0;
+  size_t len_ = 0;
+  unsigned char buf_[kBufferSize];
+};
+
+// Writes one text stream through a buffer: standard output, standard error or
+// a file created for writing. Remembers any write error so that the caller
+// can tell success from failure when it flushes or closes.
+class TextWriter {
+ public:
+  TextWriter() = default;
+  ~TextWriter();
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+
+  // Creates (or empties) path for writing. An existing file whose name
+  // differs only in letter case is replaced under its stored name. False if
+  // it cannot be created (a missing directory, a directory of that name, a
+  // FIFO nobody reads).
+  bool create(const std::string& path);
+  // Attaches to standard output or standard error (not closed by close()).
+  // Standard error is written through at once, without buffering.
+  void attachStdout();
+  void attachStderr();
+  // Appends everything written to *sink instead of a file; for tests.
+  void attachMemory(std::string* sink);
+  bool isOpen() const { return fd_ >= 0 || sink_ != nullptr; }
+
+  void write(const char* data, size_t size);
+  void write(const std::string& text) { write(text.data(), text.size()); }
+  void put(char c) {
+    if (len_ < kBufferSize && !unbuffered_) {
+      buf_[len_++] = c;
+    } else {
+      write(&c, 1);
+    }
+  }
+
+  // Writes out what is buffered. False if any write so far has failed.
+  bool flush();
+  // Flushes and closes a created file; attached streams are only flushed.
+  // False if any write so far has failed or the close failed.
+  bool close();
+  bool failed() const { return failed_; }
+
+ private:
+  void writeThrough(const char* data, size_t size);
+
+  static constexpr size_t kBufferSize = 64 * 1024;
+  int fd_ = -1;
+  std::string* sink_ = nullptr;
+  bool owned_ = false;
+  bool unbuffered_ = false;
+  bool failed_ = false;
+  size_t len_ = 0;
+  char buf_[kBufferSize];
+};

@@ -1,0 +1,1 @@
+#include "reffile/reference_file.h"

@@ -1,0 +1,56 @@
+// The reference file: the one place where the scan phase hands its findings
+// to the check phase. A text file of records, one a line, each beginning with
+// a seven-character prefix:
+//
+//   ---------------                   separator, before the header and every page
+//   cwd:   <current directory>        header, once, lower case
+//   name:  <page path>                page, lower case, starts a page block
+//   ref:   <value> line#<N>           A HREF and FRAME SRC values
+//   mark:  <value> line#<N>           A NAME values
+//   image: <value> line#<N>           IMG SRC and BODY BACKGROUND values
+//
+// Values keep their letter case and hold no control characters. Prefixes are
+// recognised in any letter case when read back. Records are read back as
+// whole lines, so an over-long record keeps its line number and can never
+// split into a forged record of another kind. Nothing outside this file
+// builds or parses a record line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/text_file.h"
+
+enum class RecordKind { Other, Separator, Header, Page, Ref, Mark, Image };
+
+// --- Writing (scan phase). The writer is created by the run driver.
+void writeHeader(TextWriter& out, const std::string& directory);
+void writePage(TextWriter& out, const std::string& path);
+void writeRef(TextWriter& out, const std::string& value, uint32_t line);
+void writeMark(TextWriter& out, const std::string& value, uint32_t line);
+void writeImage(TextWriter& out, const std::string& value, uint32_t line);
+
+// --- Reading (check and orphan phases).
+
+// The record whose prefix line starts with, compared ignoring case over the
+// seven characters (Separator for the fifteen '-' exactly, Other for anything
+// else).
+RecordKind recordKind(std::string_view line);
+
+// One record taken apart.
+struct Record {
+  RecordKind kind = RecordKind::Other;
+  std::string value;  // from the eighth character; line number split off
+  uint32_t line = 0;  // 0 for records without a line number
+};
+
+// Splits a line into its kind and value. Ref, mark and image records have
+// their line number split off at the last " line#<" (found ignoring case):
+// the decimal digits after it, modulo 2^32, reading stopping at the first
+// non-digit (no digits give 0). Page and header records are taken whole, with
+// line 0.
+Record parseRecord(std::string_view line);
+
+// Reads the next line of in into *line; false at the end of the file.
+inline bool readLine(TextReader& in, std::string* line) { return in.readLine(line); }

@@ -1,0 +1,1 @@
+#include "report/run_state.h"

@@ -1,0 +1,1 @@
+#include "scan/link_extraction.h"

@@ -1,0 +1,1 @@
+#include "scan/markup_tokenizer.h"

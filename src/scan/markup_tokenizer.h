@@ -1,0 +1,54 @@
+// The markup tokenizer: reads one page as a stream of coarse tokens (tag
+// brackets, equals signs, double-quoted strings and words) and counts lines
+// as it goes. It knows nothing of markup grammar beyond this: comments,
+// scripts and entities are not special.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/text_file.h"
+
+enum class TokenKind : int {
+  End = 0,
+  TagOpen = 1,
+  TagClose = 2,
+  Equals = 3,
+  String = 4,
+  Word = 5,
+  KeywordA = 6,
+  KeywordHref = 7,
+  KeywordFrame = 8,
+  KeywordImg = 9,
+  KeywordSrc = 10,
+  KeywordName = 11,
+  KeywordBody = 12,
+  KeywordBackground = 13,
+};
+
+// Token texts keep at most this many characters; the rest is read and
+// dropped. This bounds every value, and so every report line.
+constexpr size_t kMaxTokenText = 2000;
+
+// Tokenizer state for one page. input must stay open while it is in use.
+struct MarkupTokenizer {
+  TextReader* input = nullptr;
+  uint32_t lineNumber = 1;
+  std::string tokenText;      // the text of the last String or word
+  bool closePending = false;  // a '>' was read and not yet dealt with
+};
+
+// The next token. While closePending is set it answers TagClose without
+// reading, so a '>' is never lost by a caller expecting something else. For
+// String and word kinds the text is in tokenText.
+TokenKind nextToken(MarkupTokenizer& t);
+
+// Consumes the rest of the current tag. If a close is pending it is cleared;
+// otherwise, unless lastKind is TagClose, tokens are read up to TagClose or
+// End (leaving the close pending when it stopped at '>').
+void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind);
+
+inline void clearClosePending(MarkupTokenizer& t) { t.closePending = false; }
+
+// The kind of a word: one of the eight keywords (ignoring ASCII case), or Word.
+TokenKind classifyWord(const std::string& word);

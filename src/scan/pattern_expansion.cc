@@ -1,0 +1,1 @@
+#include "scan/pattern_expansion.h"
