@@ -17,7 +17,11 @@
 struct CheckContext {
   const RunOptions& options;
   RunState& state;
-  PageLookup& pages;
+  const PageLookup& pages;
+  // When set, pages are looked up by reading this second reader of the
+  // reference file for each reference instead of through pages: the
+  // straightforward way, kept to test the fast one against.
+  TextReader* scanningReader = nullptr;
 };
 
 // The whole pass over reader (the first reader of the reference file).

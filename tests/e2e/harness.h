@@ -1,0 +1,63 @@
+// End-to-end harness: makes a site in a temporary directory, runs the built
+// tangler binary there, and hands back what it wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SiteFile {
+  std::string name;  // relative path; parent directories are created
+  std::string content;
+};
+
+// A temporary directory that is removed, with everything in it, on
+// destruction.
+class TempSite {
+ public:
+  TempSite();
+  ~TempSite();
+  TempSite(const TempSite&) = delete;
+  TempSite& operator=(const TempSite&) = delete;
+
+  const std::string& path() const { return path_; }
+  void write(const std::string& name, const std::string& content) const;
+  void writeAll(const std::vector<SiteFile>& files) const;
+  void makeDirectory(const std::string& name) const;
+  bool exists(const std::string& name) const;
+  std::string read(const std::string& name) const;
+  // Names directly in the site's top directory, sorted.
+  std::vector<std::string> list() const;
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+// Runs the tangler binary in directory dir with args, standard input from
+// /dev/null and no controlling terminal (so a key wait returns at once).
+// The output is captured outside dir, so it never shows up as a site file.
+RunResult runIn(const std::string& dir, const std::vector<std::string>& args);
+
+// One end-to-end case: a site, a command line, and everything the run must
+// write, exactly.
+struct E2eCase {
+  std::string name;
+  std::vector<SiteFile> files;
+  std::vector<std::string> args;
+  std::string out;
+  std::string err;
+  int status;
+};
+
+// Runs one case in a fresh site and checks stdout, stderr and status with
+// gtest expectations. Returns the site's remaining file names for further
+// checks.
+std::vector<std::string> expectCase(const E2eCase& c);
+
+// Splits a multi-line text in lines for readable gtest diffs.
+std::vector<std::string> linesOf(const std::string& text);

@@ -1,0 +1,105 @@
+#include "reffile/reference_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(ReferenceFile, WrittenRecordsReadBackThroughTheSameParser) {
+  std::string text;
+  TextWriter out;
+  out.attachMemory(&text);
+  writeHeader(out, "/home/site");
+  writePage(out, "index.htm");
+  writeRef(out, "news.htm#today", 12);
+  writeMark(out, "top", 3);
+  writeImage(out, "logo.gif", 4294967295u);
+  out.flush();
+  EXPECT_EQ(text,
+            "---------------\ncwd:   /home/site\n"
+            "---------------\nname:  index.htm\n"
+            "ref:   news.htm#today line#<12>\n"
+            "mark:  top line#<3>\n"
+            "image: logo.gif line#<4294967295>\n");
+
+  TextReader in;
+  in.openMemory(text);
+  std::string line;
+  std::vector<Record> records;
+  while (readLine(in, &line)) records.push_back(parseRecord(line));
+  ASSERT_EQ(records.size(), 7u);
+  EXPECT_EQ(records[0].kind, RecordKind::Separator);
+  EXPECT_EQ(records[1].kind, RecordKind::Header);
+  EXPECT_EQ(records[1].value, "/home/site");
+  EXPECT_EQ(records[3].kind, RecordKind::Page);
+  EXPECT_EQ(records[3].value, "index.htm");
+  EXPECT_EQ(records[4].kind, RecordKind::Ref);
+  EXPECT_EQ(records[4].value, "news.htm#today");
+  EXPECT_EQ(records[4].line, 12u);
+  EXPECT_EQ(records[5].kind, RecordKind::Mark);
+  EXPECT_EQ(records[6].kind, RecordKind::Image);
+  EXPECT_EQ(records[6].line, 4294967295u);
+}
+
+TEST(ReferenceFile, ParseRecord) {
+  struct Row {
+    std::string line;
+    RecordKind kind;
+    std::string value;
+    uint32_t number;
+  };
+  const std::vector<Row> rows = {
+      {"ref:   a.htm line#<7>", RecordKind::Ref, "a.htm", 7},
+      {"REF:   a.htm LINE#<7>", RecordKind::Ref, "a.htm", 7},
+      {"Image: a.gif line#<0>", RecordKind::Image, "a.gif", 0},
+      {"mark:  top line#<>", RecordKind::Mark, "top", 0},
+      {"mark:  top line#<12x3>", RecordKind::Mark, "top", 12},
+      {"ref:   no number", RecordKind::Ref, "no number", 0},
+      // A value holding the mark keeps it: the number follows the last one.
+      {"ref:   x line#<5> y line#<9>", RecordKind::Ref, "x line#<5> y", 9},
+      // Digits past 2^32 wrap instead of overflowing.
+      {"ref:   a line#<4294967296>", RecordKind::Ref, "a", 0},
+      {"ref:   a line#<4294967297>", RecordKind::Ref, "a", 1},
+      {"ref:   a line#<99999999999999999999999999>", RecordKind::Ref, "a", 1073741823},
+      // Page and header records are taken whole.
+      {"name:  odd line#<3>.htm", RecordKind::Page, "odd line#<3>.htm", 0},
+      {"cwd:   /x line#<3>", RecordKind::Header, "/x line#<3>", 0},
+      {"NAME:  Index.htm", RecordKind::Page, "Index.htm", 0},
+      {"name:  ", RecordKind::Page, "", 0},
+      {"name: x", RecordKind::Other, "name: x", 0},
+      {"ref:", RecordKind::Other, "ref:", 0},
+      {"---------------", RecordKind::Separator, "---------------", 0},
+      {"----------------", RecordKind::Other, "----------------", 0},
+      {"", RecordKind::Other, "", 0},
+      {"images: x line#<1>", RecordKind::Other, "images: x line#<1>", 0},
+  };
+  for (const Row& row : rows) {
+    Record r = parseRecord(row.line);
+    EXPECT_EQ(r.kind, row.kind) << row.line;
+    EXPECT_EQ(r.value, row.value) << row.line;
+    EXPECT_EQ(r.line, row.number) << row.line;
+  }
+}
+
+TEST(ReferenceFile, OverlongRecordsStayWhole) {
+  // A value of 2000 characters whose tail looks like a record: read back in
+  // whole lines, it can never turn into a record of its own.
+  std::string value = std::string(1992, 'v') + "name:  forged";
+  std::string text;
+  TextWriter out;
+  out.attachMemory(&text);
+  writeRef(out, value, 31);
+  out.flush();
+  TextReader in;
+  in.openMemory(text);
+  std::string line;
+  ASSERT_TRUE(readLine(in, &line));
+  Record r = parseRecord(line);
+  EXPECT_EQ(r.kind, RecordKind::Ref);
+  EXPECT_EQ(r.value, value);
+  EXPECT_EQ(r.line, 31u);
+  EXPECT_FALSE(readLine(in, &line));
+}
+
+}  // namespace
