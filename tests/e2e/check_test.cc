@@ -174,7 +174,7 @@ TEST(CheckLinks, LongPageNamesAndIndents) {
               kSep + "a-rather-long-page-name.htm (3): couldn't find graphics \"x.gif\"\n",
               kChecking, 1});
   expectCase({"-a40", files, {"-u-", "-a40"},
-              kSep + "a-rather-long-page-name.htm (3):         couldn't find graphics "
+              kSep + "a-rather-long-page-name.htm (3):        couldn't find graphics "
                      "\"x.gif\"\n",
               kChecking, 1});
 }

@@ -61,7 +61,7 @@ TEST(ReferenceFile, ParseRecord) {
       // Digits past 2^32 wrap instead of overflowing.
       {"ref:   a line#<4294967296>", RecordKind::Ref, "a", 0},
       {"ref:   a line#<4294967297>", RecordKind::Ref, "a", 1},
-      {"ref:   a line#<99999999999999999999999999>", RecordKind::Ref, "a", 1073741823},
+      {"ref:   a line#<99999999999999999999999999>", RecordKind::Ref, "a", 3825205247u},
       // Page and header records are taken whole.
       {"name:  odd line#<3>.htm", RecordKind::Page, "odd line#<3>.htm", 0},
       {"cwd:   /x line#<3>", RecordKind::Header, "/x line#<3>", 0},
