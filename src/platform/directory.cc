@@ -1,1 +1,246 @@
 #include "platform/directory.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "platform/ascii_case.h"
+
+namespace {
+
+bool isSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// "c:" at the front names a Windows drive, which this host has none of.
+bool hasDriveLetter(const std::string& path) {
+  return path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':';
+}
+
+// A path the host cannot even be asked about: the C calls would cut it short
+// at the first NUL and look up some other name.
+bool isUnusable(const std::string& path) {
+  return path.empty() || hasDriveLetter(path) || path.find('\0') != std::string::npos;
+}
+
+// A path split into its components after "." and ".." have been folded away
+// by name, the way Windows normalises a path before it touches the disk.
+struct SplitPath {
+  bool absolute = false;
+  bool trailingSeparator = false;
+  std::vector<std::string> components;
+};
+
+SplitPath splitPath(std::string_view path) {
+  SplitPath split;
+  split.absolute = !path.empty() && isSeparator(path.front());
+  split.trailingSeparator = !path.empty() && isSeparator(path.back());
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && !isSeparator(path[end])) ++end;
+    std::string_view part = path.substr(start, end - start);
+    if (part.empty() || part == ".") {
+      // Doubled separators and "." add nothing.
+    } else if (part == ".." && !split.components.empty() && split.components.back() != "..") {
+      split.components.pop_back();
+    } else {
+      split.components.emplace_back(part);
+    }
+    start = end + 1;
+  }
+  return split;
+}
+
+// Lists the names one directory holds, "." and ".." left out, in the order the
+// host hands them over. Every lookup that needs a listing comes through here.
+bool listDirectory(const std::string& dir, std::vector<std::string>* names) {
+  names->clear();
+  DIR* handle = opendir(dir.empty() ? "." : dir.c_str());
+  if (handle == nullptr) return false;
+  errno = 0;
+  while (const dirent* entry = readdir(handle)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) names->emplace_back(name);
+  }
+  const bool ok = errno == 0;
+  closedir(handle);
+  return ok;
+}
+
+// The directory prefix as handed to the host, joined with one more name.
+std::string joinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + '/' + name;
+}
+
+// The stored name in dir that matches name ignoring case: the exact spelling
+// if it is there, else the first such name in directory order. Empty if none.
+std::string findStoredName(const std::string& dir, const std::string& name) {
+  struct stat st;
+  // The exact spelling wins outright, and asking for it costs one call
+  // instead of reading the whole directory.
+  if (lstat(joinPath(dir, name).c_str(), &st) == 0) return name;
+  std::vector<std::string> names;
+  if (!listDirectory(dir, &names)) return std::string();
+  const std::string* best = nullptr;
+  for (const std::string& candidate : names) {
+    if (equalIgnoringCase(candidate, name) &&
+        (best == nullptr || directoryOrderLess(candidate, *best))) {
+      best = &candidate;
+    }
+  }
+  return best ? *best : std::string();
+}
+
+// The wildcard match proper, without the DOS ".*" allowance: '*' runs are
+// retried from the latest star only, so no input makes it take more than
+// pattern length times name length steps.
+bool globMatch(std::string_view pattern, std::string_view name) {
+  size_t p = 0;
+  size_t n = 0;
+  size_t starP = std::string_view::npos;
+  size_t starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || toLowerAscii(pattern[p]) == toLowerAscii(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool hasControlByte(const std::string& name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool resolvePath(const std::string& path, std::string* hostPath) {
+  hostPath->clear();
+  if (isUnusable(path)) return false;
+  const SplitPath split = splitPath(path);
+  std::string resolved = split.absolute ? "/" : "";
+  bool found = true;  // every component so far exists on disk
+  for (const std::string& component : split.components) {
+    std::string name = component;
+    if (found && component != "..") {
+      std::string stored = findStoredName(resolved, component);
+      if (stored.empty()) {
+        found = false;
+      } else {
+        name = std::move(stored);
+      }
+    }
+    resolved = joinPath(resolved, name);
+  }
+  if (resolved.empty()) resolved.push_back('.');
+  if (split.trailingSeparator && resolved.back() != '/') resolved += '/';
+  *hostPath = std::move(resolved);
+  return true;
+}
+
+bool pathExists(const std::string& path) {
+  std::string host;
+  if (!resolvePath(path, &host)) return false;
+  struct stat st;
+  return stat(host.c_str(), &st) == 0;
+}
+
+bool deleteFile(const std::string& path) {
+  std::string host;
+  if (!resolvePath(path, &host)) return false;
+  return unlink(host.c_str()) == 0;
+}
+
+std::string currentDirectory() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+      buffer.resize(std::strlen(buffer.c_str()));
+      return buffer;
+    }
+    if (errno != ERANGE || buffer.size() > (size_t(1) << 24)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool wildcardMatch(const std::string& pattern, const std::string& name) {
+  if (pattern.empty()) return false;
+  if (globMatch(pattern, name)) return true;
+  // DOS users write "*.*" for every file, dotless names included.
+  if (pattern.size() > 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
+    return globMatch(std::string_view(pattern).substr(0, pattern.size() - 2), name);
+  }
+  return false;
+}
+
+bool directoryOrderLess(const std::string& a, const std::string& b) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(toUpperAscii(a[i]));
+    const auto y = static_cast<unsigned char>(toUpperAscii(b[i]));
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  // Same name but for case: the exact bytes decide, so the order is total.
+  for (size_t i = 0; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
+std::vector<std::string> findFiles(const std::string& pattern) {
+  std::vector<std::string> found;
+  if (isUnusable(pattern)) return found;
+  size_t cut = pattern.size();
+  while (cut > 0 && !isSeparator(pattern[cut - 1])) --cut;
+  const std::string last = pattern.substr(cut);
+  if (last.empty()) return found;
+
+  std::string dir;
+  if (cut > 0) {
+    if (!resolvePath(pattern.substr(0, cut), &dir)) return found;
+  }
+  std::vector<std::string> names;
+  if (!listDirectory(dir, &names)) return found;
+  for (std::string& name : names) {
+    if (name.empty() || name[0] == '.' || hasControlByte(name)) continue;
+    if (!wildcardMatch(last, name)) continue;
+    if (!isRegularFile(joinPath(dir, name))) continue;
+    found.push_back(std::move(name));
+  }
+  std::sort(found.begin(), found.end(), directoryOrderLess);
+  return found;
+}

@@ -1,0 +1,303 @@
+#include "platform/directory.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform_test_support.h"
+
+namespace {
+
+using platform_test::ChangeDir;
+using platform_test::existsRaw;
+using platform_test::TempDir;
+using platform_test::writeRaw;
+using Names = std::vector<std::string>;
+
+// A site with a sub-directory, each name stored in mixed case.
+class DirectoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    ASSERT_EQ(mkdir((dir_ / "Sub").c_str(), 0755), 0);
+    ASSERT_TRUE(writeRaw(dir_ / "Index.HTM", "home"));
+    ASSERT_TRUE(writeRaw(dir_ / "Sub/Page.Htm", "page"));
+  }
+  TempDir dir_;
+};
+
+TEST_F(DirectoryTest, ExistsIgnoringCaseInEveryComponent) {
+  EXPECT_TRUE(pathExists(dir_ / "index.htm"));
+  EXPECT_TRUE(pathExists(dir_ / "INDEX.htm"));
+  EXPECT_TRUE(pathExists(dir_ / "sub/PAGE.HTM"));
+  EXPECT_TRUE(pathExists(dir_ / "SUB"));
+  EXPECT_FALSE(pathExists(dir_ / "sub/page.html"));
+  EXPECT_FALSE(pathExists(dir_ / "nosuch/page.htm"));
+  EXPECT_FALSE(pathExists(""));
+}
+
+TEST_F(DirectoryTest, BackslashesSeparateLikeSlashes) {
+  EXPECT_TRUE(pathExists(dir_.path() + "\\sub\\page.htm"));
+  EXPECT_TRUE(pathExists(dir_.path() + "\\SUB/Page.htm"));
+  ChangeDir in(dir_.path());
+  ASSERT_TRUE(in.ok());
+  EXPECT_TRUE(pathExists("sub\\page.htm"));
+  EXPECT_TRUE(pathExists(".\\Sub\\.\\page.htm"));
+  std::string host;
+  ASSERT_TRUE(resolvePath("sub\\page.htm", &host));
+  EXPECT_EQ(host, "Sub/Page.Htm");
+}
+
+TEST_F(DirectoryTest, DotsFoldAwayByNameBeforeLookup) {
+  ChangeDir in(dir_.path());
+  ASSERT_TRUE(in.ok());
+  // "nosuch/.." means nothing to the host, but Windows folds it away first.
+  EXPECT_TRUE(pathExists("nosuch/../index.htm"));
+  EXPECT_TRUE(pathExists("sub/../sub/./page.htm"));
+  EXPECT_TRUE(pathExists("sub/.."));
+  std::string host;
+  ASSERT_TRUE(resolvePath("a\\b\\..\\..\\sub\\page.htm", &host));
+  EXPECT_EQ(host, "Sub/Page.Htm");
+  // A ".." with nothing to take away stays.
+  ASSERT_TRUE(resolvePath("../x/../y", &host));
+  EXPECT_EQ(host, "../y");
+  ASSERT_TRUE(resolvePath("sub/..", &host));
+  EXPECT_EQ(host, ".");
+}
+
+TEST_F(DirectoryTest, ResolveKeepsTheMissingRestAsWritten) {
+  std::string host;
+  ASSERT_TRUE(resolvePath(dir_.path() + "\\sub\\New\\File.X", &host));
+  EXPECT_EQ(host, dir_ / "Sub/New/File.X");
+  ASSERT_TRUE(resolvePath(dir_.path() + "//SUB//", &host));
+  EXPECT_EQ(host, dir_ / "Sub/");
+  EXPECT_FALSE(resolvePath("", &host));
+}
+
+TEST_F(DirectoryTest, TrailingSeparatorMustNameADirectory) {
+  EXPECT_TRUE(pathExists(dir_ / "sub/"));
+  EXPECT_TRUE(pathExists(dir_ / "sub\\"));
+  EXPECT_FALSE(pathExists(dir_ / "index.htm/"));
+  EXPECT_FALSE(pathExists(dir_ / "index.htm\\"));
+}
+
+TEST_F(DirectoryTest, ExactSpellingWinsElseFirstInDirectoryOrder) {
+  ASSERT_TRUE(writeRaw(dir_ / "page.htm", "lower"));
+  ASSERT_TRUE(writeRaw(dir_ / "Page.htm", "title"));
+  ASSERT_TRUE(writeRaw(dir_ / "PAGE.htm", "upper"));
+  std::string host;
+  ASSERT_TRUE(resolvePath(dir_ / "Page.htm", &host));
+  EXPECT_EQ(host, dir_ / "Page.htm");
+  ASSERT_TRUE(resolvePath(dir_ / "page.htm", &host));
+  EXPECT_EQ(host, dir_ / "page.htm");
+  // No exact match: "PAGE.htm" comes first because 'A' < 'a'.
+  ASSERT_TRUE(resolvePath(dir_ / "pAgE.HTM", &host));
+  EXPECT_EQ(host, dir_ / "PAGE.htm");
+}
+
+TEST_F(DirectoryTest, DeleteIgnoresCase) {
+  EXPECT_TRUE(deleteFile(dir_ / "SUB\\page.HTM"));
+  EXPECT_FALSE(existsRaw(dir_ / "Sub/Page.Htm"));
+  EXPECT_FALSE(deleteFile(dir_ / "sub/page.htm"));
+  // Directories are not files.
+  EXPECT_FALSE(deleteFile(dir_ / "sub"));
+  EXPECT_TRUE(existsRaw(dir_ / "Sub"));
+}
+
+TEST_F(DirectoryTest, DriveLettersMatchNothing) {
+  ChangeDir in(dir_.path());
+  ASSERT_TRUE(in.ok());
+  // Even where a file called "c:index.htm" really exists.
+  ASSERT_TRUE(writeRaw(dir_ / "c:index.htm", "x"));
+  std::string host;
+  for (const char* path : {"c:index.htm", "C:\\index.htm", "z:/", "c:"}) {
+    EXPECT_FALSE(pathExists(path)) << path;
+    EXPECT_FALSE(resolvePath(path, &host)) << path;
+    EXPECT_FALSE(deleteFile(path)) << path;
+    EXPECT_TRUE(findFiles(path).empty()) << path;
+  }
+  EXPECT_TRUE(findFiles("c:*.*").empty());
+  EXPECT_TRUE(existsRaw(dir_ / "c:index.htm"));
+  // Only a letter makes a drive.
+  EXPECT_TRUE(pathExists("./c:index.htm"));
+}
+
+TEST_F(DirectoryTest, LongPathsAndLongCurrentDirectory) {
+  std::string deep = dir_.path();
+  const std::string part(60, 'd');
+  for (int i = 0; i < 8; ++i) {
+    deep += "/" + part;
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+  }
+  ASSERT_GT(deep.size(), 480u);
+  ASSERT_TRUE(writeRaw(deep + "/Deep.htm", "deep"));
+  std::string upper = deep;
+  for (char& c : upper) c = toupper(static_cast<unsigned char>(c));
+  upper.replace(0, dir_.path().size(), dir_.path());  // the temp name is not ours to fold
+  EXPECT_TRUE(pathExists(upper + "\\DEEP.HTM"));
+
+  ChangeDir in(deep);
+  ASSERT_TRUE(in.ok());
+  EXPECT_EQ(currentDirectory(), deep);
+  EXPECT_EQ(findFiles("*.*"), Names{"Deep.htm"});
+}
+
+TEST(DirectoryOrder, FoldsToUpperCaseThenExactBytes) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool less;
+  };
+  const Case cases[] = {
+      {"a", "B", true},        {"B", "a", false},
+      {"ax", "_x", true},      {"_x", "ax", false},    // '_' after every letter
+      {"Zeta", "_a", true},    {"a", "[", true},       // folded up, 'A' is below '['
+      {"ABC", "abc", true},    {"abc", "ABC", false},  // a tie goes to the exact bytes
+      {"ab", "abc", true},     {"abc", "ab", false},
+      {"same", "same", false}, {"z", "\xE9", true},  // bytes compare unsigned
+      {"", "a", true},         {"a", "", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(directoryOrderLess(c.a, c.b), c.less) << c.a << " < " << c.b;
+  }
+}
+
+TEST(Wildcards, MatchTable) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  };
+  const Case cases[] = {
+      {"*", "index.htm", true},
+      {"*.htm", "INDEX.HTM", true},
+      {"*.HTM", "index.htm", true},
+      {"*.htm", "index.html", false},
+      {"*.htm*", "index.html", true},
+      {"*.htm", ".htm", true},
+      {"i*x.htm", "ix.htm", true},  // '*' may match nothing
+      {"i*z.htm", "index.htm", false},
+      {"?.htm", "a.htm", true},
+      {"?.htm", ".htm", false},  // '?' is exactly one character
+      {"?.htm", "ab.htm", false},
+      {"??", "ab", true},
+      {"a?c", "A_C", true},
+      {"*.*", "README", true},  // the DOS reading of "*.*"
+      {"*.*", "index.htm", true},
+      {"index.*", "index", true},
+      {"index.*", "INDEX.htm", true},
+      {"index.*", "indexes", false},
+      {"*a*b*c*", "xxaxxbxxcxx", true},
+      {"*a*b*c*", "xxaxxcxxbxx", false},
+      {"page", "PAGE", true},
+      {"page", "pages", false},
+      {"", "", false},  // an empty pattern matches nothing
+      {"", "x", false},
+      {"[ab]", "a", false},  // brackets are plain characters
+      {"[ab]", "[AB]", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(wildcardMatch(c.pattern, c.name), c.match) << c.pattern << " ~ " << c.name;
+  }
+}
+
+TEST(Wildcards, ManyStarsStayFast) {
+  // Backtracking into every star would take for ever here.
+  const std::string pattern = std::string(40, '*') + "b";
+  EXPECT_FALSE(wildcardMatch(pattern, std::string(4000, 'a')));
+  EXPECT_TRUE(wildcardMatch(pattern, std::string(4000, 'a') + "B"));
+}
+
+class FindFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
+  void touch(const std::string& name) { ASSERT_TRUE(writeRaw(dir_ / name, name)); }
+  TempDir dir_;
+};
+
+TEST_F(FindFilesTest, SortedInDirectoryOrderWithStoredNames) {
+  for (const char* name : {"b.htm", "_a.htm", "A.htm", "c.HTM", "a.html", "zz.txt"}) touch(name);
+  EXPECT_EQ(findFiles(dir_ / "*.htm"), (Names{"A.htm", "b.htm", "c.HTM", "_a.htm"}));
+  EXPECT_EQ(findFiles(dir_ / "*.*"),
+            (Names{"A.htm", "a.html", "b.htm", "c.HTM", "zz.txt", "_a.htm"}));
+  EXPECT_EQ(findFiles(dir_ / "?.HTM"), (Names{"A.htm", "b.htm", "c.HTM"}));
+  EXPECT_EQ(findFiles(dir_ / "A.HTM"), Names{"A.htm"});
+  EXPECT_TRUE(findFiles(dir_ / "nomatch*").empty());
+}
+
+TEST_F(FindFilesTest, StarDotStarTakesDotlessNames) {
+  touch("README");
+  touch("index.htm");
+  EXPECT_EQ(findFiles(dir_ / "*.*"), (Names{"index.htm", "README"}));
+  EXPECT_EQ(findFiles(dir_ / "readme.*"), Names{"README"});
+  EXPECT_EQ(findFiles(dir_ / "*"), (Names{"index.htm", "README"}));
+}
+
+TEST_F(FindFilesTest, DirectoryPartIsLiteralAndIgnoresCase) {
+  ASSERT_EQ(mkdir((dir_ / "Pages").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir_ / "Pages/Inner").c_str(), 0755), 0);
+  ASSERT_TRUE(writeRaw(dir_ / "Pages/One.htm", ""));
+  ASSERT_TRUE(writeRaw(dir_ / "Pages/Inner/Two.htm", ""));
+  EXPECT_EQ(findFiles(dir_.path() + "\\PAGES\\*.HTM"), Names{"One.htm"});
+  EXPECT_EQ(findFiles(dir_ / "pages/inner/../*.htm"), Names{"One.htm"});
+  EXPECT_EQ(findFiles(dir_ / "pages/INNER/t*"), Names{"Two.htm"});
+  // Wildcards in the directory part are not wildcards.
+  EXPECT_TRUE(findFiles(dir_ / "Pag*/*.htm").empty());
+  EXPECT_TRUE(findFiles(dir_ / "pages/").empty());
+  EXPECT_TRUE(findFiles(dir_ / "nosuch/*.*").empty());
+
+  ChangeDir in(dir_ / "Pages");
+  ASSERT_TRUE(in.ok());
+  EXPECT_EQ(findFiles("*.htm"), Names{"One.htm"});
+  EXPECT_EQ(findFiles("inner\\*.htm"), Names{"Two.htm"});
+  EXPECT_EQ(findFiles("..\\pages\\o*"), Names{"One.htm"});
+}
+
+TEST_F(FindFilesTest, SkipsAllButRegularFiles) {
+  touch("real.htm");
+  ASSERT_EQ(mkdir((dir_ / "folder.htm").c_str(), 0755), 0);
+  touch(".hidden.htm");
+  ASSERT_EQ(mkfifo((dir_ / "fifo.htm").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("real.htm", (dir_ / "link.htm").c_str()), 0);
+  ASSERT_EQ(symlink("gone.htm", (dir_ / "broken.htm").c_str()), 0);
+  ASSERT_EQ(symlink("loop2.htm", (dir_ / "loop1.htm").c_str()), 0);
+  ASSERT_EQ(symlink("loop1.htm", (dir_ / "loop2.htm").c_str()), 0);
+  ASSERT_EQ(symlink("folder.htm", (dir_ / "dirlink.htm").c_str()), 0);
+  touch("tab\there.htm");
+  touch("ctl\x01.htm");
+  touch("\x1f.htm");
+
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string sockPath = dir_ / "sock.htm";
+  ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+
+  EXPECT_EQ(findFiles(dir_ / "*.htm"), (Names{"link.htm", "real.htm"}));
+  close(sock);
+}
+
+TEST_F(FindFilesTest, HighBytesAreOrdinaryNameBytes) {
+  touch("\xC3\xA9t\xC3\xA9.htm");
+  touch("Zoo.htm");
+  touch("caf\xC3\xA9.htm");
+  // Bytes from 0x80 up sort after every ASCII name and match '?' one by one.
+  EXPECT_EQ(findFiles(dir_ / "*.htm"),
+            (Names{"caf\xC3\xA9.htm", "Zoo.htm", "\xC3\xA9t\xC3\xA9.htm"}));
+  EXPECT_EQ(findFiles(dir_ / "caf?\?.htm"), Names{"caf\xC3\xA9.htm"});
+}
+
+TEST(CurrentDirectory, MatchesTheHost) {
+  char buf[4096];
+  ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+  EXPECT_EQ(currentDirectory(), buf);
+}
+
+}  // namespace
