@@ -46,9 +46,8 @@ TEST(CommandLine, OptionsTakeEffectInOrder) {
 
 TEST(CommandLine, ValuesAndFlags) {
   RunOptions o;
-  ASSERT_TRUE(parseArguments({"-a-3", "-d-", "-h", "-irefs", "-k", "-k-", "-oout", "-r", "-u-",
-                              "-:"},
-                             &o));
+  ASSERT_TRUE(
+      parseArguments({"-a-3", "-d-", "-h", "-irefs", "-k", "-k-", "-oout", "-r", "-u-", "-:"}, &o));
   EXPECT_EQ(o.indentColumn, -3);
   EXPECT_FALSE(o.deleteReferenceFile);
   EXPECT_TRUE(o.failHttp);
@@ -67,9 +66,16 @@ TEST(CommandLine, ValuesAndFlags) {
   EXPECT_EQ(e.reportFileName, "");
 
   const std::vector<std::pair<std::string, int>> indents = {
-      {"-a25", 25},          {"-a", 0},       {"-a  \t12", 12},  {"-a+7", 7},
-      {"-a-0", 0},           {"-a1x2", 1},    {"-ax", 0},        {"-a2147483647", 2147483647},
-      {"-a99999999999", 2147483647},          {"-a-99999999999", -2147483647 - 1},
+      {"-a25", 25},
+      {"-a", 0},
+      {"-a  \t12", 12},
+      {"-a+7", 7},
+      {"-a-0", 0},
+      {"-a1x2", 1},
+      {"-ax", 0},
+      {"-a2147483647", 2147483647},
+      {"-a99999999999", 2147483647},
+      {"-a-99999999999", -2147483647 - 1},
   };
   for (const auto& [arg, value] : indents) {
     RunOptions a;
