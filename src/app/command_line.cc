@@ -20,7 +20,9 @@ const char kUsageText[] =
     "-a25  Set indent between ref and complaint.\n"
     "(w32)\n";
 
-bool flagValue(const std::string& arg) { return !(arg.size() >= 3 && arg[2] == '-'); }
+bool flagValue(const std::string& arg) {
+  return !(arg.size() >= 3 && arg[2] == '-');
+}
 
 namespace {
 

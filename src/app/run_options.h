@@ -14,16 +14,16 @@ enum class CaseMode : char {
 };
 
 struct RunOptions {
-  int indentColumn = 25;                          // "-a": complaint column
-  CaseMode caseMode = CaseMode::None;             // "-c", "-r"
-  bool deleteReferenceFile = true;                // "-d"
-  bool failHttp = false;                          // "-h"
+  int indentColumn = 25;                           // "-a": complaint column
+  CaseMode caseMode = CaseMode::None;              // "-c", "-r"
+  bool deleteReferenceFile = true;                 // "-d"
+  bool failHttp = false;                           // "-h"
   std::string referenceFileName = "tangler~.txt";  // "-i"
-  bool noKeyWait = false;                         // '-k' (inverted)
-  bool hasReportFile = false;                     // "-o" given
-  std::string reportFileName;                     // "-o"; standard output when not given
-  bool referencesOnly = false;                    // "-r"
-  bool orphanSearch = true;                       // "-u"
-  bool failOtherSchemes = false;                  // "-:"
-  std::vector<std::string> patterns;              // every argument that is not an option
+  bool noKeyWait = false;                          // '-k' (inverted)
+  bool hasReportFile = false;                      // "-o" given
+  std::string reportFileName;                      // "-o"; standard output when not given
+  bool referencesOnly = false;                     // "-r"
+  bool orphanSearch = true;                        // "-u"
+  bool failOtherSchemes = false;                   // "-:"
+  std::vector<std::string> patterns;               // every argument that is not an option
 };

@@ -6,8 +6,12 @@
 #include <string>
 #include <string_view>
 
-inline char toLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-inline char toUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+inline char toLowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+inline char toUpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 // Returns a copy of text with the ASCII capitals turned to small letters.
 std::string lowerCaseAscii(std::string_view text);

@@ -53,4 +53,6 @@ struct Record {
 Record parseRecord(std::string_view line);
 
 // Reads the next line of in into *line; false at the end of the file.
-inline bool readLine(TextReader& in, std::string* line) { return in.readLine(line); }
+inline bool readLine(TextReader& in, std::string* line) {
+  return in.readLine(line);
+}

@@ -48,4 +48,6 @@ bool openOrExit(RunState& state, const std::string& path, TextReader* reader) {
   return false;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}

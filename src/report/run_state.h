@@ -9,11 +9,11 @@
 #include "platform/text_file.h"
 
 struct RunState {
-  TextWriter report;          // standard output, or the "-o" file
-  TextWriter errors;          // standard error
+  TextWriter report;  // standard output, or the "-o" file
+  TextWriter errors;  // standard error
   long long complaintCount = 0;
-  std::string currentPage;    // the page whose references are being checked
-  uint32_t currentLine = 0;   // printed signed in the complaint prefix, unsigned in the "file:" line
+  std::string currentPage;   // the page whose references are being checked
+  uint32_t currentLine = 0;  // printed signed in the complaint prefix, unsigned in the "file:" line
 };
 
 // Points report at standard output and errors at standard error and resets

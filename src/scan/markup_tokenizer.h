@@ -48,7 +48,9 @@ TokenKind nextToken(MarkupTokenizer& t);
 // End (leaving the close pending when it stopped at '>').
 void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind);
 
-inline void clearClosePending(MarkupTokenizer& t) { t.closePending = false; }
+inline void clearClosePending(MarkupTokenizer& t) {
+  t.closePending = false;
+}
 
 // The kind of a word: one of the eight keywords (ignoring ASCII case), or Word.
 TokenKind classifyWord(const std::string& word);

@@ -11,8 +11,8 @@
 
 // One running expansion. The file list is taken when the expansion starts.
 struct PatternExpansion {
-  std::string prefix;               // the pattern's drive and directory, as written
-  std::vector<std::string> names;   // stored names still to yield, in directory order
+  std::string prefix;              // the pattern's drive and directory, as written
+  std::vector<std::string> names;  // stored names still to yield, in directory order
   size_t next = 0;
 };
 

@@ -26,19 +26,15 @@ struct RefRow {
 // Runs one row: 'index.htm' holds the reference on line 2; 'news.htm' and
 // 'index.htm' are the scanned pages; a few other files lie on disk.
 void expectRow(const RefRow& row) {
-  std::string tag = row.isImage ? "<img src=\"" + row.reference + "\">"
-                                : "<a href=\"" + row.reference + "\">";
+  std::string tag =
+      row.isImage ? "<img src=\"" + row.reference + "\">" : "<a href=\"" + row.reference + "\">";
   std::string index = (row.indexHasTop ? "<a name=\"top\">\n" : "<p>\n") + tag + "\n";
-  std::string news = std::string("<a name=\"today\">") +
-                     (row.newsHasEmptyMark ? "<a name=\"\">" : "") + "\n";
+  std::string news =
+      std::string("<a name=\"today\">") + (row.newsHasEmptyMark ? "<a name=\"\">" : "") + "\n";
   E2eCase c;
   c.name = row.reference + (row.options.empty() ? "" : " " + row.options[0]);
-  c.files = {{"index.htm", index},
-             {"news.htm", news},
-             {"about.html", "not scanned"},
-             {"doc.pdf", "pdf"},
-             {"logo.png", "png"},
-             {"img/Pic.GIF", "gif"}};
+  c.files = {{"index.htm", index}, {"news.htm", news},  {"about.html", "not scanned"},
+             {"doc.pdf", "pdf"},   {"logo.png", "png"}, {"img/Pic.GIF", "gif"}};
   c.args = row.options;
   c.args.insert(c.args.end(), {"-u-", "index.htm", "news.htm"});
   c.out = kSep + row.complaints;
@@ -98,13 +94,25 @@ TEST(CheckLinks, Images) {
       {"logo.png", {}, "", true, false, true},
       {"LOGO.PNG", {}, "", true, false, true},
       {"http://host/p.gif", {}, "", true, false, true},
-      {"http://host/p.gif", {"-h"}, at2("couldn't find graphics \"http://host/p.gif\""), true,
-       false, true},
-      {"https://host/p.gif", {}, at2("couldn't find graphics \"https://host/p.gif\""), true,
-       false, true},
+      {"http://host/p.gif",
+       {"-h"},
+       at2("couldn't find graphics \"http://host/p.gif\""),
+       true,
+       false,
+       true},
+      {"https://host/p.gif",
+       {},
+       at2("couldn't find graphics \"https://host/p.gif\""),
+       true,
+       false,
+       true},
       {"pic.htm", {}, "", true, false, true},
       {"http://host/pic.html", {"-h"}, "", true, false, true},
-      {"news.htm#nothing", {}, at2("couldn't find graphics \"news.htm#nothing\""), true, false,
+      {"news.htm#nothing",
+       {},
+       at2("couldn't find graphics \"news.htm#nothing\""),
+       true,
+       false,
        true},
       {"", {}, at2("couldn't find graphics \"\""), true, false, true},
       {"file:///x.gif", {}, at2("couldn't find graphics \"file:///x.gif\""), true, false, true},
@@ -120,12 +128,14 @@ TEST(CheckLinks, CaseChecks) {
       image("img/Pic.GIF", "-cl",
             at2("upper case in \"img/Pic.GIF\"") + at2("upper case in file name \"Pic.GIF\"") +
                 at2("case in \"img/Pic.GIF\" differs from file name \"Pic.GIF\"")),
-      image("logo.png", "-cu", at2("lower case in \"logo.png\"") +
-                                   at2("lower case in file name logo.png")),
-      image("LOGO.PNG", "-cu", at2("lower case in file name logo.png") +
-                                   at2("case in \"LOGO.PNG\" differs from file name \"logo.png\"")),
-      image("LOGO.PNG", "-cl", at2("upper case in \"LOGO.PNG\"") +
-                                   at2("case in \"LOGO.PNG\" differs from file name \"logo.png\"")),
+      image("logo.png", "-cu",
+            at2("lower case in \"logo.png\"") + at2("lower case in file name logo.png")),
+      image("LOGO.PNG", "-cu",
+            at2("lower case in file name logo.png") +
+                at2("case in \"LOGO.PNG\" differs from file name \"logo.png\"")),
+      image("LOGO.PNG", "-cl",
+            at2("upper case in \"LOGO.PNG\"") +
+                at2("case in \"LOGO.PNG\" differs from file name \"logo.png\"")),
       image("Logo.png", "-cd", at2("case in \"Logo.png\" differs from file name \"logo.png\"")),
       image("logo.png", "-cd", ""),
       image("*.png", "-cd",
@@ -134,14 +144,17 @@ TEST(CheckLinks, CaseChecks) {
       image("missing.gif", "-cu",
             at2("lower case in \"missing.gif\"") + at2("couldn't find graphics \"missing.gif\"")),
       {"my%2Fpage.htm", {"-cl"}, at2("couldn't find \"my%2Fpage.htm\"")},
-      {"MY%2fPAGE.HTM", {"-cu"},
+      {"MY%2fPAGE.HTM",
+       {"-cu"},
        at2("lower case in \"MY%2fPAGE.HTM\"") + at2("couldn't find \"MY%2fPAGE.HTM\"")},
       {"My%2", {"-cl"}, at2("upper case in \"My%2\"") + at2("couldn't find file \"My%2\"")},
       {"news.htm#a", {"-cd"}, at2("couldn't find \"news.htm#a\"")},
-      {"NEWS.HTM", {"-cd"},
+      {"NEWS.HTM",
+       {"-cd"},
        at2("case in \"NEWS.HTM\" differs from file name \"news.htm\"") +
            at2("couldn't find \"NEWS.HTM\"")},
-      {"NEWS.HTM", {"-r"},
+      {"NEWS.HTM",
+       {"-r"},
        at2("case in \"NEWS.HTM\" differs from file name \"news.htm\"") +
            at2("couldn't find \"NEWS.HTM\"")},
       {"http://Host/x", {"-cl"}, at2("upper case in \"http://Host/x\"")},
@@ -161,22 +174,35 @@ TEST(CheckLinks, PageListedTwice) {
       {"a.htm", "<a name=\"here\">\n<a href=\"a.htm#here\"><a href=\"a.htm#gone\">\n"},
       {"b.htm", "<a href=\"a.htm#here\">\n"}};
   const std::string complaint = "a.htm (2):               couldn't find \"a.htm#gone\"\n";
-  expectCase({"adjacent blocks", files, {"-u-", "a.htm", "a*.htm"},
-              kSep + complaint + complaint, kChecking, 1});
-  expectCase({"blocks apart", files, {"-u-", "a.htm", "b.htm", "a.htm"},
-              kSep + complaint + complaint, kChecking, 1});
+  expectCase({"adjacent blocks",
+              files,
+              {"-u-", "a.htm", "a*.htm"},
+              kSep + complaint + complaint,
+              kChecking,
+              1});
+  expectCase({"blocks apart",
+              files,
+              {"-u-", "a.htm", "b.htm", "a.htm"},
+              kSep + complaint + complaint,
+              kChecking,
+              1});
 }
 
 TEST(CheckLinks, LongPageNamesAndIndents) {
-  const std::vector<SiteFile> files = {
-      {"a-rather-long-page-name.htm", "\n\n<img src=\"x.gif\">"}};
-  expectCase({"prefix longer than the indent", files, {"-u-", "*.htm"},
+  const std::vector<SiteFile> files = {{"a-rather-long-page-name.htm", "\n\n<img src=\"x.gif\">"}};
+  expectCase({"prefix longer than the indent",
+              files,
+              {"-u-", "*.htm"},
               kSep + "a-rather-long-page-name.htm (3): couldn't find graphics \"x.gif\"\n",
-              kChecking, 1});
-  expectCase({"-a40", files, {"-u-", "-a40"},
+              kChecking,
+              1});
+  expectCase({"-a40",
+              files,
+              {"-u-", "-a40"},
               kSep + "a-rather-long-page-name.htm (3):        couldn't find graphics "
                      "\"x.gif\"\n",
-              kChecking, 1});
+              kChecking,
+              1});
 }
 
 TEST(CheckLinks, PagesInSubdirectoriesKeepTheirPathAndCase) {
@@ -185,15 +211,20 @@ TEST(CheckLinks, PagesInSubdirectoriesKeepTheirPathAndCase) {
       {"Site/Index.HTM", "<a href=\"site/news.htm\">\n<img src=\"logo.gif\">\n"},
       {"Site/news.htm", "<a href=\"site/index.htm\">"},
       {"Site/logo.gif", "gif"}};
-  expectCase({"sub/*.htm", files, {"-u-", "site/*.htm"},
-              kSep + "site/index.htm (2):      couldn't find graphics \"logo.gif\"\n", kChecking,
+  expectCase({"sub/*.htm",
+              files,
+              {"-u-", "site/*.htm"},
+              kSep + "site/index.htm (2):      couldn't find graphics \"logo.gif\"\n",
+              kChecking,
               1});
-  expectCase({"sub\\*.htm", files, {"-u-", "SITE\\*.htm"},
-              kSep +
-                  "site\\index.htm (1):      couldn't find \"site/news.htm\"\n"
-                  "site\\index.htm (2):      couldn't find graphics \"logo.gif\"\n"
-                  "site\\news.htm (1):       couldn't find \"site/index.htm\"\n",
-              kChecking, 1});
+  expectCase({"sub\\*.htm",
+              files,
+              {"-u-", "SITE\\*.htm"},
+              kSep + "site\\index.htm (1):      couldn't find \"site/news.htm\"\n"
+                     "site\\index.htm (2):      couldn't find graphics \"logo.gif\"\n"
+                     "site\\news.htm (1):       couldn't find \"site/index.htm\"\n",
+              kChecking,
+              1});
 }
 
 TEST(CheckLinks, SmallExampleReport) {
@@ -209,11 +240,10 @@ TEST(CheckLinks, SmallExampleReport) {
                {"news.htm", "<a href=\"index.htm\">home</a>\n"},
                {"old.gif", "GIF89a"}},
               {},
-              kSep +
-                  "index.htm (12):          couldn't find \"news.htm#today\"\n"
-                  "index.htm (14):          couldn't find graphics \"logo.gif\"\n"
-                  "index.htm (20): evil \"file:\" ref \"file:///c:/x.htm\"\n"
-                  "Couldn't find \"old.gif\" mentioned\n",
+              kSep + "index.htm (12):          couldn't find \"news.htm#today\"\n"
+                     "index.htm (14):          couldn't find graphics \"logo.gif\"\n"
+                     "index.htm (20): evil \"file:\" ref \"file:///c:/x.htm\"\n"
+                     "Couldn't find \"old.gif\" mentioned\n",
               kChecking + "(checking for unlinked *.htm*....)\n(checking for unlinked *.gif....)\n",
               1});
 }

@@ -10,7 +10,9 @@ const std::string kChecking = "(checking references....)\n";
 std::string unlinked(const std::string& pattern) {
   return "(checking for unlinked " + pattern + "....)\n";
 }
-std::string orphan(const std::string& name) { return "Couldn't find \"" + name + "\" mentioned\n"; }
+std::string orphan(const std::string& name) {
+  return "Couldn't find \"" + name + "\" mentioned\n";
+}
 
 TEST(OrphanSearch, Cases) {
   const std::vector<E2eCase> cases = {
@@ -44,8 +46,8 @@ TEST(OrphanSearch, Cases) {
        {},
        kSep + orphan("old.html") + orphan("page.htm5") + orphan("Pic.JPG") + orphan("c.gif") +
            orphan("p.png") + orphan("Setup.EXE") + orphan("a.zip") + orphan("b.dmg"),
-       kChecking + unlinked("*.htm*") + unlinked("*.jpg") + unlinked("*.gif") +
-           unlinked("*.png") + unlinked("*.exe") + unlinked("*.zip") + unlinked("*.dmg"),
+       kChecking + unlinked("*.htm*") + unlinked("*.jpg") + unlinked("*.gif") + unlinked("*.png") +
+           unlinked("*.exe") + unlinked("*.zip") + unlinked("*.dmg"),
        0},
       {"an unscanned page is a candidate, looked for in scanned pages only",
        {{"index.htm", "index.htm"}, {"other.html", "index.htm zz.gif"}, {"zz.gif", ""}},

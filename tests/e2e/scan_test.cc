@@ -70,8 +70,8 @@ TEST(ScanPhase, OddPagesScanWithoutFault) {
   std::string oneLine;
   for (int i = 0; i < 100000; ++i) oneLine += "<a href=\"p" + std::to_string(i % 7) + ".htm\"> ";
   site.write("long.htm", oneLine);
-  RunResult r = runIn(site.path(), {"-d-", "-u-", "empty.htm", "nul.htm", "random.htm",
-                                    "long.htm"});
+  RunResult r =
+      runIn(site.path(), {"-d-", "-u-", "empty.htm", "nul.htm", "random.htm", "long.htm"});
   EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status;
   std::string records = pageRecords(site);
   const std::string start =
@@ -90,7 +90,8 @@ TEST(ScanPhase, OddPagesScanWithoutFault) {
 
 TEST(ScanPhase, CarriageReturnsAndEndOfFileByte) {
   TempSite site;
-  site.write("dos.htm", "<a\r\nhref=\"a\rb.htm\">\r\n<img src=\"x.gif\">\x1a<a href=\"after.htm\">");
+  site.write("dos.htm",
+             "<a\r\nhref=\"a\rb.htm\">\r\n<img src=\"x.gif\">\x1a<a href=\"after.htm\">");
   runIn(site.path(), {"-d-", "-u-"});
   EXPECT_EQ(pageRecords(site), kSep +
                                    "name:  dos.htm\n"
