@@ -73,12 +73,17 @@ bool runCheckPhases(const RunOptions& options, RunState& state) {
   if (!openOrExit(state, options.referenceFileName, reader1.get())) return false;
   if (!openOrExit(state, options.referenceFileName, reader2.get())) return false;
 
+  // From here on the run only reads the site, so one listing of each
+  // directory serves every look-up.
+  DirectoryCache directories;
   PageLookup pages;
   buildPageLookup(*reader2, &pages);
-  CheckContext cx{options, state, pages};
+  CheckContext cx{options, state, pages, nullptr, &directories};
   checkReferences(cx, *reader1);
 
-  if (options.orphanSearch && !options.referencesOnly) searchAllOrphans(state, *reader1);
+  if (options.orphanSearch && !options.referencesOnly) {
+    searchAllOrphans(state, *reader1, &directories);
+  }
   return true;
 }
 

@@ -23,17 +23,19 @@ bool hasSmallLetter(const std::string& text) {
   return false;
 }
 
-bool lookUpStoredName(const std::string& reference, std::string* storedName) {
-  std::vector<std::string> names = findFiles(reference);
+bool lookUpStoredName(const std::string& reference, std::string* storedName,
+                      DirectoryCache* cache) {
+  std::vector<std::string> names = findFiles(reference, cache);
   if (names.empty()) return false;
   *storedName = names.front();
   return true;
 }
 
-void checkCase(const RunOptions& options, RunState& state, const std::string& reference) {
+void checkCase(const RunOptions& options, RunState& state, const std::string& reference,
+               DirectoryCache* cache) {
   if (options.caseMode == CaseMode::None) return;
   std::string stored;
-  bool hasStored = lookUpStoredName(reference, &stored);
+  bool hasStored = lookUpStoredName(reference, &stored, cache);
   int indent = options.indentColumn;
   if (options.caseMode == CaseMode::Lower) {
     if (hasCapitalLetter(reference)) complain(state, indent, "upper case in " + quoted(reference));

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/directory.h"
 #include "platform/text_file.h"
 #include "report/run_state.h"
 
@@ -18,14 +19,17 @@ extern const char* const kOrphanPatterns[7];
 // every matching file no scanned page mentions. The scanned pages are the
 // page records of the reference file open in reader. A page that cannot be
 // reopened gives the counted note "couldn't open <page>" once for every
-// candidate whose search reaches it.
-void searchAllOrphans(RunState& state, TextReader& reader);
+// candidate whose search reaches it. Each page is read once, whatever the
+// number of candidates. Pages are opened through cache.
+void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache);
 
 // One pattern's candidates, searched the straightforward way (each candidate
 // re-reads the pages until its first mention). Kept as the reference the fast
 // search is tested against.
-void searchOrphansByScanning(RunState& state, TextReader& reader, const std::string& pattern);
+void searchOrphansByScanning(RunState& state, TextReader& reader, const std::string& pattern,
+                             DirectoryCache* cache);
 
 // True when the page at path mentions candidate (find ignoring case within
 // one line). A page that cannot be opened gives the counted note and false.
-bool pageMentions(RunState& state, const std::string& path, const std::string& candidate);
+bool pageMentions(RunState& state, const std::string& path, const std::string& candidate,
+                  DirectoryCache* cache);

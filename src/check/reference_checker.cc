@@ -24,7 +24,7 @@ std::string_view extensionOf(std::string_view target) {
 bool checkFile(CheckContext& cx, const char* kind, const std::string& target) {
   std::string_view extension = extensionOf(target);
   if (equalIgnoringCase(extension, ".htm") || equalIgnoringCase(extension, ".html")) return false;
-  if (!pathExists(target)) {
+  if (!pathExists(target, cx.directories)) {
     complain(cx.state, cx.options.indentColumn,
              std::string("couldn't find ") + kind + " " + quoted(target));
   }
@@ -99,14 +99,14 @@ void checkReferences(CheckContext& cx, TextReader& reader) {
       case RecordKind::Ref: {
         Record record = parseRecord(line);
         cx.state.currentLine = record.line;
-        checkCase(cx.options, cx.state, record.value);
+        checkCase(cx.options, cx.state, record.value, cx.directories);
         checkLink(cx, cx.state.currentPage, record.value);
         break;
       }
       case RecordKind::Image: {
         Record record = parseRecord(line);
         cx.state.currentLine = record.line;
-        checkCase(cx.options, cx.state, record.value);
+        checkCase(cx.options, cx.state, record.value, cx.directories);
         checkImage(cx, cx.state.currentPage, record.value);
         break;
       }

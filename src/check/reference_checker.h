@@ -10,6 +10,7 @@
 
 #include "app/run_options.h"
 #include "check/page_lookup.h"
+#include "platform/directory.h"
 #include "platform/text_file.h"
 #include "report/run_state.h"
 
@@ -22,6 +23,9 @@ struct CheckContext {
   // reference file for each reference instead of through pages: the
   // straightforward way, kept to test the fast one against.
   TextReader* scanningReader = nullptr;
+  // Directory listings for the existence and stored-name look-ups; nullptr
+  // looks at the disk afresh each time.
+  DirectoryCache* directories = nullptr;
 };
 
 // The whole pass over reader (the first reader of the reference file).

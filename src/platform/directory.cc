@@ -85,10 +85,39 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   return dir + '/' + name;
 }
 
+// The listing of dir, read through the cache on first use.
+const DirectoryCache::Listing& cachedListing(DirectoryCache& cache, const std::string& dir) {
+  auto [it, added] = cache.listings.try_emplace(dir);
+  DirectoryCache::Listing& listing = it->second;
+  if (added) {
+    listing.readable = listDirectory(dir, &listing.names);
+    for (const std::string& name : listing.names) {
+      listing.byFoldedName[lowerCaseAscii(name)].push_back(name);
+    }
+    for (auto& [folded, variants] : listing.byFoldedName) {
+      std::sort(variants.begin(), variants.end(), directoryOrderLess);
+    }
+  }
+  return listing;
+}
+
 // The stored name in dir that matches name ignoring case: the exact spelling
 // if it is there, else the first such name in directory order. Empty if none.
-std::string findStoredName(const std::string& dir, const std::string& name) {
+std::string findStoredName(const std::string& dir, const std::string& name, DirectoryCache* cache) {
   struct stat st;
+  if (cache != nullptr) {
+    const DirectoryCache::Listing& listing = cachedListing(*cache, dir);
+    if (listing.readable) {
+      auto found = listing.byFoldedName.find(lowerCaseAscii(name));
+      if (found == listing.byFoldedName.end()) return std::string();
+      const std::vector<std::string>& variants = found->second;
+      if (std::find(variants.begin(), variants.end(), name) != variants.end()) return name;
+      return variants.front();
+    }
+    // A directory that may be searched but not listed still answers for the
+    // exact spelling.
+    return lstat(joinPath(dir, name).c_str(), &st) == 0 ? name : std::string();
+  }
   // The exact spelling wins outright, and asking for it costs one call
   // instead of reading the whole directory.
   if (lstat(joinPath(dir, name).c_str(), &st) == 0) return name;
@@ -145,7 +174,7 @@ bool hasControlByte(const std::string& name) {
 
 }  // namespace
 
-bool resolvePath(const std::string& path, std::string* hostPath) {
+bool resolvePath(const std::string& path, std::string* hostPath, DirectoryCache* cache) {
   hostPath->clear();
   if (isUnusable(path)) return false;
   const SplitPath split = splitPath(path);
@@ -154,7 +183,7 @@ bool resolvePath(const std::string& path, std::string* hostPath) {
   for (const std::string& component : split.components) {
     std::string name = component;
     if (found && component != "..") {
-      std::string stored = findStoredName(resolved, component);
+      std::string stored = findStoredName(resolved, component, cache);
       if (stored.empty()) {
         found = false;
       } else {
@@ -169,9 +198,9 @@ bool resolvePath(const std::string& path, std::string* hostPath) {
   return true;
 }
 
-bool pathExists(const std::string& path) {
+bool pathExists(const std::string& path, DirectoryCache* cache) {
   std::string host;
-  if (!resolvePath(path, &host)) return false;
+  if (!resolvePath(path, &host, cache)) return false;
   struct stat st;
   return stat(host.c_str(), &st) == 0;
 }
@@ -221,7 +250,7 @@ bool directoryOrderLess(const std::string& a, const std::string& b) {
   return false;
 }
 
-std::vector<std::string> findFiles(const std::string& pattern) {
+std::vector<std::string> findFiles(const std::string& pattern, DirectoryCache* cache) {
   std::vector<std::string> found;
   if (isUnusable(pattern)) return found;
   size_t cut = pattern.size();
@@ -231,15 +260,28 @@ std::vector<std::string> findFiles(const std::string& pattern) {
 
   std::string dir;
   if (cut > 0) {
-    if (!resolvePath(pattern.substr(0, cut), &dir)) return found;
+    if (!resolvePath(pattern.substr(0, cut), &dir, cache)) return found;
   }
-  std::vector<std::string> names;
-  if (!listDirectory(dir, &names)) return found;
-  for (std::string& name : names) {
+  std::vector<std::string> fresh;
+  const std::vector<std::string>* names = &fresh;
+  if (cache != nullptr) {
+    const DirectoryCache::Listing& listing = cachedListing(*cache, dir);
+    if (!listing.readable) return found;
+    names = &listing.names;
+    if (last.find_first_of("*?") == std::string::npos) {
+      // Without wildcards only the names equal but for case can match.
+      auto same = listing.byFoldedName.find(lowerCaseAscii(last));
+      if (same == listing.byFoldedName.end()) return found;
+      names = &same->second;
+    }
+  } else if (!listDirectory(dir, &fresh)) {
+    return found;
+  }
+  for (const std::string& name : *names) {
     if (name.empty() || name[0] == '.' || hasControlByte(name)) continue;
     if (!wildcardMatch(last, name)) continue;
     if (!isRegularFile(joinPath(dir, name))) continue;
-    found.push_back(std::move(name));
+    found.push_back(name);
   }
   std::sort(found.begin(), found.end(), directoryOrderLess);
   return found;

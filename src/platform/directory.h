@@ -7,7 +7,23 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+// Directory listings kept for a stretch of a run in which tangler only reads
+// the site, so that resolving many names in one large directory reads it
+// once instead of once per name. A listing is a snapshot: files that appear
+// or vanish later are not seen through it. Pass nullptr wherever a fresh
+// look at the disk is wanted.
+struct DirectoryCache {
+  struct Listing {
+    bool readable = false;
+    std::vector<std::string> names;  // as the host lists them
+    // Lower-cased name -> the stored names that fold to it, in directory order.
+    std::unordered_map<std::string, std::vector<std::string>> byFoldedName;
+  };
+  std::unordered_map<std::string, Listing> listings;  // by host directory path
+};
 
 // The stored names (bare, without any directory part, in stored letter case)
 // of the files that match pattern: a directory part taken literally (letter
@@ -19,11 +35,13 @@
 // Sorted byte by byte with the ASCII letters folded to upper case, ties
 // broken by the exact bytes. Empty when nothing matches or the directory
 // cannot be read.
-std::vector<std::string> findFiles(const std::string& pattern);
+// With a cache, the directory is read through it (and a pattern without
+// wildcards costs a table look-up, not a pass over the directory).
+std::vector<std::string> findFiles(const std::string& pattern, DirectoryCache* cache = nullptr);
 
 // True when path names an existing file or directory (letter case ignored).
 // The empty path does not exist.
-bool pathExists(const std::string& path);
+bool pathExists(const std::string& path, DirectoryCache* cache = nullptr);
 
 // Deletes the file at path (letter case ignored). False on failure.
 bool deleteFile(const std::string& path);
@@ -36,7 +54,7 @@ std::string currentDirectory();
 // longest existing prefix resolved and the rest as written (with '/'
 // separators), so that a file can be created under it. False when a drive
 // letter or an empty path makes it unusable.
-bool resolvePath(const std::string& path, std::string* hostPath);
+bool resolvePath(const std::string& path, std::string* hostPath, DirectoryCache* cache = nullptr);
 
 // True when name matches the wildcard pattern as findFiles() matches names.
 bool wildcardMatch(const std::string& pattern, const std::string& name);

@@ -55,10 +55,10 @@ TextReader::~TextReader() {
   close();
 }
 
-bool TextReader::open(const std::string& path) {
+bool TextReader::open(const std::string& path, DirectoryCache* cache) {
   close();
   std::string host;
-  if (!resolvePath(path, &host)) return false;
+  if (!resolvePath(path, &host, cache)) return false;
   const int fd = openNonBlocking(host, O_RDONLY);
   if (fd < 0) return false;
   struct stat st;
@@ -154,6 +154,24 @@ bool TextReader::readLine(std::string* line) {
     line->append(reinterpret_cast<const char*>(start), avail);
     pos_ = len_;
   }
+}
+
+bool TextReader::readChunk(const unsigned char** data, size_t* size) {
+  if (pushed_ >= 0) {
+    pushedByte_ = static_cast<unsigned char>(pushed_);
+    pushed_ = -1;
+    *data = &pushedByte_;
+    *size = 1;
+    return true;
+  }
+  if (pos_ >= len_) {
+    if (refill() < 0) return false;
+    pos_ = 0;  // refill() handed out the first byte; give it back in the chunk
+  }
+  *data = buf_ + pos_;
+  *size = len_ - pos_;
+  pos_ = len_;
+  return true;
 }
 
 bool TextReader::rewind() {

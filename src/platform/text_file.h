@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+struct DirectoryCache;
+
 // Reads one file sequentially through a buffer, with one character of
 // push-back. Owns its descriptor: the file is closed by close() or on
 // destruction.
@@ -21,8 +23,9 @@ class TextReader {
   // Opens path for reading (letter case ignored in every component, '\' and
   // '/' both separators). Fails, returning false, when the file does not
   // exist or is not a regular file after following links (a FIFO never
-  // blocks the run). Any file already open is closed first.
-  bool open(const std::string& path);
+  // blocks the run). Any file already open is closed first. Names are
+  // resolved through cache when one is given (see directory.h).
+  bool open(const std::string& path, DirectoryCache* cache = nullptr);
   // Reads text from memory instead of a file (a copy is kept), as if it had
   // been read from a file: carriage returns dropped, 0x1A ends it.
   void openMemory(const std::string& text);
@@ -52,6 +55,11 @@ class TextReader {
   // not end with a line feed.
   bool readLine(std::string* line);
 
+  // The next run of text as it lies in the buffer (after any pushed-back
+  // character), for callers that scan bytes in bulk. *data stays valid until
+  // the next call on this reader. False at the end of the text.
+  bool readChunk(const unsigned char** data, size_t* size);
+
   // Back to the start of the file; false if the file cannot be rewound.
   bool rewind();
 
@@ -65,6 +73,7 @@ class TextReader {
   size_t memoryPos_ = 0;
   bool ended_ = false;  // 0x1A seen, end of file or read error
   int pushed_ = -1;
+  unsigned char pushedByte_ = 0;
   size_t pos_ = 0;
   size_t len_ = 0;
   unsigned char buf_[kBufferSize];
