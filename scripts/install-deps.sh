@@ -11,6 +11,12 @@ command -v g++ >/dev/null || need+=(g++)
 for tool in "$@"; do
   case "$tool" in
     clang) command -v clang++ >/dev/null || need+=(clang) ;;
+    # The install and package tests: man -l and groff read the manual page,
+    # CPack's Debian generator reads the binary's library needs with
+    # dpkg-shlibdeps and file.
+    man) command -v man >/dev/null || need+=(man-db) ;;
+    groff) command -v groff >/dev/null || need+=(groff-base) ;;
+    dpkg-shlibdeps) command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev) ;;
     *) command -v "$tool" >/dev/null || need+=("$tool") ;;
   esac
 done

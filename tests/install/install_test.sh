@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Installs tangler the way a user would and runs the installed binary on a
+# small site. Run by CTest from the build folder:
+#   install_test.sh install BUILD_DIR SOURCE_DIR CMAKE
+#       cmake --install into a scratch prefix; the manual page is checked too
+#   install_test.sh package BUILD_DIR SOURCE_DIR CPACK VERSION
+#       cpack -G DEB, the package's fields and contents, dpkg -x into a
+#       scratch root
+set -euo pipefail
+
+mode=${1:?mode}
+build=${2:?build folder}
+source=${3:?source folder}
+tool=${4:?cmake or cpack}
+version=${5:-}
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export LC_ALL=C.UTF-8
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# Compares two texts; shows both when they differ.
+expect_equal() {
+  local what=$1 expected=$2 actual=$3
+  if [ "$expected" != "$actual" ]; then
+    fail "$what"
+    diff <(printf '%s' "$expected") <(printf '%s' "$actual") >&2 || true
+  fi
+}
+
+# Runs binary $1 in directory $2 with the remaining arguments; sets out, err
+# and status.
+run_tangler() {
+  local binary=$1 dir=$2
+  shift 2
+  status=0
+  (cd "$dir" && "$binary" "$@" </dev/null >"$scratch/run.out" 2>"$scratch/run.err") || status=$?
+  out=$(cat "$scratch/run.out"; echo .)
+  out=${out%.}
+  err=$(cat "$scratch/run.err"; echo .)
+  err=${err%.}
+}
+
+# The site of the README's tour: a missing anchor, a missing image, a "file:"
+# reference and an image that no page mentions; and a site with no fault.
+make_sites() {
+  mkdir -p "$scratch/site" "$scratch/clean"
+  printf '%s\n' '<html><body>' \
+    '<a href="news.htm">News</a>' \
+    '<a href="news.htm#today">Today</a>' \
+    '<img src="logo.gif">' \
+    '<a href="file:///c:/x.htm">x</a>' \
+    '</body></html>' >"$scratch/site/index.htm"
+  # Stored with capital letters: found by "*.htm" and by the link all the same.
+  printf '%s\n' '<a name="top"></a><a href="index.htm">Home</a>' >"$scratch/site/News.HTM"
+  printf 'GIF89a' >"$scratch/site/old.gif"
+  printf '%s\n' '<a name="top"></a><a href="#top">Top</a><a href="index.htm">Me</a>' \
+    >"$scratch/clean/index.htm"
+}
+
+# Runs an installed binary on both sites and compares everything it wrote.
+check_binary() {
+  local binary=$1
+  if [ ! -x "$binary" ]; then
+    fail "$binary is not an executable file"
+    return
+  fi
+  make_sites
+  run_tangler "$binary" "$scratch/site"
+  expect_equal "report of the sample site" '---------------
+index.htm (3):           couldn'"'"'t find "news.htm#today"
+index.htm (4):           couldn'"'"'t find graphics "logo.gif"
+index.htm (5): evil "file:" ref "file:///c:/x.htm"
+Couldn'"'"'t find "old.gif" mentioned
+' "$out"
+  expect_equal "error stream of the sample site" '(checking references....)
+(checking for unlinked *.htm*....)
+(checking for unlinked *.gif....)
+' "$err"
+  expect_equal "status of the sample site" 1 "$status"
+  if [ -e "$scratch/site/tangler~.txt" ]; then fail "the reference file was left behind"; fi
+
+  run_tangler "$binary" "$scratch/clean" -r -k-
+  expect_equal "report of the clean site" '---------------
+' "$out"
+  expect_equal "status of the clean site" 0 "$status"
+
+  # The usage text is the built binary's, byte for byte.
+  run_tangler "$binary" "$scratch/clean" "-?"
+  expect_equal "status after -?" 17 "$status"
+  local built_usage
+  built_usage=$(cd "$scratch/clean" && "$build/tangler" "-?" </dev/null || true)
+  expect_equal "usage text of the installed binary" "$built_usage" "${out%$'\n'}"
+}
+
+# The option letters the command line accepts, read from its parser.
+option_letters() {
+  sed -n "s/^ *case '\(.\)':.*/\1/p" "$source/src/app/command_line.cc"
+}
+
+check_manual_page() {
+  local page=$1
+  if [ ! -f "$page" ]; then
+    fail "no manual page at $page"
+    return
+  fi
+  # groff warns about every doubtful construct with -ww; a clean page says
+  # nothing.
+  local warnings
+  warnings=$(gzip -dc "$page" | groff -man -Tutf8 -ww -z 2>&1)
+  expect_equal "groff warnings for the manual page" "" "$warnings"
+
+  local text
+  text=$(MAN_DISABLE_SECCOMP=1 MANWIDTH=80 MANPAGER=cat man -l "$page" 2>"$scratch/man-err") ||
+    fail "man -l $page failed"
+  expect_equal "man -l error stream" "" "$(cat "$scratch/man-err")"
+  local heading
+  for heading in NAME SYNOPSIS DESCRIPTION OPTIONS REPORT 'REFERENCE FILE' 'EXIT STATUS' \
+    'FILE NAMES' EXAMPLES; do
+    grep -qx "$heading" <<<"$text" || fail "the manual page has no $heading section"
+  done
+  # Every option the parser knows is described under OPTIONS, '-k' included.
+  local options letter
+  options=$(sed -n '/^OPTIONS$/,/^REPORT$/p' <<<"$text")
+  local letters
+  letters=$(option_letters)
+  [ "$(wc -l <<<"$letters")" -ge 9 ] || fail "could not read the option letters from the parser"
+  for letter in $letters; do
+    grep -Eq -- "^ {7}-$letter" <<<"$options" || fail "option -$letter is not described"
+  done
+  for status in 0 1 3 17; do
+    sed -n '/^EXIT STATUS$/,/^FILE NAMES$/p' <<<"$text" | grep -Eq "^ {7}$status " ||
+      fail "exit status $status is not described"
+  done
+}
+
+case "$mode" in
+  install)
+    prefix="$scratch/prefix"
+    "$tool" --install "$build" --prefix "$prefix" >"$scratch/install.log" ||
+      { cat "$scratch/install.log" >&2; fail "cmake --install failed"; }
+    check_binary "$prefix/bin/tangler"
+    check_manual_page "$prefix/share/man/man1/tangler.1.gz"
+    ;;
+  package)
+    "$tool" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/packages" >"$scratch/cpack.log" ||
+      { cat "$scratch/cpack.log" >&2; fail "cpack -G DEB failed"; }
+    shopt -s nullglob
+    debs=("$scratch"/packages/*.deb)
+    if [ ${#debs[@]} -ne 1 ]; then
+      fail "expected one package, found ${#debs[@]}"
+      exit 1
+    fi
+    deb=${debs[0]}
+    arch=$(dpkg --print-architecture)
+    expect_equal "package file name" "tangler_${version}_${arch}.deb" "$(basename "$deb")"
+    expect_equal "Package field" tangler "$(dpkg-deb -f "$deb" Package)"
+    expect_equal "Version field" "$version" "$(dpkg-deb -f "$deb" Version)"
+    expect_equal "Architecture field" "$arch" "$(dpkg-deb -f "$deb" Architecture)"
+    expect_equal "Section field" web "$(dpkg-deb -f "$deb" Section)"
+    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer field"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for lib in libc6 libstdc++6 libgcc-s1; do
+      grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
+    done
+    description=$(dpkg-deb -f "$deb" Description)
+    expect_equal "Description summary" "check the links of a web site held as local files" \
+      "$(head -n1 <<<"$description")"
+    [ "$(wc -l <<<"$description")" -ge 2 ] || fail "no long description"
+
+    # Exactly the binary and the manual page, besides their directories.
+    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
+    expect_equal "package contents" './usr/bin/tangler
+./usr/share/man/man1/tangler.1.gz' "$files"
+
+    root="$scratch/root"
+    dpkg -x "$deb" "$root"
+    check_binary "$root/usr/bin/tangler"
+    check_manual_page "$root/usr/share/man/man1/tangler.1.gz"
+    ;;
+  *)
+    echo "unknown mode $mode" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "$mode: all checks passed"
