@@ -1,34 +1,15 @@
 #include "platform/text_file.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The text-mode rules and the buffering, the same on every host. Opening,
+// reading and writing by descriptor are the host's (host_file.h).
 #include <algorithm>
 #include <cstring>
 
-#include "platform/directory.h"
+#include "platform/host_file.h"
 
 namespace {
 
 constexpr unsigned char kEndOfText = 0x1A;
-
-// Opens with O_NONBLOCK so that a FIFO (or a device) cannot hold the run up
-// in open(); the caller checks what it got and then switches blocking back on.
-int openNonBlocking(const std::string& hostPath, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(hostPath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-bool clearNonBlocking(int fd) {
-  const int flags = fcntl(fd, F_GETFL);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-}
 
 // Squeezes every carriage return out of data[0..len) and returns the length
 // left. memchr finds the few there are; the bytes between move down in blocks.
@@ -57,15 +38,8 @@ TextReader::~TextReader() {
 
 bool TextReader::open(const std::string& path, DirectoryCache* cache) {
   close();
-  std::string host;
-  if (!resolvePath(path, &host, cache)) return false;
-  const int fd = openNonBlocking(host, O_RDONLY);
+  const int fd = host_file::openForReading(path, cache);
   if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !clearNonBlocking(fd)) {
-    ::close(fd);
-    return false;
-  }
   fd_ = fd;
   return true;
 }
@@ -77,7 +51,7 @@ void TextReader::openMemory(const std::string& text) {
 }
 
 void TextReader::close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) host_file::close(fd_);
   fd_ = -1;
   memory_ = false;
   memoryText_.clear();
@@ -98,10 +72,7 @@ int TextReader::refill() {
       std::memcpy(buf_, memoryText_.data() + memoryPos_, got);
       memoryPos_ += got;
     } else if (fd_ >= 0) {
-      ssize_t n;
-      do {
-        n = ::read(fd_, buf_, kBufferSize);
-      } while (n < 0 && errno == EINTR);
+      const std::ptrdiff_t n = host_file::readSome(fd_, buf_, kBufferSize);
       if (n > 0) got = size_t(n);
     }
     if (got == 0) {
@@ -176,7 +147,7 @@ bool TextReader::readChunk(const unsigned char** data, size_t* size) {
 
 bool TextReader::rewind() {
   if (fd_ >= 0) {
-    if (lseek(fd_, 0, SEEK_SET) != 0) return false;
+    if (!host_file::rewind(fd_)) return false;
   } else if (memory_) {
     memoryPos_ = 0;
   } else {
@@ -196,16 +167,8 @@ TextWriter::~TextWriter() {
 bool TextWriter::create(const std::string& path) {
   close();
   failed_ = false;
-  std::string host;
-  if (!resolvePath(path, &host)) return false;
-  // Without O_NONBLOCK, opening a FIFO that nobody reads would wait forever;
-  // with it the open fails at once (ENXIO).
-  const int fd = openNonBlocking(host, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int fd = host_file::createForWriting(path);
   if (fd < 0) return false;
-  if (!clearNonBlocking(fd)) {
-    ::close(fd);
-    return false;
-  }
   fd_ = fd;
   owned_ = true;
   return true;
@@ -214,13 +177,13 @@ bool TextWriter::create(const std::string& path) {
 void TextWriter::attachStdout() {
   close();
   failed_ = false;
-  fd_ = STDOUT_FILENO;
+  fd_ = host_file::standardOutput();
 }
 
 void TextWriter::attachStderr() {
   close();
   failed_ = false;
-  fd_ = STDERR_FILENO;
+  fd_ = host_file::standardError();
   unbuffered_ = true;
 }
 
@@ -259,25 +222,7 @@ void TextWriter::writeThrough(const char* data, size_t size) {
     failed_ = true;
     return;
   }
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
-    if (n > 0) {
-      data += n;
-      size -= size_t(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // A standard stream inherited in non-blocking mode: wait until it drains.
-      pollfd p{fd_, POLLOUT, 0};
-      if (poll(&p, 1, -1) < 0 && errno != EINTR) {
-        failed_ = true;
-        return;
-      }
-    } else {
-      failed_ = true;
-      return;
-    }
-  }
+  if (!host_file::writeText(fd_, data, size)) failed_ = true;
 }
 
 bool TextWriter::flush() {
@@ -291,7 +236,7 @@ bool TextWriter::flush() {
 
 bool TextWriter::close() {
   flush();
-  if (owned_ && fd_ >= 0 && ::close(fd_) != 0 && errno != EINTR) failed_ = true;
+  if (owned_ && fd_ >= 0 && !host_file::close(fd_)) failed_ = true;
   fd_ = -1;
   owned_ = false;
   sink_ = nullptr;
