@@ -1,0 +1,127 @@
+// Text files on Windows: the system's file handles, wrapped in C run-time
+// descriptors only to be numbered. The C run-time's text mode is not used:
+// it would keep a lone carriage return and stop at 0x1A only on some calls;
+// text_file.cc applies the text-mode rules itself, and writeText() turns
+// each line feed into CR LF.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/host_file.h"
+
+namespace host_file {
+namespace {
+
+// The standard streams go by numbers that no C run-time descriptor takes,
+// so that a file created while a stream is missing (a process started
+// without one) can never be mistaken for it.
+constexpr int kStdout = 0x7FFFFFF1;
+constexpr int kStderr = 0x7FFFFFF2;
+
+HANDLE handleOf(int fd) {
+  if (fd == kStdout) return GetStdHandle(STD_OUTPUT_HANDLE);
+  if (fd == kStderr) return GetStdHandle(STD_ERROR_HANDLE);
+  return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+bool isUsable(HANDLE handle) {
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Hands the handle over to a descriptor, or closes it if none can be had.
+int toDescriptor(HANDLE handle, int flags) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  if (fd < 0) CloseHandle(handle);
+  return fd;
+}
+
+bool writeAll(HANDLE handle, const char* data, size_t size) {
+  while (size > 0) {
+    const DWORD chunk = size > 0x10000000 ? DWORD(0x10000000) : DWORD(size);
+    DWORD written = 0;
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+int openForReading(const std::string& path, DirectoryCache*) {
+  if (path.empty() || path.find('\0') != std::string::npos) return -1;
+  // Others may go on writing or deleting: the orphan search reads the report
+  // file while it is still open for writing.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  // A directory does not open at all; a device ("con", "nul") or a named
+  // pipe does, and is no page.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return -1;
+  }
+  return toDescriptor(handle, _O_RDONLY);
+}
+
+int createForWriting(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return -1;
+  // CREATE_ALWAYS keeps the stored name of a file that differs only in case.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  return toDescriptor(handle, _O_WRONLY);
+}
+
+int standardOutput() {
+  return kStdout;
+}
+
+int standardError() {
+  return kStderr;
+}
+
+std::ptrdiff_t readSome(int fd, unsigned char* data, size_t size) {
+  const HANDLE handle = handleOf(fd);
+  if (!isUsable(handle)) return -1;
+  const DWORD chunk = size > 0x10000000 ? DWORD(0x10000000) : DWORD(size);
+  DWORD got = 0;
+  if (!ReadFile(handle, data, chunk, &got, nullptr)) {
+    // The writer of a pipe has gone: that is the end, not an error.
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return std::ptrdiff_t(got);
+}
+
+bool writeText(int fd, const char* data, size_t size) {
+  const HANDLE handle = handleOf(fd);
+  if (!isUsable(handle)) return false;
+  // Line feeds become CR LF on the way out, a block at a time.
+  char block[8192];
+  size_t used = 0;
+  for (size_t i = 0; i < size; ++i) {
+    if (used + 2 > sizeof block) {
+      if (!writeAll(handle, block, used)) return false;
+      used = 0;
+    }
+    if (data[i] == '\n') block[used++] = '\r';
+    block[used++] = data[i];
+  }
+  return writeAll(handle, block, used);
+}
+
+bool rewind(int fd) {
+  const HANDLE handle = handleOf(fd);
+  LARGE_INTEGER zero{};
+  return isUsable(handle) && SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN) != 0;
+}
+
+bool close(int fd) {
+  if (fd == kStdout || fd == kStderr) return true;
+  return _close(fd) == 0;
+}
+
+}  // namespace host_file
