@@ -1,20 +1,22 @@
 #include "harness.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -90,22 +92,52 @@ std::string slurp(const std::string& path) {
 }  // namespace
 
 RunResult runIn(const std::string& dir, const std::vector<std::string>& args) {
+  return runWith(dir, args, RunSettings{});
+}
+
+namespace {
+
+// Waits for pid until the deadline, then kills it. Returns the wait status;
+// *killed tells whether it had to be killed.
+int waitWithDeadline(pid_t pid, std::chrono::steady_clock::time_point deadline, bool* killed) {
+  *killed = false;
+  int wstatus = 0;
+  for (;;) {
+    const pid_t done = waitpid(pid, &wstatus, WNOHANG);
+    if (done == pid) return wstatus;
+    if (done < 0 && errno != EINTR) return -1;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      *killed = true;
+      kill(pid, SIGKILL);
+      while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+      }
+      return wstatus;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+int statusOf(int wstatus) {
+  if (WIFEXITED(wstatus)) return WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) return 128 + WTERMSIG(wstatus);
+  return -1;
+}
+
+// In a forked child: puts fd on target, or ends the child.
+void moveTo(int fd, int target) {
+  if (fd < 0 || dup2(fd, target) < 0) _exit(126);
+  if (fd != target) close(fd);
+}
+
+}  // namespace
+
+RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
+                  const RunSettings& settings) {
   RunResult result;
   TempSite capture;
-  std::string outPath = capture.path() + "/out";
-  std::string errPath = capture.path() + "/err";
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  const std::string outPath =
+      settings.stdoutPath.empty() ? capture.path() + "/out" : settings.stdoutPath;
+  const std::string errPath = capture.path() + "/err";
 
   std::vector<std::string> argStrings;
   argStrings.push_back(TANGLER_BINARY);
@@ -114,23 +146,60 @@ RunResult runIn(const std::string& dir, const std::vector<std::string>& args) {
   for (std::string& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, TANGLER_BINARY, &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
+  int pipeFds[2] = {-1, -1};
+  pid_t reader = -1;
+  if (!settings.pipeCommand.empty()) {
+    if (pipe(pipeFds) != 0) {
+      ADD_FAILURE() << "pipe failed";
+      return result;
+    }
+    reader = fork();
+    if (reader == 0) {
+      close(pipeFds[1]);
+      moveTo(pipeFds[0], 0);
+      moveTo(open("/dev/null", O_WRONLY), 1);
+      execl("/bin/sh", "sh", "-c", settings.pipeCommand.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  const bool dropPrivileges = settings.unprivileged && geteuid() == 0;
+
+  // Only async-signal-safe calls between fork and exec.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    moveTo(open("/dev/null", O_RDONLY), 0);
+    if (pipeFds[1] >= 0) {
+      close(pipeFds[0]);
+      moveTo(pipeFds[1], 1);
+    } else {
+      moveTo(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    }
+    moveTo(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    if (dropPrivileges) {
+      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
+    }
+    if (chdir(dir.c_str()) != 0) _exit(124);
+    execv(TANGLER_BINARY, argv.data());
+    _exit(127);
+  }
+  if (pipeFds[0] >= 0) close(pipeFds[0]);
+  if (pipeFds[1] >= 0) close(pipeFds[1]);
+  if (pid < 0) {
     ADD_FAILURE() << "cannot start " << TANGLER_BINARY;
     return result;
   }
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeoutSeconds);
+  bool killed = false;
+  result.status = statusOf(waitWithDeadline(pid, deadline, &killed));
+  result.timedOut = killed;
+  if (reader > 0) {
+    bool readerKilled = false;
+    waitWithDeadline(reader, deadline + std::chrono::seconds(5), &readerKilled);
+    if (readerKilled) ADD_FAILURE() << "the pipe's reader \"" << settings.pipeCommand << "\" hung";
   }
-  if (WIFEXITED(wstatus)) {
-    result.status = WEXITSTATUS(wstatus);
-  } else if (WIFSIGNALED(wstatus)) {
-    result.status = 128 + WTERMSIG(wstatus);
-  }
-  result.out = slurp(outPath);
+  if (settings.stdoutPath.empty() && settings.pipeCommand.empty()) result.out = slurp(outPath);
   result.err = slurp(errPath);
   return result;
 }

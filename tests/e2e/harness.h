@@ -35,13 +35,33 @@ class TempSite {
 struct RunResult {
   std::string out;
   std::string err;
-  int status = -1;  // exit status, or 128 + signal number
+  int status = -1;        // exit status, or 128 + signal number
+  bool timedOut = false;  // killed for running past its time limit
 };
 
 // Runs the tangler binary in directory dir with args, standard input from
 // /dev/null and no controlling terminal (so a key wait returns at once).
 // The output is captured outside dir, so it never shows up as a site file.
 RunResult runIn(const std::string& dir, const std::vector<std::string>& args);
+
+// How runWith() departs from runIn().
+struct RunSettings {
+  // A run still going after this long is killed and reported as timed out,
+  // so that a hang fails its test instead of the whole suite.
+  int timeoutSeconds = 120;
+  // When set, standard output goes to this file (e.g. "/dev/full") instead
+  // of being captured.
+  std::string stdoutPath;
+  // When set, standard output is piped into "/bin/sh -c pipeCommand",
+  // which may exit whenever it likes; nothing of it is captured.
+  std::string pipeCommand;
+  // Run as user and group 65534 ("nobody") when the tests run as root, so
+  // that file permissions hold; dir must then be open to that user.
+  bool unprivileged = false;
+};
+
+RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
+                  const RunSettings& settings);
 
 // One end-to-end case: a site, a command line, and everything the run must
 // write, exactly.
