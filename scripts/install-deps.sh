@@ -11,6 +11,9 @@ command -v g++ >/dev/null || need+=(g++)
 for tool in "$@"; do
   case "$tool" in
     clang) command -v clang++ >/dev/null || need+=(clang) ;;
+    # The sanitizer and libFuzzer run-time libraries of clang 14.
+    clang-rt) compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a' >/dev/null ||
+      need+=(libclang-rt-14-dev) ;;
     # The install and package tests: man -l and groff read the manual page,
     # CPack's Debian generator reads the binary's library needs with
     # dpkg-shlibdeps and file.

@@ -10,3 +10,41 @@ rm -rf "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (clang): any error, leak or undefined behaviour fails the run.
+"$root/scripts/install-deps.sh" clang clang-rt
+sanitized="$root/build-test-sanitize"
+rm -rf "$sanitized"
+CXX=clang++ cmake -S "$root" -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTANGLER_WERROR=ON -DTANGLER_SANITIZE=ON
+cmake --build "$sanitized" -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir "$sanitized" -j "$jobs" --output-on-failure --timeout 600
+
+# Each fuzz target for a bounded time (FUZZ_SECONDS, a minute by default)
+# over a copy of its seed corpus, so that the repository stays as it is.
+fuzz="$root/build-test-fuzz"
+rm -rf "$fuzz"
+CXX=clang++ cmake -S "$root" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTANGLER_WERROR=ON -DTANGLER_FUZZ=ON -DTANGLER_TESTS=OFF
+cmake --build "$fuzz" -j "$jobs"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for source in "$root"/fuzz/*.cc; do
+  name=$(basename "$source" .cc)
+  cp -r "$root/fuzz/corpus/$name" "$work/$name"
+  mkdir "$work/$name-artifacts"
+  echo "fuzzing $name for ${FUZZ_SECONDS:-60} s"
+  if ! "$fuzz/fuzz_$name" -max_total_time="${FUZZ_SECONDS:-60}" -rss_limit_mb=2048 -timeout=25 \
+    -max_len=4096 -print_final_stats=1 -artifact_prefix="$work/$name-artifacts/" "$work/$name" \
+    >"$work/$name.log" 2>&1; then
+    tail -n 60 "$work/$name.log"
+    for artifact in "$work/$name-artifacts"/*; do
+      echo "failing input $artifact:"
+      od -c "$artifact" | head -n 40
+    done
+    exit 1
+  fi
+  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$work/$name.log"
+done
