@@ -1,6 +1,8 @@
 // The key wait on Windows: one key-down event from the console's input
 // buffer, read with ReadConsoleInputA so that nothing is echoed and no line
 // has to be ended with Enter.
+#include "platform/key_wait_win32.h"
+
 #include <windows.h>
 
 #include "platform/key_wait.h"
@@ -58,6 +60,11 @@ class ConsoleInput {
 
 }  // namespace
 
+int keyOfConsoleEvent(bool keyDown, unsigned short virtualKey, char character) {
+  if (!keyDown || isModifierKey(virtualKey)) return -1;
+  return static_cast<unsigned char>(character);
+}
+
 int waitForKey() {
   ConsoleInput input;
   if (!input.isConsole()) return -1;
@@ -68,10 +75,10 @@ int waitForKey() {
     INPUT_RECORD record;
     DWORD count = 0;
     if (!ReadConsoleInputA(input.get(), &record, 1, &count)) return -1;
+    // Mouse, focus and window-size events come through the same buffer.
     if (count != 1 || record.EventType != KEY_EVENT) continue;
     const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-    if (!key.bKeyDown || isModifierKey(key.wVirtualKeyCode)) continue;
-    // Keys without a character (arrows, function keys) give 0.
-    return static_cast<unsigned char>(key.uChar.AsciiChar);
+    const int byte = keyOfConsoleEvent(key.bKeyDown != 0, key.wVirtualKeyCode, key.uChar.AsciiChar);
+    if (byte >= 0) return byte;
   }
 }

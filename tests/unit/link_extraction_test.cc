@@ -152,6 +152,9 @@ TEST_F(ScanPhase, PagesInDirectoryOrderAndTwiceWhenMatchedTwice) {
 }
 
 TEST_F(ScanPhase, PatternMatchingNothingGivesCountedNote) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows matches 8.3 short names too: \"*.HTM\" finds a.html (A~1.HTM)";
+#endif
   dir_.write("a.html", "");
   EXPECT_TRUE(scanPattern(state_, refFile_, "*.HTM"));
   EXPECT_TRUE(scanPattern(state_, refFile_, "*.html"));

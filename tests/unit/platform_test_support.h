@@ -3,15 +3,25 @@
 // layer did without trusting the platform layer to tell it.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
@@ -19,6 +29,114 @@
 #include <vector>
 
 namespace platform_test {
+
+#ifdef _WIN32
+
+// What a line feed written through TextWriter becomes on this host.
+inline const std::string kLineEnd = "\r\n";
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it at the end.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate = base / ("tangler-platform-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+  }
+  ~TempDir() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    // Read-only, hidden or system files would refuse to go.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Moves into a directory for the life of the object and back out again.
+class ChangeDir {
+ public:
+  explicit ChangeDir(const std::string& dir) {
+    std::error_code ec;
+    back_ = std::filesystem::current_path(ec);
+    if (ec) return;
+    std::filesystem::current_path(dir, ec);
+    ok_ = !ec;
+  }
+  ~ChangeDir() {
+    std::error_code ec;
+    if (!back_.empty()) std::filesystem::current_path(back_, ec);
+    if (ec) ADD_FAILURE() << "could not return to the starting directory";
+  }
+  ChangeDir(const ChangeDir&) = delete;
+  ChangeDir& operator=(const ChangeDir&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  std::filesystem::path back_;
+  bool ok_ = false;
+};
+
+inline bool makeDir(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+inline bool writeRaw(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.close();
+  return bool(out);
+}
+
+// The whole file, or "<missing>" when it cannot be opened.
+inline std::string readRaw(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline bool existsRaw(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The names dir holds, sorted by their bytes.
+inline std::vector<std::string> listRaw(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(dir, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+#else
+
+// What a line feed written through TextWriter becomes on this host.
+inline const std::string kLineEnd = "\n";
+
+inline bool makeDir(const std::string& path) {
+  return mkdir(path.c_str(), 0755) == 0;
+}
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 class TempDir {
@@ -128,5 +246,7 @@ inline int runInChild(const std::function<int()>& body, unsigned seconds = 5) {
 inline bool exitedWith(int status, int code) {
   return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
+
+#endif  // _WIN32
 
 }  // namespace platform_test

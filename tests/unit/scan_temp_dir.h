@@ -3,19 +3,25 @@
 // them. Removed, and the old current directory restored, afterwards.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 class ScanTempDir {
  public:
   ScanTempDir() {
-    char pattern[] = "/tmp/tangler-scan-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made != nullptr) path_ = made;
+    // A fresh name under the system's temporary directory (mkdtemp() is not
+    // there on every host the tests run on).
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate = base / ("tangler-scan-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+    }
     oldDirectory_ = std::filesystem::current_path();
     std::filesystem::current_path(path_);
   }
