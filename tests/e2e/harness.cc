@@ -168,6 +168,7 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();
+    signal(SIGPIPE, settings.ignoreSigpipe ? SIG_IGN : SIG_DFL);
     moveTo(open("/dev/null", O_RDONLY), 0);
     if (pipeFds[1] >= 0) {
       close(pipeFds[0]);

@@ -55,6 +55,9 @@ struct RunSettings {
   // When set, standard output is piped into "/bin/sh -c pipeCommand",
   // which may exit whenever it likes; nothing of it is captured.
   std::string pipeCommand;
+  // SIGPIPE ignored in the run, as a shell or service may leave it;
+  // otherwise it has its default action.
+  bool ignoreSigpipe = false;
   // Run as user and group 65534 ("nobody") when the tests run as root, so
   // that file permissions hold; dir must then be open to that user.
   bool unprivileged = false;
