@@ -316,7 +316,9 @@ TEST(HostileSite, OutputPipedIntoACommandThatExitsEarly) {
       EXPECT_EQ(r.err, ignore ? kChecking + "couldn't write stdout." : kChecking) << what;
       // Ended by the signal part way through the check, the run leaves its
       // reference file behind, as any killed run does; otherwise it is gone.
-      if (ignore) EXPECT_EQ(site.list(), std::vector<std::string>{"index.htm"}) << what;
+      if (ignore) {
+        EXPECT_EQ(site.list(), std::vector<std::string>{"index.htm"}) << what;
+      }
       std::remove((site.path() + "/tangler~.txt").c_str());
     }
   }
