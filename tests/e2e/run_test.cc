@@ -237,7 +237,7 @@ TEST(ReferenceFile, DeletedUnlessKept) {
     RunResult r = runIn(site.path(), {"-u-", "-d-", "-irefs.lst"});
     EXPECT_EQ(r.status, 1);
     std::string cwd;
-    for (char ch : site.path()) cwd += (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
+    for (char ch : targetPath(site.path())) cwd += (ch >= 'A' && ch <= 'Z') ? char(ch + 32) : ch;
     EXPECT_EQ(site.read("refs.lst"), kSep + "cwd:   " + cwd + "\n" + kSep +
                                          "name:  index.htm\n"
                                          "ref:   index.htm line#<1>\n"
