@@ -1,6 +1,7 @@
 // Files as tangler reads and writes them. Every file is a text file: on
 // reading, each carriage return is dropped and the first 0x1A byte ends the
-// file; on writing, lines end with a bare line feed. Names are resolved with
+// file; on writing, each line feed becomes the host's line end (a bare line
+// feed on POSIX hosts, CR LF on Windows). Names are resolved with
 // the host's letter case ignored (see directory.h), so a page stored as
 // 'Index.HTM' opens as 'index.htm'.
 #pragma once
