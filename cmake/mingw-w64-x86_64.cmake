@@ -18,8 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Tests run under Wine when it is there (ctest, gtest discovery).
-find_program(TANGLER_WINE NAMES wine)
+# Tests run under Wine when it is there (ctest, gtest discovery), by its
+# 64-bit loader: Debian's "wine" wrapper picks the 32-bit one whenever wine32
+# is installed.
+find_program(TANGLER_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(TANGLER_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TANGLER_WINE})
 endif()

@@ -11,7 +11,7 @@ need=()
 command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-command -v wine >/dev/null || need+=(wine)
+command -v wineserver >/dev/null || need+=(wine)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"

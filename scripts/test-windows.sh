@@ -28,17 +28,20 @@ cmake --build "$host" -j "$jobs" --target tangler_e2e_tests
 # One Wine prefix inside the build folder, made once; a persistent server
 # keeps every later start quick, and the second wineboot waits until no
 # background service still holds a pipe of ours open.
+# Wine's 64-bit loader is called by name: Debian's "wine" wrapper picks the
+# 32-bit one whenever wine32 is installed, and that runs no 64-bit program.
+wine=/usr/lib/wine/wine64
 export WINEDEBUG=-all
 export WINEPREFIX="$win64/wineprefix"
-wineboot -i >/dev/null 2>&1
+"$wine" wineboot -i >/dev/null 2>&1
 wineserver -w  # the server wineboot started must be gone before a persistent one can start
 wineserver -p
 trap 'wineserver -k || true' EXIT
-wine wineboot >/dev/null 2>&1
+"$wine" wineboot >/dev/null 2>&1
 
 echo "== unit tests, tangler_unit_tests.exe under Wine"
-(cd "$win64" && wine tests/tangler_unit_tests.exe --gtest_brief=1 </dev/null)
+(cd "$win64" && "$wine" tests/tangler_unit_tests.exe --gtest_brief=1 </dev/null)
 
 echo "== end-to-end cases, tangler.exe under Wine"
-TANGLER_TARGET=windows TANGLER_COMMAND="$(command -v wine) $win64/tangler.exe" \
+TANGLER_TARGET=windows TANGLER_COMMAND="$wine $win64/tangler.exe" \
   "$host/tests/tangler_e2e_tests" --gtest_brief=1 </dev/null
