@@ -5,7 +5,7 @@
 // nothing. Where a directory holds several names that differ only in case,
 // the exact spelling wins, else the first in directory order.
 //
-// That is the POSIX build (directory.cc). The Windows build
+// That is the POSIX build (directory_posix.cc). The Windows build
 // (directory_win32.cc) leaves it all to the system: its own case folding,
 // separators and drive letters, its wildcard rules (8.3 short names match
 // too), and its listing order, which findFiles() keeps; resolvePath() hands

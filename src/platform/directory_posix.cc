@@ -133,33 +133,6 @@ std::string findStoredName(const std::string& dir, const std::string& name, Dire
   return best ? *best : std::string();
 }
 
-// The wildcard match proper, without the DOS ".*" allowance: '*' runs are
-// retried from the latest star only, so no input makes it take more than
-// pattern length times name length steps.
-bool globMatch(std::string_view pattern, std::string_view name) {
-  size_t p = 0;
-  size_t n = 0;
-  size_t starP = std::string_view::npos;
-  size_t starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' || toLowerAscii(pattern[p]) == toLowerAscii(name[n]))) {
-      ++p;
-      ++n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 bool isRegularFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -221,33 +194,6 @@ std::string currentDirectory() {
     if (errno != ERANGE || buffer.size() > (size_t(1) << 24)) return std::string();
     buffer.resize(buffer.size() * 2);
   }
-}
-
-bool wildcardMatch(const std::string& pattern, const std::string& name) {
-  if (pattern.empty()) return false;
-  if (globMatch(pattern, name)) return true;
-  // DOS users write "*.*" for every file, dotless names included.
-  if (pattern.size() > 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
-    return globMatch(std::string_view(pattern).substr(0, pattern.size() - 2), name);
-  }
-  return false;
-}
-
-bool directoryOrderLess(const std::string& a, const std::string& b) {
-  const size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
-    const auto x = static_cast<unsigned char>(toUpperAscii(a[i]));
-    const auto y = static_cast<unsigned char>(toUpperAscii(b[i]));
-    if (x != y) return x < y;
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  // Same name but for case: the exact bytes decide, so the order is total.
-  for (size_t i = 0; i < common; ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x != y) return x < y;
-  }
-  return false;
 }
 
 std::vector<std::string> findFiles(const std::string& pattern, DirectoryCache* cache) {

@@ -1,8 +1,7 @@
-// wildcardMatch() and directoryOrderLess() for the Windows build. Windows
-// itself matches the patterns and orders the listings there, so these only
-// tell the long-name rules that a pattern is read by, for callers that match
-// a name they already hold. The POSIX build keeps the same rules in
-// directory.cc, where its own search uses them.
+// How names match a wildcard pattern and in what order a directory lists
+// them: the long-name rules of Windows. The POSIX build's directory search
+// is made of them; in a Windows build the system searches and sorts itself,
+// and these serve callers that judge a name they already hold.
 #include <algorithm>
 #include <string>
 #include <string_view>
