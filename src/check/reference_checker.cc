@@ -86,32 +86,22 @@ void checkReferences(CheckContext& cx, TextReader& reader) {
   reader.rewind();
   std::string line;
   while (reader.readLine(&line)) {
-    switch (recordKind(line)) {
-      case RecordKind::Header:
-        cx.state.currentLine = 0;
-        break;
-      case RecordKind::Page: {
-        Record record = parseRecord(line);
-        cx.state.currentPage = std::move(record.value);
-        cx.state.currentLine = 0;
-        break;
-      }
-      case RecordKind::Ref: {
-        Record record = parseRecord(line);
-        cx.state.currentLine = record.line;
-        checkCase(cx.options, cx.state, record.value, cx.directories);
+    RecordKind kind = recordKind(line);
+    if (kind == RecordKind::Header) {
+      cx.state.currentLine = 0;
+    } else if (kind == RecordKind::Page) {
+      cx.state.currentPage = parseRecord(line).value;
+      cx.state.currentLine = 0;
+    } else if (kind == RecordKind::Ref || kind == RecordKind::Image) {
+      Record record = parseRecord(line);
+      cx.state.currentLine = record.line;
+      // The case complaints come before the link check's for the same record.
+      checkCase(cx.options, cx.state, record.value, cx.directories);
+      if (kind == RecordKind::Ref) {
         checkLink(cx, cx.state.currentPage, record.value);
-        break;
-      }
-      case RecordKind::Image: {
-        Record record = parseRecord(line);
-        cx.state.currentLine = record.line;
-        checkCase(cx.options, cx.state, record.value, cx.directories);
+      } else {
         checkImage(cx, cx.state.currentPage, record.value);
-        break;
       }
-      default:
-        break;
     }
   }
 }
