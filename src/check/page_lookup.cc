@@ -5,42 +5,82 @@
 
 #include "reffile/reference_file.h"
 
+namespace {
+
+// One page block as the file holds it.
+struct Block {
+  std::string page;
+  size_t marksBegin = 0;  // into the list of all marks, in file order
+  size_t marksEnd = 0;
+  bool followedBySamePage = false;  // the next page record names the same page
+};
+
+}  // namespace
+
 void buildPageLookup(TextReader& reader, PageLookup* lookup) {
-  lookup->blocks.clear();
-  lookup->byName.clear();
+  lookup->pages.clear();
+  lookup->marks.clear();
+  std::vector<Block> blocks;
+  std::vector<std::string> fileMarks;
   reader.rewind();
   std::string line;
   while (reader.readLine(&line)) {
     RecordKind kind = recordKind(line);
     if (kind == RecordKind::Page) {
       Record record = parseRecord(line);
-      if (!lookup->blocks.empty() && lookup->blocks.back().page == record.value) {
-        lookup->blocks.back().followedBySamePage = true;
+      if (!blocks.empty()) {
+        blocks.back().marksEnd = fileMarks.size();
+        blocks.back().followedBySamePage = blocks.back().page == record.value;
       }
-      lookup->byName[record.value].push_back(lookup->blocks.size());
-      lookup->blocks.push_back(PageLookup::Block{std::move(record.value), {}, false});
-    } else if (kind == RecordKind::Mark && !lookup->blocks.empty()) {
-      lookup->blocks.back().marks.push_back(parseRecord(line).value);
+      blocks.push_back(Block{std::move(record.value), fileMarks.size(), 0, false});
+    } else if (kind == RecordKind::Mark && !blocks.empty()) {
+      fileMarks.push_back(parseRecord(line).value);
     }
   }
-  for (PageLookup::Block& block : lookup->blocks) {
-    std::sort(block.marks.begin(), block.marks.end());
+  if (!blocks.empty()) blocks.back().marksEnd = fileMarks.size();
+
+  // The blocks of each page together, in file order within a page.
+  std::vector<uint32_t> order(blocks.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](uint32_t a, uint32_t b) { return blocks[a].page < blocks[b].page; });
+
+  lookup->marks.reserve(fileMarks.size());
+  lookup->pages.reserve(order.size());
+  for (size_t i = 0; i < order.size();) {
+    const std::string& page = blocks[order[i]].page;
+    PageLookup::Page entry;
+    entry.marksBegin = static_cast<uint32_t>(lookup->marks.size());
+    // A search for an anchor reads this page's blocks in file order and
+    // fails at a page record that follows the same page's block directly:
+    // blocks after that one are never reached.
+    bool reachable = true;
+    size_t j = i;
+    for (; j < order.size() && blocks[order[j]].page == page; ++j) {
+      const Block& block = blocks[order[j]];
+      if (!reachable) continue;
+      for (size_t m = block.marksBegin; m < block.marksEnd; ++m) {
+        lookup->marks.push_back(std::move(fileMarks[m]));
+      }
+      if (block.followedBySamePage) reachable = false;
+    }
+    auto first = lookup->marks.begin() + entry.marksBegin;
+    std::sort(first, lookup->marks.end());
+    lookup->marks.erase(std::unique(first, lookup->marks.end()), lookup->marks.end());
+    entry.marksEnd = static_cast<uint32_t>(lookup->marks.size());
+    lookup->pages.emplace(page, entry);
+    i = j;
   }
 }
 
 bool findPage(const PageLookup& lookup, const std::string& target, bool hasAnchor,
               const std::string& anchor) {
-  auto found = lookup.byName.find(target);
-  if (found == lookup.byName.end()) return false;
+  auto found = lookup.pages.find(target);
+  if (found == lookup.pages.end()) return false;
   if (!hasAnchor) return true;
-  for (size_t index : found->second) {
-    const PageLookup::Block& block = lookup.blocks[index];
-    if (std::binary_search(block.marks.begin(), block.marks.end(), anchor)) return true;
-    // Reading on, the next page record names this page again while its
-    // anchor is still unfound: the search ends there, failed.
-    if (block.followedBySamePage) return false;
-  }
-  return false;
+  auto first = lookup.marks.begin() + found->second.marksBegin;
+  auto last = lookup.marks.begin() + found->second.marksEnd;
+  return std::binary_search(first, last, anchor);
 }
 
 bool findPageByScanning(TextReader& reader, const std::string& target, bool hasAnchor,

@@ -8,23 +8,25 @@
 // it; when other blocks lie between them, the second copy is searched too.
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/text_file.h"
 
-// The page blocks of a reference file, read once, with their marks.
+// The answers a reference file gives, worked out in one pass: for each page
+// name, the marks a search for one of its anchors can reach (those of its
+// blocks up to and including the first one that the same page's record
+// follows directly), sorted in one shared array so that a look-up touches
+// little memory.
 struct PageLookup {
-  struct Block {
-    std::string page;
-    std::vector<std::string> marks;
-    bool followedBySamePage = false;  // the next page record names the same page
+  struct Page {
+    uint32_t marksBegin = 0;  // this page's reachable marks: marks[marksBegin, marksEnd)
+    uint32_t marksEnd = 0;
   };
-  std::vector<Block> blocks;
-  // Page name -> indices into blocks, in file order.
-  std::unordered_map<std::string, std::vector<size_t>> byName;
+  std::unordered_map<std::string, Page> pages;
+  std::vector<std::string> marks;
 };
 
 // Builds the lookup from the reference file open in reader, read from its
