@@ -29,6 +29,9 @@ struct DirectoryCache {
     std::unordered_map<std::string, std::vector<std::string>> byFoldedName;
   };
   std::unordered_map<std::string, Listing> listings;  // by host directory path
+  // What stat() said of a host path, following links: kinds as st_mode's
+  // S_IFMT bits, 0 where it failed. Many references name the same few files.
+  std::unordered_map<std::string, unsigned> kinds;
 };
 
 // The stored names (bare, without any directory part, in stored letter case)

@@ -1,5 +1,3 @@
-#include "platform/directory.h"
-
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +9,7 @@
 #include <string_view>
 
 #include "platform/ascii_case.h"
+#include "platform/directory.h"
 
 namespace {
 
@@ -64,14 +63,20 @@ SplitPath splitPath(std::string_view path) {
 
 // Lists the names one directory holds, "." and ".." left out, in the order the
 // host hands them over. Every lookup that needs a listing comes through here.
-bool listDirectory(const std::string& dir, std::vector<std::string>* names) {
+// With types, each name's d_type comes too (DT_UNKNOWN where the file system
+// does not say), so that a search need not stat what it already knows.
+bool listDirectory(const std::string& dir, std::vector<std::string>* names,
+                   std::vector<unsigned char>* types = nullptr) {
   names->clear();
+  if (types != nullptr) types->clear();
   DIR* handle = opendir(dir.empty() ? "." : dir.c_str());
   if (handle == nullptr) return false;
   errno = 0;
   while (const dirent* entry = readdir(handle)) {
     const char* name = entry->d_name;
-    if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) names->emplace_back(name);
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    names->emplace_back(name);
+    if (types != nullptr) types->push_back(entry->d_type);
   }
   const bool ok = errno == 0;
   closedir(handle);
@@ -133,9 +138,23 @@ std::string findStoredName(const std::string& dir, const std::string& name, Dire
   return best ? *best : std::string();
 }
 
-bool isRegularFile(const std::string& path) {
+// The file type of a host path after following links (S_IFMT bits), or 0
+// when there is nothing there; asked of the system once a run when cached.
+unsigned fileKind(const std::string& hostPath, DirectoryCache* cache) {
+  unsigned* cached = nullptr;
+  if (cache != nullptr) {
+    auto [it, added] = cache->kinds.try_emplace(hostPath, 0u);
+    if (!added) return it->second;
+    cached = &it->second;
+  }
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  unsigned kind = stat(hostPath.c_str(), &st) == 0 ? unsigned(st.st_mode & S_IFMT) : 0u;
+  if (cached != nullptr) *cached = kind;
+  return kind;
+}
+
+bool isRegularFile(const std::string& hostPath, DirectoryCache* cache) {
+  return fileKind(hostPath, cache) == unsigned(S_IFREG);
 }
 
 bool hasControlByte(const std::string& name) {
@@ -174,8 +193,7 @@ bool resolvePath(const std::string& path, std::string* hostPath, DirectoryCache*
 bool pathExists(const std::string& path, DirectoryCache* cache) {
   std::string host;
   if (!resolvePath(path, &host, cache)) return false;
-  struct stat st;
-  return stat(host.c_str(), &st) == 0;
+  return fileKind(host, cache) != 0;
 }
 
 bool deleteFile(const std::string& path) {
@@ -209,6 +227,7 @@ std::vector<std::string> findFiles(const std::string& pattern, DirectoryCache* c
     if (!resolvePath(pattern.substr(0, cut), &dir, cache)) return found;
   }
   std::vector<std::string> fresh;
+  std::vector<unsigned char> freshTypes;
   const std::vector<std::string>* names = &fresh;
   if (cache != nullptr) {
     const DirectoryCache::Listing& listing = cachedListing(*cache, dir);
@@ -220,13 +239,22 @@ std::vector<std::string> findFiles(const std::string& pattern, DirectoryCache* c
       if (same == listing.byFoldedName.end()) return found;
       names = &same->second;
     }
-  } else if (!listDirectory(dir, &fresh)) {
+  } else if (!listDirectory(dir, &fresh, &freshTypes)) {
     return found;
   }
-  for (const std::string& name : *names) {
+  for (size_t i = 0; i < names->size(); ++i) {
+    const std::string& name = (*names)[i];
     if (name.empty() || name[0] == '.' || hasControlByte(name)) continue;
     if (!wildcardMatch(last, name)) continue;
-    if (!isRegularFile(joinPath(dir, name))) continue;
+    // The listing's own word settles plain files and plain non-files; a link
+    // (or a file system that does not say) is followed with stat().
+    const unsigned type = i < freshTypes.size() ? unsigned(freshTypes[i]) : unsigned(DT_UNKNOWN);
+    if (type == DT_REG) {
+      found.push_back(name);
+      continue;
+    }
+    if (type != DT_LNK && type != DT_UNKNOWN) continue;
+    if (!isRegularFile(joinPath(dir, name), cache)) continue;
     found.push_back(name);
   }
   std::sort(found.begin(), found.end(), directoryOrderLess);
