@@ -1,0 +1,37 @@
+// What one page or style sheet holds for the checks: its references with
+// their places, its anchors and its base. Extraction fills it from bytes
+// alone; resolution and checking read it and never see the markup.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace site {
+
+struct ExtractedReference {
+  // The attribute value or CSS URL as the page holds it, character
+  // references (HTML) or escapes (CSS) decoded, nothing else done to it:
+  // whitespace stripping and the rest of resolution come later.
+  std::string value;
+  uint32_t line = 0;    // where the value starts, in bytes from 1
+  uint32_t column = 0;
+};
+
+struct PageLinks {
+  std::vector<ExtractedReference> references;  // in document order
+  std::vector<std::string> anchors;            // id of every element, name of every a
+  bool hasBase = false;                        // a base element with an href was seen
+  std::string base;                            // the first such href, decoded
+};
+
+// Every reference and anchor of an HTML page: the attributes that name
+// URLs, srcset candidates, the meta refresh URL, and the url()/@import of
+// its style elements and style attributes.
+PageLinks extractHtml(std::string_view bytes);
+
+// The url() and @import references of a style sheet (no anchors, no base).
+PageLinks extractCss(std::string_view bytes);
+
+}  // namespace site
