@@ -8,6 +8,9 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# tangler-site's header-only libraries: the command line and JSON.
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 for tool in "$@"; do
   case "$tool" in
     clang) command -v clang++ >/dev/null || need+=(clang) ;;
