@@ -1,6 +1,7 @@
 #include "check/reference_checker.h"
 
 #include <string>
+#include <string_view>
 
 #include "check/case_checks.h"
 #include "platform/ascii_case.h"
@@ -51,27 +52,29 @@ void checkLink(CheckContext& cx, const std::string& page, const std::string& tar
     }
     return;
   }
-  std::string file = target;
-  std::string anchor;
+  std::string_view file = target;
+  std::string_view anchor;
   size_t hash = target.find('#');
   bool hasAnchor = hash != std::string::npos;
   if (hasAnchor) {
-    file = target.substr(0, hash);
-    anchor = target.substr(hash + 1);
+    file = file.substr(0, hash);
+    anchor = std::string_view(target).substr(hash + 1);
   } else if (checkFile(cx, "file", target)) {
     return;
   }
   // A bare "#top" is an anchor of the page itself.
   if (file.empty()) file = page;
   bool found = cx.scanningReader != nullptr
-                   ? findPageByScanning(*cx.scanningReader, file, hasAnchor, anchor)
+                   ? findPageByScanning(*cx.scanningReader, std::string(file), hasAnchor,
+                                        std::string(anchor))
                    : findPage(cx.pages, file, hasAnchor, anchor);
   if (found) return;
+  std::string missing(file);
   if (hasAnchor) {
-    complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(file + "#" + anchor));
-  } else {
-    complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(file));
+    missing += '#';
+    missing += anchor;
   }
+  complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(missing));
 }
 
 void checkImage(CheckContext& cx, const std::string& /*page*/, const std::string& target) {
@@ -85,22 +88,24 @@ void checkImage(CheckContext& cx, const std::string& /*page*/, const std::string
 void checkReferences(CheckContext& cx, TextReader& reader) {
   reader.rewind();
   std::string line;
+  std::string value;
   while (reader.readLine(&line)) {
     RecordKind kind = recordKind(line);
     if (kind == RecordKind::Header) {
       cx.state.currentLine = 0;
     } else if (kind == RecordKind::Page) {
-      cx.state.currentPage = parseRecord(line).value;
+      cx.state.currentPage.assign(viewRecord(line).value);
       cx.state.currentLine = 0;
     } else if (kind == RecordKind::Ref || kind == RecordKind::Image) {
-      Record record = parseRecord(line);
+      const RecordView record = viewRecord(line);
+      value.assign(record.value);
       cx.state.currentLine = record.line;
       // The case complaints come before the link check's for the same record.
-      checkCase(cx.options, cx.state, record.value, cx.directories);
+      checkCase(cx.options, cx.state, value, cx.directories);
       if (kind == RecordKind::Ref) {
-        checkLink(cx, cx.state.currentPage, record.value);
+        checkLink(cx, cx.state.currentPage, value);
       } else {
-        checkImage(cx, cx.state.currentPage, record.value);
+        checkImage(cx, cx.state.currentPage, value);
       }
     }
   }

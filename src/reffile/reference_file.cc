@@ -53,11 +53,11 @@ RecordKind recordKind(std::string_view line) {
   return RecordKind::Other;
 }
 
-Record parseRecord(std::string_view line) {
-  Record record;
+RecordView viewRecord(std::string_view line) {
+  RecordView record;
   record.kind = recordKind(line);
   if (record.kind == RecordKind::Other || record.kind == RecordKind::Separator) {
-    record.value.assign(line);
+    record.value = line;
     return record;
   }
   std::string_view value = line.substr(kPrefixLength);
@@ -77,6 +77,15 @@ Record parseRecord(std::string_view line) {
       value = value.substr(0, at);
     }
   }
-  record.value.assign(value);
+  record.value = value;
+  return record;
+}
+
+Record parseRecord(std::string_view line) {
+  const RecordView view = viewRecord(line);
+  Record record;
+  record.kind = view.kind;
+  record.value.assign(view.value);
+  record.line = view.line;
   return record;
 }

@@ -45,12 +45,21 @@ struct Record {
   uint32_t line = 0;  // 0 for records without a line number
 };
 
+// The same record as a view into the line it was read from, for readers that
+// look at every record and keep few of them: valid while the line is.
+struct RecordView {
+  RecordKind kind = RecordKind::Other;
+  std::string_view value;
+  uint32_t line = 0;
+};
+
 // Splits a line into its kind and value. Ref, mark and image records have
 // their line number split off at the last " line#<" (found ignoring case):
 // the decimal digits after it, modulo 2^32, reading stopping at the first
 // non-digit (no digits give 0). Page and header records are taken whole, with
 // line 0.
 Record parseRecord(std::string_view line);
+RecordView viewRecord(std::string_view line);
 
 // Reads the next line of in into *line; false at the end of the file.
 inline bool readLine(TextReader& in, std::string* line) {

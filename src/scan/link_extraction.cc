@@ -70,13 +70,7 @@ void extractLinks(TextReader& input, TextWriter& refFile) {
   t.lineNumber = 1;
   t.tokenText.reserve(kMaxTokenText);
 
-  TokenKind kind = nextToken(t);
-  while (kind != TokenKind::End) {
-    clearClosePending(t);
-    if (kind != TokenKind::TagOpen) {
-      kind = nextToken(t);
-      continue;
-    }
+  while (skipToTagOpen(t) == TokenKind::TagOpen) {
     TokenKind tag = nextToken(t);
     switch (tag) {
       case TokenKind::TagClose:  // '<>'
@@ -97,7 +91,6 @@ void extractLinks(TextReader& input, TextWriter& refFile) {
         skipToTagEnd(t, tag);
         break;
     }
-    kind = nextToken(t);
   }
 }
 

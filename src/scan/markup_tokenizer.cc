@@ -1,6 +1,8 @@
 #include "scan/markup_tokenizer.h"
 
+#include <algorithm>
 #include <array>
+#include <initializer_list>
 
 #include "platform/ascii_case.h"
 
@@ -43,6 +45,57 @@ constexpr std::array<CharClass, 256> makeClassTable() {
 
 constexpr std::array<CharClass, 256> kClass = makeClassTable();
 
+// The bytes that end a run some pass skips over; every other byte of the run
+// leaves the pass's state as it was.
+using StopTable = std::array<bool, 256>;
+
+constexpr StopTable makeStops(std::initializer_list<unsigned char> stops, bool controls) {
+  StopTable table{};
+  for (unsigned char c : stops) table[c] = true;
+  for (int c = 0; controls && c < 0x20; ++c) table[c] = true;
+  return table;
+}
+
+// Between tags only a tag's start, a string (which can hide one) and the line
+// count matter; inside a tag that is skipped, its end instead of its start.
+constexpr StopTable kStopsBetweenTags = makeStops({'<', '"', '\n'}, false);
+constexpr StopTable kStopsInTag = makeStops({'>', '"', '\n'}, false);
+constexpr StopTable kStopsInSkippedString = makeStops({'"', '\n'}, false);
+// A string that is kept also drops every control character.
+constexpr StopTable kStopsInString = makeStops({'"'}, true);
+
+const unsigned char* skipRun(const unsigned char* p, const unsigned char* end,
+                             const StopTable& stops) {
+  while (end - p >= 4) {
+    if (stops[p[0]]) return p;
+    if (stops[p[1]]) return p + 1;
+    if (stops[p[2]]) return p + 2;
+    if (stops[p[3]]) return p + 3;
+    p += 4;
+  }
+  while (p != end && !stops[*p]) ++p;
+  return p;
+}
+
+// Makes the next piece of the page current. False at the end of the page;
+// the reader answers the end again on every later call.
+bool refill(MarkupTokenizer& t) {
+  size_t size = 0;
+  if (!t.input->readChunk(&t.next, &size)) {
+    t.next = t.end = nullptr;
+    return false;
+  }
+  t.end = t.next + size;
+  return true;
+}
+
+// Keeps what fits of [from, to) in tokenText.
+void keep(MarkupTokenizer& t, const unsigned char* from, const unsigned char* to) {
+  const size_t room = kMaxTokenText - t.tokenText.size();
+  const size_t size = std::min(room, static_cast<size_t>(to - from));
+  if (size > 0) t.tokenText.append(reinterpret_cast<const char*>(from), size);
+}
+
 bool equalsKeyword(const char* text, const char* upperKeyword, size_t size) {
   for (size_t i = 0; i < size; ++i) {
     if (toUpperAscii(text[i]) != upperKeyword[i]) return false;
@@ -74,50 +127,56 @@ TokenKind classify(const char* text, size_t size) {
   }
 }
 
-// The text is gathered in a local buffer and handed to tokenText once, so the
-// loops below store bytes without any capacity checks of the string.
+// The rest of a string whose opening quote has been read. The line end
+// closes it (an unclosed quote must not swallow the rest of the page), and
+// the line count moves on before the value is used. Control characters are
+// dropped: values go into a line-based file and into report lines. Past the
+// limit the rest of the value is still read, so that the tag goes on after
+// the closing quote.
 void scanString(MarkupTokenizer& t) {
-  TextReader& in = *t.input;
-  char buffer[kMaxTokenText];
-  size_t size = 0;
+  t.tokenText.clear();
   for (;;) {
-    int c = in.get();
-    if (c >= 0x20 && c != '"') {
-      // Past the limit the rest of the value is still read, so that the tag
-      // goes on after the closing quote.
-      if (size < kMaxTokenText) buffer[size++] = static_cast<char>(c);
+    const unsigned char* stop = skipRun(t.next, t.end, kStopsInString);
+    keep(t, t.next, stop);
+    if (stop == t.end) {
+      if (!refill(t)) return;
       continue;
     }
-    if (c == '\n') {
-      // An unclosed quote must not swallow the rest of the page: the line
-      // end closes the string, and the line count moves on before the value
-      // is recorded.
+    t.next = stop + 1;
+    if (*stop == '"') return;
+    if (*stop == '\n') {
       ++t.lineNumber;
-      break;
+      return;
     }
-    if (c < 0 || c == '"') break;
-    // Any other control character (tab, NUL, ...) is dropped: values go into
-    // a line-based file and into report lines.
   }
-  t.tokenText.assign(buffer, size);
 }
 
-TokenKind scanWord(MarkupTokenizer& t, int first) {
-  TextReader& in = *t.input;
-  char buffer[kMaxTokenText];
-  size_t size = 0;
-  buffer[size++] = static_cast<char>(first);
+// The same string, read only to find where it ends.
+void skipString(MarkupTokenizer& t) {
   for (;;) {
-    int c = in.get();
-    if (c < 0) break;  // the reader answers the end again on the next call
-    if (kClass[static_cast<unsigned char>(c)] != kWordChar) {
-      in.unget(c);
-      break;
+    const unsigned char* stop = skipRun(t.next, t.end, kStopsInSkippedString);
+    if (stop == t.end) {
+      if (!refill(t)) return;
+      continue;
     }
-    if (size < kMaxTokenText) buffer[size++] = static_cast<char>(c);
+    t.next = stop + 1;
+    if (*stop == '\n') ++t.lineNumber;
+    return;
   }
-  t.tokenText.assign(buffer, size);
-  return classify(buffer, size);
+}
+
+// A word starting with first (already read): it runs up to the first blank,
+// control character or punctuation character, which stays unread.
+TokenKind scanWord(MarkupTokenizer& t, unsigned char first) {
+  t.tokenText.assign(1, static_cast<char>(first));
+  for (;;) {
+    const unsigned char* p = t.next;
+    while (p != t.end && kClass[*p] == kWordChar) ++p;
+    keep(t, t.next, p);
+    t.next = p;
+    if (p != t.end || !refill(t)) break;
+  }
+  return classify(t.tokenText.data(), t.tokenText.size());
 }
 
 }  // namespace
@@ -128,11 +187,10 @@ TokenKind classifyWord(const std::string& word) {
 
 TokenKind nextToken(MarkupTokenizer& t) {
   if (t.closePending) return TokenKind::TagClose;
-  TextReader& in = *t.input;
   for (;;) {
-    int c = in.get();
-    if (c < 0) return TokenKind::End;
-    switch (kClass[static_cast<unsigned char>(c)]) {
+    if (t.next == t.end && !refill(t)) return TokenKind::End;
+    const unsigned char c = *t.next++;
+    switch (kClass[c]) {
       case kBlank:
         continue;
       case kNewline:
@@ -161,8 +219,42 @@ void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind) {
     return;
   }
   if (lastKind == TokenKind::TagClose) return;
+  // Words never hold '>' or '"', and each of those outside a string starts a
+  // token of its own, so the tag ends at the first '>' outside a string.
   for (;;) {
-    TokenKind kind = nextToken(t);
-    if (kind == TokenKind::TagClose || kind == TokenKind::End) return;
+    const unsigned char* stop = skipRun(t.next, t.end, kStopsInTag);
+    if (stop == t.end) {
+      if (!refill(t)) return;
+      continue;
+    }
+    t.next = stop + 1;
+    if (*stop == '>') {
+      t.closePending = true;
+      return;
+    }
+    if (*stop == '"') {
+      skipString(t);
+    } else {
+      ++t.lineNumber;
+    }
+  }
+}
+
+TokenKind skipToTagOpen(MarkupTokenizer& t) {
+  t.closePending = false;
+  // A '>' here would only be acknowledged and passed over.
+  for (;;) {
+    const unsigned char* stop = skipRun(t.next, t.end, kStopsBetweenTags);
+    if (stop == t.end) {
+      if (!refill(t)) return TokenKind::End;
+      continue;
+    }
+    t.next = stop + 1;
+    if (*stop == '<') return TokenKind::TagOpen;
+    if (*stop == '"') {
+      skipString(t);
+    } else {
+      ++t.lineNumber;
+    }
   }
 }

@@ -2,6 +2,10 @@
 // brackets, equals signs, double-quoted strings and words) and counts lines
 // as it goes. It knows nothing of markup grammar beyond this: comments,
 // scripts and entities are not special.
+//
+// It reads the page in the pieces its reader buffers and passes over runs of
+// bytes that cannot change what a caller sees many at a time: most of a page
+// lies between tags or inside tags whose attributes nobody reads.
 #pragma once
 
 #include <cstdint>
@@ -30,12 +34,16 @@ enum class TokenKind : int {
 // dropped. This bounds every value, and so every report line.
 constexpr size_t kMaxTokenText = 2000;
 
-// Tokenizer state for one page. input must stay open while it is in use.
+// Tokenizer state for one page. input must stay open while it is in use, and
+// nothing else may read from it meanwhile: the tokenizer holds the part of
+// the reader's current piece that it has not used yet.
 struct MarkupTokenizer {
   TextReader* input = nullptr;
   uint32_t lineNumber = 1;
-  std::string tokenText;      // the text of the last String or word
-  bool closePending = false;  // a '>' was read and not yet dealt with
+  std::string tokenText;                // the text of the last String or word
+  bool closePending = false;            // a '>' was read and not yet dealt with
+  const unsigned char* next = nullptr;  // the unread rest of the piece: [next, end)
+  const unsigned char* end = nullptr;
 };
 
 // The next token. While closePending is set it answers TagClose without
@@ -45,8 +53,14 @@ TokenKind nextToken(MarkupTokenizer& t);
 
 // Consumes the rest of the current tag. If a close is pending it is cleared;
 // otherwise, unless lastKind is TagClose, tokens are read up to TagClose or
-// End (leaving the close pending when it stopped at '>').
+// End (leaving the close pending when it stopped at '>'). What those tokens
+// were is not kept: tokenText is left as it was.
 void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind);
+
+// Clears any pending close and reads tokens until TagOpen or End, returning
+// which; the same as calling nextToken and clearClosePending in turn until
+// one of those two comes, except that tokenText is left as it was.
+TokenKind skipToTagOpen(MarkupTokenizer& t);
 
 inline void clearClosePending(MarkupTokenizer& t) {
   t.closePending = false;

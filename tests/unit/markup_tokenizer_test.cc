@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "byte_tokenizer.h"
 
 namespace {
 
@@ -217,6 +220,47 @@ TEST_F(PendingClose, SkipToTagEndStopsAtEnd) {
   skipToTagEnd(t_, TokenKind::TagOpen);
   EXPECT_FALSE(t_.closePending);
   EXPECT_EQ(nextToken(t_), TokenKind::End);
+}
+
+// Pages of random pieces, some long enough to cross the reader's 64 KiB
+// pieces at any byte, read by both tokenizers through random series of calls.
+TEST(MarkupTokenizer, AgreesWithTheByteAtATimeTokenizer) {
+  const std::vector<std::string> pieces = {"<",
+                                           ">",
+                                           "=",
+                                           "\"",
+                                           "\n",
+                                           "\r",
+                                           " ",
+                                           "\t",
+                                           "a",
+                                           "A",
+                                           "href",
+                                           "IMG",
+                                           "src",
+                                           "bAcKgRoUnD",
+                                           "x.htm",
+                                           "\x01",
+                                           "\xe9",
+                                           std::string(1, '\0'),
+                                           "_",
+                                           ".",
+                                           "\x1a",
+                                           std::string(2100, 'w'),
+                                           std::string(1500, '\n'),
+                                           std::string(30000, ' ')};
+  std::mt19937 rng(1212);
+  for (int round = 0; round < 400; ++round) {
+    std::string page;
+    const size_t count = rng() % 120;
+    for (size_t i = 0; i < count; ++i) {
+      size_t pick = rng() % pieces.size();
+      // The end-of-text byte and the long pieces stay rare.
+      if (pick >= pieces.size() - 4 && rng() % 4 != 0) pick = rng() % 8;
+      page += pieces[pick];
+    }
+    EXPECT_EQ(compareTokenizers(page, rng()), "") << "round " << round;
+  }
 }
 
 TEST(ClassifyWord, KeywordsIgnoreAsciiCaseOnly) {
