@@ -1,76 +1,465 @@
 #include "check/name_matcher.h"
 
-#include "platform/ascii_case.h"
+#include <algorithm>
+#include <cstring>
 
-void buildNameMatcher(const std::vector<std::string>& names, NameMatcher* m) {
-  // Byte classes: one for each folded byte that some name holds.
-  int32_t classOfFolded[256] = {};
-  int32_t classes = 1;
-  for (const std::string& name : names) {
-    for (char ch : name) {
-      auto folded = static_cast<unsigned char>(toLowerAscii(ch));
-      if (classOfFolded[folded] == 0) classOfFolded[folded] = classes++;
+namespace {
+
+constexpr int kNoExtension = NameMatcher::kAnchorKinds - 1;
+constexpr size_t kExtensionSize = 4;
+// Classes up to this many names are tried name by name; larger ones through
+// the name table.
+constexpr uint32_t kSmallClass = 4;
+
+unsigned char fold(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+constexpr uint32_t letters(char a, char b, char c) {
+  return uint32_t(static_cast<unsigned char>(a)) << 16 |
+         uint32_t(static_cast<unsigned char>(b)) << 8 | uint32_t(static_cast<unsigned char>(c));
+}
+
+// Which extension the four bytes at p spell, or -1.
+int extensionAt(const unsigned char* p) {
+  if (p[0] != '.') return -1;
+  switch (uint32_t(fold(p[1])) << 16 | uint32_t(fold(p[2])) << 8 | fold(p[3])) {
+    case letters('h', 't', 'm'):
+      return 0;
+    case letters('j', 'p', 'g'):
+      return 1;
+    case letters('g', 'i', 'f'):
+      return 2;
+    case letters('p', 'n', 'g'):
+      return 3;
+    case letters('e', 'x', 'e'):
+      return 4;
+    case letters('z', 'i', 'p'):
+      return 5;
+    case letters('d', 'm', 'g'):
+      return 6;
+    default:
+      return -1;
+  }
+}
+
+size_t extensionSize(int kind) {
+  return kind == kNoExtension ? 0 : kExtensionSize;
+}
+
+// The hashes: a byte at a time, then mixed so that every bit is usable.
+constexpr uint64_t kStep = 0x9E3779B97F4A7C15ull;
+
+uint64_t step(uint64_t h, unsigned char folded) {
+  return (h ^ folded) * kStep;
+}
+
+uint64_t finish(uint64_t z, size_t size) {
+  z += size * 0xD6E8FEB86659FD93ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return z != 0 ? z : 1;  // 0 marks an empty slot
+}
+
+uint64_t classSeed(int kind) {
+  return 0x243F6A8885A308D3ull * uint64_t(kind + 1);
+}
+
+uint64_t nameSeed(uint64_t classRecord) {
+  return 0x13198A2E03707344ull ^ (classRecord + 1) * kStep;
+}
+
+size_t tableSize(size_t entries) {
+  size_t size = 16;
+  while (size < entries * 2) size *= 2;
+  return size;
+}
+
+void insertSlot(std::vector<NameMatcher::Slot>* slots, uint64_t hash, uint64_t record) {
+  const size_t mask = slots->size() - 1;
+  size_t i = static_cast<size_t>(hash) & mask;
+  while ((*slots)[i].hash != 0) i = (i + 1) & mask;
+  (*slots)[i] = NameMatcher::Slot{hash, record};
+}
+
+// The next slot from *index on that holds hash, moving *index past it; nullptr
+// at the first empty slot. Different entries may share a whole hash, so the
+// caller checks each slot's record and asks again.
+const NameMatcher::Slot* firstSlot(const std::vector<NameMatcher::Slot>& slots, uint64_t hash,
+                                   size_t* index) {
+  const size_t mask = slots.size() - 1;
+  for (size_t i = *index;; i = (i + 1) & mask) {
+    const NameMatcher::Slot& slot = slots[i];
+    if (slot.hash == 0) return nullptr;
+    if (slot.hash == hash) {
+      *index = (i + 1) & mask;
+      return &slot;
     }
   }
-  for (int b = 0; b < 256; ++b) {
-    auto folded = static_cast<unsigned char>(toLowerAscii(static_cast<char>(b)));
-    m->byteClass[b] = static_cast<uint8_t>(classOfFolded[folded]);
-  }
-  m->classCount = classes;
-  const auto rowSize = static_cast<size_t>(classes);
+}
 
-  // The trie of the names, -1 standing for a missing edge.
-  m->next.assign(rowSize, -1);
-  m->nameAt.assign(1, -1);
+void putU32(std::vector<unsigned char>* out, uint32_t value) {
+  unsigned char bytes[4];
+  std::memcpy(bytes, &value, 4);
+  out->insert(out->end(), bytes, bytes + 4);
+}
+
+void putU64(std::vector<unsigned char>* out, uint64_t value) {
+  unsigned char bytes[8];
+  std::memcpy(bytes, &value, 8);
+  out->insert(out->end(), bytes, bytes + 8);
+}
+
+uint32_t getU32(const unsigned char* at) {
+  uint32_t value;
+  std::memcpy(&value, at, 4);
+  return value;
+}
+
+uint64_t getU64(const unsigned char* at) {
+  uint64_t value;
+  std::memcpy(&value, at, 8);
+  return value;
+}
+
+// The layout of the records (see name_matcher.h).
+constexpr size_t kClassHeader = 16;  // prefix size, kind, names, suffix sizes
+constexpr size_t kSmallName = 8;     // number, suffix size
+constexpr size_t kLargeName = 16;    // class record, number, suffix size
+
+// True when the folded bytes of a name equal the next size bytes of text once
+// folded.
+bool sameFolded(const unsigned char* name, const unsigned char* text, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    if (name[i] != fold(text[i])) return false;
+  }
+  return true;
+}
+
+// Where the search looks: the window's bytes, all of them readable.
+struct Text {
+  const unsigned char* bytes;
+  size_t size;
+};
+
+// One place where a class may begin: an anchor at text[at] and the
+// prefixSize bytes before it.
+struct Probe {
+  size_t at;
+  uint32_t prefixSize;
+  int kind;
+  uint64_t hash;
+};
+
+// Reports the names of the large class at classRecord whose suffixes follow
+// at text[tail].
+void tryLargeClass(const NameMatcher& m, uint64_t classRecord, Text text, size_t tail,
+                   std::vector<uint32_t>* found) {
+  const unsigned char* record = m.records.data() + classRecord;
+  const uint32_t sizes = getU32(record + 12);
+  const unsigned char* size =
+      record + kClassHeader + getU32(record) + extensionSize(static_cast<int>(getU32(record + 4)));
+  const size_t room = text.size - tail;
+  uint64_t h = nameSeed(classRecord);
+  size_t walked = 0;
+  for (uint32_t s = 0; s < sizes; ++s) {
+    const size_t suffixSize = getU32(size + 4 * s);
+    for (; walked < suffixSize; ++walked) {
+      if (walked >= room) return;
+      const unsigned char byte = text.bytes[tail + walked];
+      if (!m.nameByte[byte]) return;
+      h = step(h, fold(byte));
+    }
+    const uint64_t hash = finish(h, suffixSize);
+    size_t index = static_cast<size_t>(hash) & (m.nameSlots.size() - 1);
+    while (const NameMatcher::Slot* slot = firstSlot(m.nameSlots, hash, &index)) {
+      const unsigned char* name = m.records.data() + slot->record;
+      if (getU64(name) == classRecord && getU32(name + 12) == suffixSize &&
+          sameFolded(name + kLargeName, text.bytes + tail, suffixSize)) {
+        found->push_back(getU32(name + 8));
+        break;
+      }
+    }
+  }
+}
+
+// Reports the names of the class at classRecord that the text holds, when
+// the class is the one probe stands for.
+void tryClass(const NameMatcher& m, uint64_t classRecord, const Probe& probe, Text text,
+              std::vector<uint32_t>* found) {
+  const unsigned char* record = m.records.data() + classRecord;
+  const size_t head = probe.prefixSize + extensionSize(probe.kind);
+  if (getU32(record) != probe.prefixSize || static_cast<int>(getU32(record + 4)) != probe.kind ||
+      !sameFolded(record + kClassHeader, text.bytes + probe.at - probe.prefixSize, head)) {
+    return;
+  }
+  const size_t tail = probe.at + extensionSize(probe.kind);
+  if (getU32(record + 12) != 0) {
+    tryLargeClass(m, classRecord, text, tail, found);
+    return;
+  }
+  const size_t room = text.size - tail;
+  const unsigned char* name = record + kClassHeader + head;
+  for (uint32_t n = getU32(record + 8); n > 0; --n) {
+    const uint32_t suffixSize = getU32(name + 4);
+    if (suffixSize <= room && sameFolded(name + kSmallName, text.bytes + tail, suffixSize)) {
+      found->push_back(getU32(name));
+    }
+    name += kSmallName + suffixSize;
+  }
+}
+
+// Settles a batch of probes. Their table slots were asked for from memory
+// when they were made; the records they lead to are asked for in one sweep
+// before any is read, so that the waits for memory overlap.
+void runProbes(const NameMatcher& m, Text text, const Probe* probes, size_t count,
+               std::vector<uint32_t>* found) {
+  constexpr uint64_t kNone = ~uint64_t(0);
+  uint64_t records[32];
+  for (size_t i = 0; i < count; ++i) {
+    size_t index = static_cast<size_t>(probes[i].hash) & (m.classSlots.size() - 1);
+    const NameMatcher::Slot* slot = firstSlot(m.classSlots, probes[i].hash, &index);
+    records[i] = slot != nullptr ? slot->record : kNone;
+    if (slot != nullptr) __builtin_prefetch(m.records.data() + slot->record);
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (records[i] == kNone) continue;
+    tryClass(m, records[i], probes[i], text, found);
+    // Classes whose whole hashes collide follow in the table.
+    size_t index = static_cast<size_t>(probes[i].hash) & (m.classSlots.size() - 1);
+    bool first = true;
+    while (const NameMatcher::Slot* slot = firstSlot(m.classSlots, probes[i].hash, &index)) {
+      if (!first) tryClass(m, slot->record, probes[i], text, found);
+      first = false;
+    }
+  }
+}
+
+// Gathers the probes of every anchor at text[from, to) and settles them in
+// batches.
+void searchRange(const NameMatcher& m, Text text, size_t from, size_t to,
+                 std::vector<uint32_t>* found) {
+  constexpr size_t kBatch = 32;
+  Probe probes[kBatch];
+  size_t count = 0;
+  const size_t slotMask = m.classSlots.size() - 1;
+  auto addProbes = [&](size_t at, int kind) {
+    uint64_t h = classSeed(kind);
+    size_t walked = 0;
+    for (uint32_t prefixSize : m.prefixSizes[kind]) {
+      for (; walked < prefixSize; ++walked) {
+        if (walked >= at) return;
+        const unsigned char byte = text.bytes[at - 1 - walked];
+        if (!m.nameByte[byte]) return;
+        h = step(h, fold(byte));
+      }
+      const uint64_t hash = finish(h, prefixSize);
+      __builtin_prefetch(&m.classSlots[static_cast<size_t>(hash) & slotMask]);
+      probes[count++] = Probe{at, prefixSize, kind, hash};
+      if (count == kBatch) {
+        runProbes(m, text, probes, count, found);
+        count = 0;
+      }
+    }
+  };
+  bool anyExtension = false;
+  for (int kind = 0; kind < kNoExtension; ++kind) anyExtension |= !m.prefixSizes[kind].empty();
+  if (anyExtension) {
+    const unsigned char* p = text.bytes + from;
+    const unsigned char* end = text.bytes + to;
+    while (p < end) {
+      const void* dot = std::memchr(p, '.', static_cast<size_t>(end - p));
+      if (dot == nullptr) break;
+      const auto at = static_cast<size_t>(static_cast<const unsigned char*>(dot) - text.bytes);
+      p = static_cast<const unsigned char*>(dot) + 1;
+      if (text.size - at < kExtensionSize) break;
+      const int kind = extensionAt(text.bytes + at);
+      if (kind >= 0 && !m.prefixSizes[kind].empty()) addProbes(at, kind);
+    }
+  }
+  if (!m.prefixSizes[kNoExtension].empty()) {
+    for (size_t at = from; at < to; ++at) {
+      if (m.firstByte[text.bytes[at]]) addProbes(at, kNoExtension);
+    }
+  }
+  runProbes(m, text, probes, count, found);
+}
+
+}  // namespace
+
+void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m) {
+  *m = NameMatcher();
+  // Each name folded, with its anchor: the first extension it holds.
+  struct Entry {
+    size_t text;
+    uint32_t size;
+    uint32_t prefixSize;
+    int kind;
+    uint32_t index;
+  };
+  std::vector<unsigned char> folded;
+  std::vector<Entry> entries;
   for (size_t index = 0; index < names.size(); ++index) {
-    if (names[index].empty()) continue;
-    int32_t s = 0;
-    for (char ch : names[index]) {
-      size_t slot = static_cast<size_t>(s) * rowSize + m->byteClass[static_cast<unsigned char>(ch)];
-      int32_t child = m->next[slot];
-      if (child < 0) {
-        child = static_cast<int32_t>(m->nameAt.size());
-        m->nameAt.push_back(-1);
-        m->next.resize(m->next.size() + rowSize, -1);
-        m->next[slot] = child;
+    const std::string_view name = names[index];
+    if (name.empty()) continue;
+    Entry e{folded.size(), static_cast<uint32_t>(name.size()), 0, kNoExtension,
+            static_cast<uint32_t>(index)};
+    for (char c : name) folded.push_back(fold(static_cast<unsigned char>(c)));
+    for (size_t at = 0; at + kExtensionSize <= name.size(); ++at) {
+      const int kind = extensionAt(folded.data() + e.text + at);
+      if (kind >= 0) {
+        e.kind = kind;
+        e.prefixSize = static_cast<uint32_t>(at);
+        break;
       }
-      s = child;
     }
-    if (m->nameAt[static_cast<size_t>(s)] < 0) {
-      m->nameAt[static_cast<size_t>(s)] = static_cast<int32_t>(index);
+    entries.push_back(e);
+    m->longestPrefix = std::max<size_t>(m->longestPrefix, e.prefixSize);
+    m->longestTail = std::max<size_t>(m->longestTail, e.size - e.prefixSize);
+    for (size_t k = 0; k < e.size; ++k) {
+      const unsigned char byte = folded[e.text + k];
+      m->nameByte[byte] = true;
+      if (byte >= 'a' && byte <= 'z') m->nameByte[byte - ('a' - 'A')] = true;
+    }
+    if (e.kind == kNoExtension) {
+      const unsigned char byte = folded[e.text];
+      m->firstByte[byte] = true;
+      if (byte >= 'a' && byte <= 'z') m->firstByte[byte - ('a' - 'A')] = true;
     }
   }
 
-  // Breadth first, every missing edge is completed from the state's longest
-  // proper suffix, which lies nearer the start and so is complete already.
-  const size_t states = m->nameAt.size();
-  std::vector<int32_t> fail(states, 0);
-  m->nextNameState.assign(states, -1);
-  std::vector<int32_t> queue;
-  queue.reserve(states);
-  for (size_t c = 0; c < rowSize; ++c) {
-    int32_t& edge = m->next[c];
-    if (edge < 0) {
-      edge = 0;
-    } else {
-      queue.push_back(edge);
+  // Sorted so that each class is one run, its names by suffix size.
+  auto bytesOf = [&folded](const Entry& e, size_t from, size_t to) {
+    return std::string_view(reinterpret_cast<const char*>(folded.data()) + e.text + from,
+                            to - from);
+  };
+  auto prefixOf = [&](const Entry& e) { return bytesOf(e, 0, e.prefixSize); };
+  auto suffixOf = [&](const Entry& e) {
+    return bytesOf(e, e.prefixSize + extensionSize(e.kind), e.size);
+  };
+  std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    if (a.kind != b.kind) return a.kind < b.kind;
+    if (a.prefixSize != b.prefixSize) return a.prefixSize < b.prefixSize;
+    if (int c = prefixOf(a).compare(prefixOf(b)); c != 0) return c < 0;
+    if (suffixOf(a).size() != suffixOf(b).size()) return suffixOf(a).size() < suffixOf(b).size();
+    return suffixOf(a) < suffixOf(b);
+  });
+
+  // The records, class by class, with the hashes that lead to them.
+  std::vector<NameMatcher::Slot> classes;
+  std::vector<NameMatcher::Slot> largeNames;
+  std::vector<unsigned char>& out = m->records;
+  for (size_t first = 0; first < entries.size();) {
+    const Entry& e = entries[first];
+    size_t end = first + 1;
+    while (end < entries.size() && entries[end].kind == e.kind &&
+           entries[end].prefixSize == e.prefixSize && prefixOf(entries[end]) == prefixOf(e)) {
+      ++end;
     }
-  }
-  for (size_t head = 0; head < queue.size(); ++head) {
-    const auto u = static_cast<size_t>(queue[head]);
-    const auto f = static_cast<size_t>(fail[u]);
-    for (size_t c = 0; c < rowSize; ++c) {
-      int32_t v = m->next[u * rowSize + c];
-      int32_t viaSuffix = m->next[f * rowSize + c];
-      if (v < 0) {
-        m->next[u * rowSize + c] = viaSuffix;
-        continue;
+    const uint64_t classRecord = out.size();
+    std::vector<uint32_t>& prefixSizes = m->prefixSizes[e.kind];
+    if (prefixSizes.empty() || prefixSizes.back() != e.prefixSize) {
+      prefixSizes.push_back(e.prefixSize);
+    }
+    std::vector<uint32_t> suffixSizes;
+    for (size_t i = first; i < end; ++i) {
+      const auto size = static_cast<uint32_t>(suffixOf(entries[i]).size());
+      if (suffixSizes.empty() || suffixSizes.back() != size) suffixSizes.push_back(size);
+    }
+    const bool large = end - first > kSmallClass;
+    putU32(&out, e.prefixSize);
+    putU32(&out, static_cast<uint32_t>(e.kind));
+    putU32(&out, static_cast<uint32_t>(end - first));
+    putU32(&out, large ? static_cast<uint32_t>(suffixSizes.size()) : 0);
+    const std::string_view head = bytesOf(e, 0, e.prefixSize + extensionSize(e.kind));
+    out.insert(out.end(), head.begin(), head.end());
+    uint64_t h = classSeed(e.kind);
+    for (size_t k = e.prefixSize; k-- > 0;) h = step(h, folded[e.text + k]);
+    classes.push_back(NameMatcher::Slot{finish(h, e.prefixSize), classRecord});
+    if (large) {
+      for (uint32_t size : suffixSizes) putU32(&out, size);
+    }
+    for (size_t i = first; i < end; ++i) {
+      const std::string_view suffix = suffixOf(entries[i]);
+      if (large) {
+        uint64_t s = nameSeed(classRecord);
+        for (char c : suffix) s = step(s, static_cast<unsigned char>(c));
+        largeNames.push_back(NameMatcher::Slot{finish(s, suffix.size()), out.size()});
+        putU64(&out, classRecord);
       }
-      fail[static_cast<size_t>(v)] = viaSuffix;
-      const auto vf = static_cast<size_t>(viaSuffix);
-      m->nextNameState[static_cast<size_t>(v)] =
-          m->nameAt[vf] >= 0 ? viaSuffix : m->nextNameState[vf];
-      queue.push_back(v);
+      putU32(&out, entries[i].index);
+      putU32(&out, static_cast<uint32_t>(suffix.size()));
+      out.insert(out.end(), suffix.begin(), suffix.end());
+    }
+    first = end;
+  }
+  std::vector<unsigned char>().swap(folded);
+  std::vector<Entry>().swap(entries);
+
+  // The tables.
+  m->classSlots.assign(tableSize(classes.size()), NameMatcher::Slot{});
+  m->nameSlots.assign(tableSize(largeNames.size()), NameMatcher::Slot{});
+  for (const NameMatcher::Slot& c : classes) {
+    insertSlot(&m->classSlots, c.hash, c.record);
+  }
+  for (const NameMatcher::Slot& n : largeNames) {
+    insertSlot(&m->nameSlots, n.hash, n.record);
+  }
+}
+
+void startText(NameSearch* search) {
+  search->window.clear();
+  search->windowStart = 0;
+  search->scanned = 0;
+  search->end = 0;
+}
+
+void feedText(const NameMatcher& m, NameSearch* search, const unsigned char* data, size_t size,
+              std::vector<uint32_t>* found) {
+  // An anchor at a is tried once the text [a - longestPrefix, a + longestTail)
+  // is at hand. Most are tried where the piece lies; those near its start
+  // need the end of the piece before, kept in the window with the start of
+  // this one appended.
+  std::vector<unsigned char>& window = search->window;
+  const size_t keep = m.longestPrefix + m.longestTail;
+  const uint64_t start = search->end;
+  search->end += size;
+  if (!window.empty()) {
+    window.insert(window.end(), data, data + std::min(size, keep));
+    const uint64_t windowEnd = search->windowStart + window.size();
+    if (windowEnd > search->scanned + m.longestTail) {
+      const uint64_t to = windowEnd - m.longestTail;
+      searchRange(m, Text{window.data(), window.size()},
+                  static_cast<size_t>(search->scanned - search->windowStart),
+                  static_cast<size_t>(to - search->windowStart), found);
+      search->scanned = to;
     }
   }
+  // Past the window's part, every anchor's bytes before it lie in this piece.
+  if (search->end > search->scanned + m.longestTail) {
+    const uint64_t to = search->end - m.longestTail;
+    searchRange(m, Text{data, size}, static_cast<size_t>(search->scanned - start),
+                static_cast<size_t>(to - start), found);
+    search->scanned = to;
+  }
+  // What a later anchor may still need: the last keep bytes.
+  if (size >= keep) {
+    window.assign(data + (size - keep), data + size);
+  } else {
+    if (window.empty()) window.assign(data, data + size);
+    if (window.size() > keep) {
+      window.erase(window.begin(), window.end() - static_cast<ptrdiff_t>(keep));
+    }
+  }
+  search->windowStart = search->end - window.size();
+}
+
+void endText(const NameMatcher& m, NameSearch* search, std::vector<uint32_t>* found) {
+  std::vector<unsigned char>& window = search->window;
+  if (search->scanned < search->end) {
+    searchRange(m, Text{window.data(), window.size()},
+                static_cast<size_t>(search->scanned - search->windowStart), window.size(), found);
+  }
+  startText(search);
 }

@@ -1,43 +1,75 @@
 // Finds which of a set of names occur in a text, ignoring ASCII case, in one
-// pass over the text whatever the number of names: an Aho-Corasick automaton
-// compiled to a table over the bytes the names use. Any byte that no name
-// holds (the line feed among them, since names never hold control bytes)
-// sends the search back to its start, so a match never crosses a line end.
+// pass over the text whatever the number of names.
+//
+// Every name the orphan search looks for holds one of a few extensions
+// (".htm", ".jpg", ".gif", ".png", ".exe", ".zip", ".dmg"), and an occurrence
+// of a name in a text holds that extension at the same place. So the text is
+// searched for the extensions alone, at the speed of memchr() looking for
+// their dot, and only round each one found are names tried: every name is
+// anchored at the first extension it holds, names anchored alike and with
+// the same bytes before the anchor form a class, and the classes and names
+// are found in hash tables keyed by the bytes before and after the anchor.
+// Names without any of the extensions (a host whose wildcards also match
+// other spellings could give such) are tried at every byte that begins one.
+//
+// The memory taken is the names' bytes and a few words for each name,
+// whatever bytes the names hold. No name holds a control byte, so no match
+// crosses a line end.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <string_view>
 #include <vector>
 
 struct NameMatcher {
-  int32_t classCount = 1;              // byte classes; class 0 is every byte no name holds
-  uint8_t byteClass[256] = {};         // ASCII letters share a class with their capitals
-  std::vector<int32_t> next;           // state * classCount + class -> state; state 0 is the start
-  std::vector<int32_t> nameAt;         // state -> the name that ends there, or -1
-  std::vector<int32_t> nextNameState;  // state -> nearest shorter state on its suffix chain
-                                       // where a name ends, or -1
+  static constexpr int kAnchorKinds = 8;  // the seven extensions, then none
+  // Per kind of anchor: the distinct numbers of bytes names hold before it,
+  // ascending.
+  std::vector<uint32_t> prefixSizes[kAnchorKinds];
+  // Every class and every name of a large class as one record in one block,
+  // so that trying one costs a look in a table and a look at its record.
+  // A class record: its prefix size, kind, number of names and number of
+  // distinct suffix sizes, then its folded prefix and extension; then, for a
+  // small class, each name's number, suffix size and folded suffix, or, for
+  // a large one, its suffix sizes. A name record (large classes): its
+  // class's record, number, suffix size and folded suffix.
+  std::vector<unsigned char> records;
+  struct Slot {
+    uint64_t hash = 0;  // 0: empty
+    uint64_t record = 0;
+  };
+  std::vector<Slot> classSlots;  // by the hash of (kind, folded prefix)
+  std::vector<Slot> nameSlots;   // by the hash of (class record, folded suffix)
+  bool nameByte[256] = {};       // bytes some name holds, either case
+  bool firstByte[256] = {};      // first bytes of the names without an extension, either case
+  size_t longestPrefix = 0;      // most bytes before an anchor
+  size_t longestTail = 0;        // most bytes from an anchor to the end of a name
 };
 
-// Builds the matcher for names (each found by its index). Names equal but for
-// case are the same name to the matcher; the first index of them is reported.
-// Empty names are never found.
-void buildNameMatcher(const std::vector<std::string>& names, NameMatcher* matcher);
+// Builds the matcher for names; found() reports a name by its index in
+// names. Names equal but for case must be given once. Empty names are never
+// found.
+void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* matcher);
 
-// Feeds text through the matcher from *state (0 at the start of a text),
-// calling found(index) for every name occurrence; *state carries over to the
-// next call, so a text can be fed in pieces.
-template <typename Found>
-void matchNames(const NameMatcher& m, int32_t* state, const unsigned char* text, size_t size,
-                Found&& found) {
-  int32_t s = *state;
-  const int32_t* next = m.next.data();
-  const int32_t classes = m.classCount;
-  for (size_t i = 0; i < size; ++i) {
-    s = next[s * classes + m.byteClass[text[i]]];
-    for (int32_t t = m.nameAt[s] >= 0 ? s : m.nextNameState[s]; t >= 0; t = m.nextNameState[t]) {
-      found(m.nameAt[t]);
-    }
-  }
-  *state = s;
-}
+// One text being searched, fed in pieces. Between pieces it keeps only the
+// few bytes at the end that a name can span. Positions count from the start
+// of the text.
+struct NameSearch {
+  std::vector<unsigned char> window;  // the text's last bytes
+  uint64_t windowStart = 0;
+  uint64_t scanned = 0;  // anchors before this have been tried
+  uint64_t end = 0;      // bytes fed so far
+};
+
+// Starts a new text.
+void startText(NameSearch* search);
+
+// Searches the next piece of the text, appending the index of every name
+// occurrence settled so far to *found (an occurrence near the piece's end may
+// wait for the next piece).
+void feedText(const NameMatcher& m, NameSearch* search, const unsigned char* data, size_t size,
+              std::vector<uint32_t>* found);
+
+// Ends the text, appending what the last piece still held.
+void endText(const NameMatcher& m, NameSearch* search, std::vector<uint32_t>* found);

@@ -1,8 +1,10 @@
 #include "check/orphan_search.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "check/name_matcher.h"
@@ -23,15 +25,80 @@ void writeOrphan(RunState& state, const std::string& candidate) {
   state.report.write("Couldn't find \"" + candidate + "\" mentioned\n");
 }
 
-// The values of the reference file's page records, in file order.
-std::vector<std::string> scannedPages(TextReader& reader) {
-  std::vector<std::string> pages;
+// Numbers found by hash in an open-addressing table: the caller keeps what
+// they stand for and tells, through same(), whether a number is the one it
+// looks for.
+struct FlatIndex {
+  struct Slot {
+    uint64_t hash = 0;
+    uint32_t value = 0;
+    bool used = false;
+  };
+  std::vector<Slot> slots;
+  size_t count = 0;
+};
+
+void placeInIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
+  const size_t mask = index->slots.size() - 1;
+  size_t i = static_cast<size_t>(hash) & mask;
+  while (index->slots[i].used) i = (i + 1) & mask;
+  index->slots[i] = FlatIndex::Slot{hash, value, true};
+}
+
+void addToIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
+  if ((index->count + 1) * 2 > index->slots.size()) {
+    std::vector<FlatIndex::Slot> old(std::max<size_t>(16, index->slots.size() * 2));
+    old.swap(index->slots);
+    for (const FlatIndex::Slot& slot : old) {
+      if (slot.used) placeInIndex(index, slot.hash, slot.value);
+    }
+  }
+  placeInIndex(index, hash, value);
+  ++index->count;
+}
+
+// The number with this hash that same() accepts, or nullptr.
+template <typename Same>
+const uint32_t* findInIndex(const FlatIndex& index, uint64_t hash, Same&& same) {
+  if (index.slots.empty()) return nullptr;
+  const size_t mask = index.slots.size() - 1;
+  for (size_t i = static_cast<size_t>(hash) & mask; index.slots[i].used; i = (i + 1) & mask) {
+    if (index.slots[i].hash == hash && same(index.slots[i].value)) return &index.slots[i].value;
+  }
+  return nullptr;
+}
+
+uint64_t hashText(std::string_view text, bool ignoringCase) {
+  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then mixed
+  for (char c : text) {
+    h = (h ^ static_cast<unsigned char>(ignoringCase ? toLowerAscii(c) : c)) * 0x100000001b3ull;
+  }
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
+}
+
+// The values of the reference file's page records, in file order, one after
+// another in one text.
+struct PageRecords {
+  std::string text;
+  std::vector<size_t> starts;  // record -> where its value starts in text
+};
+
+void readPageRecords(TextReader& reader, PageRecords* pages) {
   reader.rewind();
   std::string line;
   while (reader.readLine(&line)) {
-    if (recordKind(line) == RecordKind::Page) pages.push_back(parseRecord(line).value);
+    if (recordKind(line) != RecordKind::Page) continue;
+    pages->starts.push_back(pages->text.size());
+    pages->text += viewRecord(line).value;
   }
-  return pages;
+}
+
+std::string_view pagePath(const PageRecords& pages, size_t record) {
+  const size_t end =
+      record + 1 < pages.starts.size() ? pages.starts[record + 1] : pages.text.size();
+  return std::string_view(pages.text).substr(pages.starts[record], end - pages.starts[record]);
 }
 
 bool isMentioned(RunState& state, TextReader& reader, const std::string& candidate,
@@ -74,69 +141,114 @@ void searchOrphansByScanning(RunState& state, TextReader& reader, const std::str
 
 void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache) {
   // The candidates of every pattern, found the way the search one pattern at
-  // a time would find them; names equal but for case share one entry, since
-  // they are mentioned by the same texts.
-  std::vector<std::vector<std::string>> candidates(std::size(kOrphanPatterns));
-  std::vector<std::string> distinctNames;
-  std::unordered_map<std::string, int32_t> idOfFolded;
-  std::vector<std::vector<int32_t>> candidateIds(std::size(kOrphanPatterns));
+  // a time would find them, spelled as stored; names equal but for case
+  // share one number, since they are mentioned by the same texts.
+  struct Candidate {
+    size_t spelling;  // into spellings
+    uint32_t size;
+    uint32_t name;  // the number of its name ignoring case
+  };
+  std::string spellings;
+  std::vector<Candidate> candidates;
+  size_t patternEnd[std::size(kOrphanPatterns)] = {};
+  std::vector<uint32_t> firstOfName;  // name -> its first candidate
+  FlatIndex names;
+  auto spellingOf = [&](const Candidate& c) {
+    return std::string_view(spellings).substr(c.spelling, c.size);
+  };
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
     PatternExpansion expansion;
     std::string path;
     for (bool more = firstMatch(&expansion, kOrphanPatterns[p], &path); more;
          more = nextMatch(&expansion, &path)) {
-      auto [it, added] =
-          idOfFolded.try_emplace(lowerCaseAscii(path), static_cast<int32_t>(distinctNames.size()));
-      if (added) distinctNames.push_back(path);
-      candidates[p].push_back(path);
-      candidateIds[p].push_back(it->second);
+      Candidate c{spellings.size(), static_cast<uint32_t>(path.size()), 0};
+      spellings += path;
+      const uint64_t hash = hashText(path, true);
+      const uint32_t* same = findInIndex(names, hash, [&](uint32_t name) {
+        return equalIgnoringCase(spellingOf(candidates[firstOfName[name]]), path);
+      });
+      if (same != nullptr) {
+        c.name = *same;
+      } else {
+        c.name = static_cast<uint32_t>(firstOfName.size());
+        firstOfName.push_back(static_cast<uint32_t>(candidates.size()));
+        addToIndex(&names, hash, c.name);
+      }
+      candidates.push_back(c);
     }
+    patternEnd[p] = candidates.size();
   }
-  if (distinctNames.empty()) return;
+  if (candidates.empty()) return;
+  names = FlatIndex();
+
+  NameMatcher matcher;
+  {
+    std::vector<std::string_view> distinct;
+    distinct.reserve(firstOfName.size());
+    for (uint32_t first : firstOfName) distinct.push_back(spellingOf(candidates[first]));
+    buildNameMatcher(distinct, &matcher);
+  }
 
   // Each candidate's search would stop at the first page record whose page
   // mentions it, and would try every page record before that one. So: the
   // first record that mentions each name, and the records whose page cannot
   // be opened. A page listed again can only repeat what its first record
   // found.
-  const std::vector<std::string> pages = scannedPages(reader);
+  PageRecords pages;
+  readPageRecords(reader, &pages);
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
-  std::vector<size_t> firstMention(distinctNames.size(), kNever);
+  std::vector<size_t> firstMention(firstOfName.size(), kNever);
   std::vector<size_t> unopenable;
-  std::unordered_map<std::string, bool> opened;  // page path -> could be opened
-  NameMatcher matcher;
-  buildNameMatcher(distinctNames, &matcher);
+  const size_t records = pages.starts.size();
+  std::vector<bool> opened(records, false);
+  FlatIndex firstListing;
   TextReader page;
-  for (size_t record = 0; record < pages.size(); ++record) {
-    auto [seen, first] = opened.try_emplace(pages[record], false);
-    if (first) {
-      seen->second = page.open(pages[record], cache);
-      if (seen->second) {
-        int32_t stateOfMatch = 0;
+  NameSearch search;
+  std::vector<uint32_t> found;
+  auto noteFound = [&](size_t record) {
+    for (uint32_t name : found) {
+      if (firstMention[name] == kNever) firstMention[name] = record;
+    }
+    found.clear();
+  };
+  for (size_t record = 0; record < records; ++record) {
+    const std::string_view path = pagePath(pages, record);
+    const uint64_t hash = hashText(path, false);
+    const uint32_t* earlier =
+        findInIndex(firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; });
+    if (earlier != nullptr) {
+      opened[record] = opened[*earlier];
+    } else {
+      addToIndex(&firstListing, hash, static_cast<uint32_t>(record));
+      opened[record] = page.open(std::string(path), cache);
+      if (opened[record]) {
+        startText(&search);
         const unsigned char* data = nullptr;
         size_t size = 0;
         while (page.readChunk(&data, &size)) {
-          matchNames(matcher, &stateOfMatch, data, size, [&](int32_t id) {
-            size_t& at = firstMention[static_cast<size_t>(id)];
-            if (at == kNever) at = record;
-          });
+          feedText(matcher, &search, data, size, &found);
+          noteFound(record);
         }
+        endText(matcher, &search, &found);
+        noteFound(record);
         page.close();
       }
     }
-    if (!seen->second) unopenable.push_back(record);
+    if (!opened[record]) unopenable.push_back(record);
   }
 
+  size_t begin = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
-    if (candidates[p].empty()) continue;
+    if (begin == patternEnd[p]) continue;
     writeProgress(state, kOrphanPatterns[p]);
-    for (size_t i = 0; i < candidates[p].size(); ++i) {
-      size_t mentioned = firstMention[static_cast<size_t>(candidateIds[p][i])];
+    for (size_t i = begin; i < patternEnd[p]; ++i) {
+      const size_t mentioned = firstMention[candidates[i].name];
       for (size_t record : unopenable) {
         if (record >= mentioned) break;
-        note(state, "couldn't open " + pages[record]);
+        note(state, "couldn't open " + std::string(pagePath(pages, record)));
       }
-      if (mentioned == kNever) writeOrphan(state, candidates[p][i]);
+      if (mentioned == kNever) writeOrphan(state, std::string(spellingOf(candidates[i])));
     }
+    begin = patternEnd[p];
   }
 }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "check/name_matcher.h"
+#include "platform/ascii_case.h"
 #include "scan_temp_dir.h"
 
 namespace {
@@ -65,30 +67,105 @@ TEST(OrphanSearch, VanishedPagesGiveOneNotePerCandidateThatReachesThem) {
   }
 }
 
-TEST(NameMatcher, FindsEveryNameInOnePassIgnoringCase) {
-  const std::vector<std::string> names = {"a.gif", "banana.gif", "NAN", "", "ab", "b", "A.GIF"};
+// The names found in text, each once, fed in pieces of the given size.
+std::vector<uint32_t> matchedNames(const NameMatcher& m, const std::string& text, size_t piece) {
+  std::vector<uint32_t> found;
+  NameSearch search;
+  startText(&search);
+  for (size_t at = 0; at < text.size(); at += piece) {
+    const size_t size = std::min(piece, text.size() - at);
+    feedText(m, &search, reinterpret_cast<const unsigned char*>(text.data() + at), size, &found);
+  }
+  endText(m, &search, &found);
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  return found;
+}
+
+// The names found the straightforward way: each searched for in each line.
+std::vector<uint32_t> namesInLines(const std::vector<std::string>& names, const std::string& text) {
+  std::vector<uint32_t> found;
+  for (uint32_t i = 0; i < names.size(); ++i) {
+    size_t start = 0;
+    while (start <= text.size()) {
+      size_t end = std::min(text.find('\n', start), text.size());
+      if (findIgnoringCase(std::string_view(text).substr(start, end - start), names[i]) !=
+          std::string::npos) {
+        found.push_back(i);
+        break;
+      }
+      start = end + 1;
+    }
+  }
+  return found;
+}
+
+NameMatcher matcherFor(const std::vector<std::string>& names) {
   NameMatcher m;
-  buildNameMatcher(names, &m);
+  buildNameMatcher(std::vector<std::string_view>(names.begin(), names.end()), &m);
+  return m;
+}
+
+TEST(NameMatcher, FindsEveryNameInOnePassIgnoringCase) {
+  const std::vector<std::string> names = {"a.gif", "banana.gif", "NAN",    "",    "ab",
+                                          "b",     "r.htm.GIF",  "x.html", ".htm"};
+  const NameMatcher m = matcherFor(names);
   struct Row {
     std::string text;
-    std::vector<int> found;  // by index, in order of their ends
+    std::vector<uint32_t> found;
   };
   const std::vector<Row> rows = {
       {"", {}},
       {"xyz", {}},
-      // b, nan, then at the last byte the longest name first: banana.gif, a.gif
-      // (reported by its first spelling).
-      {"Banana.GIF", {5, 2, 1, 0}},
+      {"Banana.GIF", {0, 1, 2, 5}},
       {"a.g\nif", {}},
       {"aab", {4, 5}},
-      {"b\nb", {5, 5}},
+      {"b\nb", {5}},
+      // Anchored at its first extension, the name is found whatever follows.
+      {"R.HTM.gif x", {6, 8}},
+      {"r.htm.gi", {8}},
+      {"x.html", {8, 7}},
+      {"x.htm", {8}},
+      {".htm.htm", {8}},
   };
   for (const Row& row : rows) {
-    std::vector<int> found;
-    int32_t state = 0;
-    matchNames(m, &state, reinterpret_cast<const unsigned char*>(row.text.data()), row.text.size(),
-               [&](int32_t id) { found.push_back(id); });
-    EXPECT_EQ(found, row.found) << row.text;
+    std::vector<uint32_t> expected = row.found;
+    std::sort(expected.begin(), expected.end());
+    for (size_t piece : {size_t(1), size_t(3), size_t(1000)}) {
+      EXPECT_EQ(matchedNames(m, row.text, piece), expected)
+          << row.text << " in pieces of " << piece;
+    }
+  }
+}
+
+// Random names and texts over a few bytes, so that names share prefixes,
+// suffixes and extensions often (classes of many names among them), fed in
+// pieces of random sizes: the same names as searching each line for each.
+TEST(NameMatcher, AgreesWithSearchingEachLine) {
+  const std::vector<std::string> parts = {"a",    "B", "x", ".htm", ".HTML", ".gif", ".jpg",
+                                          ".zip", ".", "h", "\xe9", "1",     "2"};
+  std::mt19937 rng(1212);
+  for (int round = 0; round < 1000; ++round) {
+    std::vector<std::string> names;
+    std::vector<std::string> folded;
+    const int count = static_cast<int>(rng() % 40);
+    for (int i = 0; i < count; ++i) {
+      std::string name;
+      const int size = 1 + static_cast<int>(rng() % 5);
+      for (int k = 0; k < size; ++k) name += parts[rng() % parts.size()];
+      if (std::find(folded.begin(), folded.end(), lowerCaseAscii(name)) != folded.end()) continue;
+      folded.push_back(lowerCaseAscii(name));
+      names.push_back(name);
+    }
+    const NameMatcher m = matcherFor(names);
+    std::string text;
+    const int size = static_cast<int>(rng() % 200);
+    for (int k = 0; k < size; ++k) {
+      text += rng() % 8 == 0 ? std::string("\n") : parts[rng() % parts.size()];
+    }
+    const size_t piece = 1 + rng() % 64;
+    ASSERT_EQ(matchedNames(m, text, piece), namesInLines(names, text))
+        << "round " << round << " text " << text;
   }
 }
 
