@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
-# Times tangler on synthetic sites, beside cat reading every page once.
+# Times tangler on synthetic sites and on real pages, beside cat reading the
+# same pages, and measures its memory on a directory built to be hard on it.
 #
-#   bench/run.sh [WORKDIR]        (SIZES="2500 10000 40000" RUNS=5 by default)
+#   bench/run.sh [WORKDIR]     (SIZES="10000 40000 160000" RUNS=5 by default)
 #
-# Prints a Markdown table of medians: wall-clock seconds and peak resident
-# memory for a full run, a "-r -k-" run and a "-cd" run at each size, and the
-# seconds cat takes to read the same pages. Sites are generated once (seed 1)
-# and kept in WORKDIR for later runs. The runs are interleaved (every size and
-# command once per round), so that a slow spell of a shared machine weighs on
-# all of them alike and the ratios within one table stay fair.
+# Prints Markdown tables of medians: wall-clock seconds of cat, a full run and
+# a "-r -k-" run, with the peak resident memory of each run, at each size and
+# on a copy of vim-doc's HTML pages; then the adversarial directory's full
+# run. Sites are generated once (seed 1) and kept in WORKDIR. Every round
+# runs every command once at every size, cat right before the runs it is
+# compared with, so that a slow spell of a shared machine weighs on all of
+# them alike; compare ratios within one table. ONE_CORE=1 pins every command
+# to the first core (taskset -c 0).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-/tmp/tangler-bench}
-sizes=${SIZES:-"2500 10000 40000"}
+sizes=${SIZES:-"10000 40000 160000"}
 runs=${RUNS:-5}
+names=${NAMES:-100000}
+pin=()
+if [ "${ONE_CORE:-0}" = 1 ]; then pin=(taskset -c 0); fi
 
-"$root/scripts/install-deps.sh" >&2
+"$root/scripts/install-deps.sh" vim-doc >&2
 cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DTANGLER_TESTS=OFF >/dev/null
 cmake --build "$root/build-bench" --target tangler >&2
@@ -31,42 +37,88 @@ for n in $sizes; do
     python3 "$root/bench/generate_site.py" "$site" "$n" 1
     touch "$site/.complete"
   fi
-  # Warm the page cache so every command reads from memory.
-  find "$site" -name '*.htm' -print0 | xargs -0 cat >/dev/null
 done
+if [ ! -f "$work/vim-doc/.complete" ]; then
+  rm -rf "$work/vim-doc"
+  mkdir -p "$work/vim-doc"
+  cp /usr/share/doc/vim/html/*.html "$work/vim-doc/"
+  touch "$work/vim-doc/.complete"
+fi
+if [ ! -f "$work/names-$names/.complete" ]; then
+  rm -rf "$work/names-$names"
+  python3 "$root/bench/generate_names.py" "$work/names-$names" "$names" 1
+  touch "$work/names-$names/.complete"
+fi
 
-# One timed run: appends "size command seconds KiB" to the results.
+# One timed run in a directory: appends "place command seconds KiB" to the
+# results.
 measure() {
-  local n=$1 name=$2
+  local place=$1 name=$2
   shift 2
-  (cd "$work/site-$n" && /usr/bin/time -o "$work/time.out" -f "%e %M" "$@" >/dev/null 2>&1) || true
-  echo "$n $name $(tail -n 1 "$work/time.out")" >>"$results"
+  (cd "$work/$place" && /usr/bin/time -o "$work/time.out" -f "%e %M" "${pin[@]}" "$@" \
+    >/dev/null 2>&1 </dev/null) || true
+  echo "$place $name $(tail -n 1 "$work/time.out")" >>"$results"
 }
+
+places=""
+for n in $sizes; do places="$places site-$n"; done
+places="$places vim-doc"
+# Warm the page cache so that every command reads from memory.
+for place in $places; do
+  find "$work/$place" -name '*.htm*' -print0 | xargs -0 cat >/dev/null
+done
 
 for round in $(seq "$runs"); do
   echo "round $round of $runs" >&2
-  for n in $sizes; do
-    measure "$n" cat sh -c "find . -name '*.htm' -print0 | xargs -0 cat"
-    measure "$n" full "$tangler"
-    measure "$n" refs "$tangler" -r -k-
-    measure "$n" cd "$tangler" -cd
+  for place in $places; do
+    if [ "$place" = vim-doc ]; then
+      measure "$place" cat sh -c 'cat *.html'
+      measure "$place" full "$tangler" '*.html'
+      measure "$place" refs "$tangler" -r -k- '*.html'
+    else
+      measure "$place" cat sh -c "find . -name '*.htm' -print0 | xargs -0 cat"
+      measure "$place" full "$tangler"
+      measure "$place" refs "$tangler" -r -k-
+    fi
   done
+  measure "names-$names" full "$tangler"
 done
 
-# The median of one column (3: seconds, 4: KiB) for a size and command.
+# The median of one column (3: seconds, 4: KiB) for a place and command.
 median() {
-  awk -v n="$1" -v c="$2" '$1 == n && $2 == c { print $'"$3"' }' "$results" | sort -g |
+  awk -v p="$1" -v c="$2" '$1 == p && $2 == c { print $'"$3"' }' "$results" | sort -g |
     awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
+ratio() {
+  awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
+}
 
-echo "| pages | site MB | cat s | full s | full MiB | -r -k- s | -r -k- MiB | -cd s | -cd MiB | full / cat |"
-echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
-for n in $sizes; do
-  mb=$(du -sm "$work/site-$n" | cut -f1)
-  cat_s=$(median "$n" cat 3)
-  full_s=$(median "$n" full 3)
-  ratio=$(awk -v a="$full_s" -v b="$cat_s" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }')
-  printf '| %s | %s | %s | %s | %d | %s | %d | %s | %d | %s |\n' "$n" "$mb" "$cat_s" "$full_s" \
-    $(($(median "$n" full 4) / 1024)) "$(median "$n" refs 3)" $(($(median "$n" refs 4) / 1024)) \
-    "$(median "$n" cd 3)" $(($(median "$n" cd 4) / 1024)) "$ratio"
+echo "| pages | MB | cat s | full s | full / cat | full MiB | -r -k- s | -r -k- / cat | -r -k- MiB |"
+echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+for place in $places; do
+  label=${place#site-}
+  if [ "$place" = vim-doc ]; then label="vim-doc ($(ls "$work/vim-doc" | grep -c '\.html$'))"; fi
+  mb=$(du -sm --apparent-size "$work/$place" | cut -f1)
+  cat_s=$(median "$place" cat 3)
+  full_s=$(median "$place" full 3)
+  refs_s=$(median "$place" refs 3)
+  printf '| %s | %s | %s | %s | %s | %d | %s | %s | %d |\n' "$label" "$mb" "$cat_s" "$full_s" \
+    "$(ratio "$full_s" "$cat_s")" $(($(median "$place" full 4) / 1024)) "$refs_s" \
+    "$(ratio "$refs_s" "$cat_s")" $(($(median "$place" refs 4) / 1024))
 done
+set -- $sizes
+if [ $# -ge 2 ]; then
+  echo
+  first=""
+  for n in $sizes; do
+    if [ -n "$first" ]; then
+      echo "Growth $first to $n pages: full run $(ratio "$(median "site-$n" full 3)" \
+        "$(median "site-$first" full 3)")x, cat $(ratio "$(median "site-$n" cat 3)" \
+        "$(median "site-$first" cat 3)")x"
+    fi
+    first=$n
+  done
+fi
+echo
+echo "Adversarial: $names candidate names, full run $(median "names-$names" full 3) s," \
+  "peak $(($(median "names-$names" full 4) / 1024)) MiB"

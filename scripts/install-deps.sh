@@ -23,6 +23,8 @@ for tool in "$@"; do
     man) command -v man >/dev/null || need+=(man-db) ;;
     groff) command -v groff >/dev/null || need+=(groff-base) ;;
     dpkg-shlibdeps) command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev) ;;
+    # The benchmark's corpus of real pages.
+    vim-doc) [ -d /usr/share/doc/vim/html ] || need+=(vim-doc) ;;
     *) command -v "$tool" >/dev/null || need+=("$tool") ;;
   esac
 done

@@ -1,5 +1,6 @@
 #include "reffile/reference_file.h"
 
+#include <cstring>
 #include <string>
 
 #include "platform/ascii_case.h"
@@ -12,11 +13,23 @@ constexpr std::string_view kLineMark = " line#<";
 
 void writeValueRecord(TextWriter& out, const char* prefix, const std::string& value,
                       uint32_t line) {
+  // The line mark and number are put together in place: one record is
+  // written for every link of every page.
+  char tail[32];
+  std::memcpy(tail, kLineMark.data(), kLineMark.size());
+  char digits[10];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + line % 10);
+    line /= 10;
+  } while (line != 0);
+  size_t size = kLineMark.size();
+  while (count > 0) tail[size++] = digits[--count];
+  tail[size++] = '>';
+  tail[size++] = '\n';
   out.write(prefix, kPrefixLength);
   out.write(value);
-  out.write(kLineMark.data(), kLineMark.size());
-  out.write(std::to_string(line));
-  out.write(">\n", 2);
+  out.write(tail, size);
 }
 
 }  // namespace
@@ -44,13 +57,23 @@ void writeImage(TextWriter& out, const std::string& value, uint32_t line) {
 RecordKind recordKind(std::string_view line) {
   if (line == kSeparator) return RecordKind::Separator;
   if (line.size() < kPrefixLength) return RecordKind::Other;
+  // Every prefix begins with a letter of its own, so one comparison settles
+  // each line.
   std::string_view prefix = line.substr(0, kPrefixLength);
-  if (equalIgnoringCase(prefix, "cwd:   ")) return RecordKind::Header;
-  if (equalIgnoringCase(prefix, "name:  ")) return RecordKind::Page;
-  if (equalIgnoringCase(prefix, "ref:   ")) return RecordKind::Ref;
-  if (equalIgnoringCase(prefix, "mark:  ")) return RecordKind::Mark;
-  if (equalIgnoringCase(prefix, "image: ")) return RecordKind::Image;
-  return RecordKind::Other;
+  switch (toLowerAscii(line[0])) {
+    case 'c':
+      return equalIgnoringCase(prefix, "cwd:   ") ? RecordKind::Header : RecordKind::Other;
+    case 'n':
+      return equalIgnoringCase(prefix, "name:  ") ? RecordKind::Page : RecordKind::Other;
+    case 'r':
+      return equalIgnoringCase(prefix, "ref:   ") ? RecordKind::Ref : RecordKind::Other;
+    case 'm':
+      return equalIgnoringCase(prefix, "mark:  ") ? RecordKind::Mark : RecordKind::Other;
+    case 'i':
+      return equalIgnoringCase(prefix, "image: ") ? RecordKind::Image : RecordKind::Other;
+    default:
+      return RecordKind::Other;
+  }
 }
 
 RecordView viewRecord(std::string_view line) {

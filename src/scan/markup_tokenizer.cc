@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <initializer_list>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/ascii_case.h"
 
@@ -45,36 +51,70 @@ constexpr std::array<CharClass, 256> makeClassTable() {
 
 constexpr std::array<CharClass, 256> kClass = makeClassTable();
 
-// The bytes that end a run some pass skips over; every other byte of the run
-// leaves the pass's state as it was.
-using StopTable = std::array<bool, 256>;
+// The bytes that end a run some pass skips over (up to three given bytes, a
+// repeated one standing for fewer, and with Controls every byte below 0x20);
+// every other byte of the run leaves the pass's state as it was. The run is
+// searched sixteen or eight bytes at a time where the host allows.
+template <unsigned char A, unsigned char B, unsigned char C, bool Controls>
+bool isStop(unsigned char c) {
+  return c == A || c == B || c == C || (Controls && c < 0x20);
+}
 
-constexpr StopTable makeStops(std::initializer_list<unsigned char> stops, bool controls) {
-  StopTable table{};
-  for (unsigned char c : stops) table[c] = true;
-  for (int c = 0; controls && c < 0x20; ++c) table[c] = true;
-  return table;
+template <unsigned char A, unsigned char B, unsigned char C, bool Controls>
+const unsigned char* skipRun(const unsigned char* p, const unsigned char* end) {
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi8(static_cast<char>(A));
+  const __m128i b = _mm_set1_epi8(static_cast<char>(B));
+  const __m128i c = _mm_set1_epi8(static_cast<char>(C));
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)),
+                               _mm_cmpeq_epi8(v, c));
+    if (Controls) {
+      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_max_epu8(v, lastControl), lastControl));
+    }
+    if (const int bits = _mm_movemask_epi8(hit)) {
+      return p + std::countr_zero(static_cast<unsigned>(bits));
+    }
+    p += 16;
+  }
+#else
+  if constexpr (std::endian::native == std::endian::little) {
+    // A byte equal to x shows as a zero byte of w ^ x; the lowest byte the
+    // test flags is always a true one, which is all that is used.
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    auto zeroOrBelow = [](uint64_t w, uint64_t n) { return (w - kOnes * n) & ~w & kHighs; };
+    while (end - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      uint64_t hit = zeroOrBelow(w ^ (kOnes * A), 1) | zeroOrBelow(w ^ (kOnes * B), 1) |
+                     zeroOrBelow(w ^ (kOnes * C), 1);
+      if (Controls) hit |= zeroOrBelow(w, 0x20);
+      if (hit != 0) return p + std::countr_zero(hit) / 8;
+      p += 8;
+    }
+  }
+#endif
+  while (p != end && !isStop<A, B, C, Controls>(*p)) ++p;
+  return p;
 }
 
 // Between tags only a tag's start, a string (which can hide one) and the line
-// count matter; inside a tag that is skipped, its end instead of its start.
-constexpr StopTable kStopsBetweenTags = makeStops({'<', '"', '\n'}, false);
-constexpr StopTable kStopsInTag = makeStops({'>', '"', '\n'}, false);
-constexpr StopTable kStopsInSkippedString = makeStops({'"', '\n'}, false);
-// A string that is kept also drops every control character.
-constexpr StopTable kStopsInString = makeStops({'"'}, true);
-
-const unsigned char* skipRun(const unsigned char* p, const unsigned char* end,
-                             const StopTable& stops) {
-  while (end - p >= 4) {
-    if (stops[p[0]]) return p;
-    if (stops[p[1]]) return p + 1;
-    if (stops[p[2]]) return p + 2;
-    if (stops[p[3]]) return p + 3;
-    p += 4;
-  }
-  while (p != end && !stops[*p]) ++p;
-  return p;
+// count matter; inside a tag that is skipped, its end instead of its start. A
+// string that is kept also drops every control character.
+const unsigned char* skipBetweenTags(const unsigned char* p, const unsigned char* end) {
+  return skipRun<'<', '"', '\n', false>(p, end);
+}
+const unsigned char* skipInTag(const unsigned char* p, const unsigned char* end) {
+  return skipRun<'>', '"', '\n', false>(p, end);
+}
+const unsigned char* skipInSkippedString(const unsigned char* p, const unsigned char* end) {
+  return skipRun<'"', '\n', '\n', false>(p, end);
+}
+const unsigned char* skipInString(const unsigned char* p, const unsigned char* end) {
+  return skipRun<'"', '"', '"', true>(p, end);
 }
 
 // Makes the next piece of the page current. False at the end of the page;
@@ -136,7 +176,7 @@ TokenKind classify(const char* text, size_t size) {
 void scanString(MarkupTokenizer& t) {
   t.tokenText.clear();
   for (;;) {
-    const unsigned char* stop = skipRun(t.next, t.end, kStopsInString);
+    const unsigned char* stop = skipInString(t.next, t.end);
     keep(t, t.next, stop);
     if (stop == t.end) {
       if (!refill(t)) return;
@@ -154,7 +194,7 @@ void scanString(MarkupTokenizer& t) {
 // The same string, read only to find where it ends.
 void skipString(MarkupTokenizer& t) {
   for (;;) {
-    const unsigned char* stop = skipRun(t.next, t.end, kStopsInSkippedString);
+    const unsigned char* stop = skipInSkippedString(t.next, t.end);
     if (stop == t.end) {
       if (!refill(t)) return;
       continue;
@@ -222,7 +262,7 @@ void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind) {
   // Words never hold '>' or '"', and each of those outside a string starts a
   // token of its own, so the tag ends at the first '>' outside a string.
   for (;;) {
-    const unsigned char* stop = skipRun(t.next, t.end, kStopsInTag);
+    const unsigned char* stop = skipInTag(t.next, t.end);
     if (stop == t.end) {
       if (!refill(t)) return;
       continue;
@@ -244,7 +284,7 @@ TokenKind skipToTagOpen(MarkupTokenizer& t) {
   t.closePending = false;
   // A '>' here would only be acknowledged and passed over.
   for (;;) {
-    const unsigned char* stop = skipRun(t.next, t.end, kStopsBetweenTags);
+    const unsigned char* stop = skipBetweenTags(t.next, t.end);
     if (stop == t.end) {
       if (!refill(t)) return TokenKind::End;
       continue;

@@ -13,14 +13,14 @@ TEST(ReferenceFile, WrittenRecordsReadBackThroughTheSameParser) {
   writeHeader(out, "/home/site");
   writePage(out, "index.htm");
   writeRef(out, "news.htm#today", 12);
-  writeMark(out, "top", 3);
+  writeMark(out, "top", 0);
   writeImage(out, "logo.gif", 4294967295u);
   out.flush();
   EXPECT_EQ(text,
             "---------------\ncwd:   /home/site\n"
             "---------------\nname:  index.htm\n"
             "ref:   news.htm#today line#<12>\n"
-            "mark:  top line#<3>\n"
+            "mark:  top line#<0>\n"
             "image: logo.gif line#<4294967295>\n");
 
   TextReader in;
@@ -38,6 +38,7 @@ TEST(ReferenceFile, WrittenRecordsReadBackThroughTheSameParser) {
   EXPECT_EQ(records[4].value, "news.htm#today");
   EXPECT_EQ(records[4].line, 12u);
   EXPECT_EQ(records[5].kind, RecordKind::Mark);
+  EXPECT_EQ(records[5].line, 0u);
   EXPECT_EQ(records[6].kind, RecordKind::Image);
   EXPECT_EQ(records[6].line, 4294967295u);
 }
