@@ -1,6 +1,7 @@
 #include "check/page_lookup.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "reffile/reference_file.h"
@@ -8,10 +9,13 @@
 namespace {
 
 constexpr uint32_t kNoBlock = UINT32_MAX;
+constexpr size_t kMarksField = 16;  // before a page's name: its marks' range
+constexpr uint64_t kEntryBits = 40;
+constexpr uint64_t kEntryMask = (uint64_t(1) << kEntryBits) - 1;
 
 // One page block as the file holds it.
 struct Block {
-  size_t name = 0;        // into the lookup's text
+  size_t entry = 0;       // into the lookup's text: the marks field, then the name
   size_t marksBegin = 0;  // into the list of all marks, in file order
   size_t marksEnd = 0;
   uint32_t nextOfPage = kNoBlock;   // the same page's next block in file order
@@ -40,25 +44,40 @@ std::string_view textAt(const std::string& text, size_t at) {
   return std::string_view(text).substr(at, size);
 }
 
+std::string_view pageName(const std::string& text, size_t entry) {
+  return textAt(text, entry + kMarksField);
+}
+
+void setMarks(std::string* text, size_t entry, uint64_t begin, uint64_t end) {
+  std::memcpy(text->data() + entry, &begin, 8);
+  std::memcpy(text->data() + entry + 8, &end, 8);
+}
+
+void getMarks(const std::string& text, size_t entry, uint64_t* begin, uint64_t* end) {
+  std::memcpy(begin, text.data() + entry, 8);
+  std::memcpy(end, text.data() + entry + 8, 8);
+}
+
 uint64_t hashName(std::string_view name) {
-  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
+  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then mixed
   for (char c : name) {
     h ^= static_cast<unsigned char>(c);
     h *= 0x100000001b3ull;
   }
-  return h;
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
 }
 
 // The slot of name: the one that holds it, or the empty one where it would go.
 size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) {
   const size_t mask = lookup.slots.size() - 1;
-  const uint64_t tag = hash >> 32;
+  const uint64_t tag = hash >> kEntryBits;
   for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
     const uint64_t slot = lookup.slots[i];
     if (slot == 0) return i;
-    if ((slot >> 32) == tag) {
-      const PageLookup::Page& page = lookup.pages[(slot & 0xFFFFFFFFu) - 1];
-      if (textAt(lookup.text, page.name) == name) return i;
+    if ((slot >> kEntryBits) == tag && pageName(lookup.text, (slot & kEntryMask) - 1) == name) {
+      return i;
     }
   }
 }
@@ -67,9 +86,9 @@ size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) 
 
 void buildPageLookup(TextReader& reader, PageLookup* lookup) {
   lookup->text.clear();
-  lookup->pages.clear();
   lookup->marks.clear();
   lookup->slots.clear();
+  std::string& text = lookup->text;
   std::vector<Block> blocks;
   std::vector<size_t>& marks = lookup->marks;  // in file order until sorted below
   reader.rewind();
@@ -81,83 +100,86 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup) {
       if (!blocks.empty()) {
         Block& last = blocks.back();
         last.marksEnd = marks.size();
-        last.followedBySamePage = textAt(lookup->text, last.name) == record.value;
+        last.followedBySamePage = pageName(text, last.entry) == record.value;
       }
       Block block;
-      block.name = appendText(&lookup->text, record.value);
+      block.entry = text.size();
+      text.append(kMarksField, '\0');
+      appendText(&text, record.value);
       block.marksBegin = marks.size();
       blocks.push_back(block);
     } else if (kind == RecordKind::Mark && !blocks.empty()) {
-      marks.push_back(appendText(&lookup->text, viewRecord(line).value));
+      marks.push_back(appendText(&text, viewRecord(line).value));
     }
   }
   if (!blocks.empty()) blocks.back().marksEnd = marks.size();
 
-  // The pages by name, each with its blocks chained in file order.
+  // The pages by name, each with its blocks chained in file order. While
+  // this runs a slot holds the page's first block; then, its entry.
   size_t slotCount = 16;
   while (slotCount < blocks.size() * 2) slotCount *= 2;
-  lookup->slots.assign(slotCount, 0);
-  std::vector<uint32_t> lastBlock;
-  std::vector<uint32_t> firstBlock;
+  std::vector<uint64_t>& slots = lookup->slots;
+  slots.assign(slotCount, 0);
+  const size_t mask = slotCount - 1;
+  std::vector<uint32_t> pages;                               // first block of each page
+  std::vector<uint32_t> lastBlock(blocks.size(), kNoBlock);  // by first block
   for (size_t b = 0; b < blocks.size(); ++b) {
-    const std::string_view name = textAt(lookup->text, blocks[b].name);
+    const std::string_view name = pageName(text, blocks[b].entry);
     const uint64_t hash = hashName(name);
-    const size_t slot = findSlot(*lookup, name, hash);
-    if (lookup->slots[slot] == 0) {
-      PageLookup::Page page;
-      page.name = blocks[b].name;
-      lookup->pages.push_back(page);
-      firstBlock.push_back(static_cast<uint32_t>(b));
-      lastBlock.push_back(static_cast<uint32_t>(b));
-      lookup->slots[slot] = (hash >> 32) << 32 | lookup->pages.size();
-    } else {
-      const size_t index = (lookup->slots[slot] & 0xFFFFFFFFu) - 1;
-      blocks[lastBlock[index]].nextOfPage = static_cast<uint32_t>(b);
-      lastBlock[index] = static_cast<uint32_t>(b);
+    size_t i = static_cast<size_t>(hash) & mask;
+    while (slots[i] != 0 && ((slots[i] >> kEntryBits) != (hash >> kEntryBits) ||
+                             pageName(text, blocks[(slots[i] & kEntryMask) - 1].entry) != name)) {
+      i = (i + 1) & mask;
     }
+    if (slots[i] == 0) {
+      slots[i] = (hash >> kEntryBits) << kEntryBits | (b + 1);
+      pages.push_back(static_cast<uint32_t>(b));
+      lastBlock[b] = static_cast<uint32_t>(b);
+    } else {
+      const size_t first = (slots[i] & kEntryMask) - 1;
+      blocks[lastBlock[first]].nextOfPage = static_cast<uint32_t>(b);
+      lastBlock[first] = static_cast<uint32_t>(b);
+    }
+  }
+  std::vector<uint32_t>().swap(lastBlock);
+  for (uint64_t& slot : slots) {
+    if (slot != 0) slot = (slot & ~kEntryMask) | (blocks[(slot & kEntryMask) - 1].entry + 1);
   }
 
   // A search for an anchor reads a page's blocks in file order and fails at
   // a page record that follows the same page's block directly: blocks after
   // that one are never reached. A page with one reachable block keeps its
   // marks where they lie; the others' are gathered after all of them.
-  const std::string& text = lookup->text;
-  auto less = [&text](size_t a, size_t b) { return textAt(text, a) < textAt(text, b); };
-  auto same = [&text](size_t a, size_t b) { return textAt(text, a) == textAt(text, b); };
   std::vector<size_t> gathered;
-  std::vector<bool> isGathered(lookup->pages.size(), false);
-  for (size_t p = 0; p < lookup->pages.size(); ++p) {
-    PageLookup::Page& page = lookup->pages[p];
-    const Block& first = blocks[firstBlock[p]];
+  for (uint32_t p : pages) {
+    const Block& first = blocks[p];
     if (first.followedBySamePage || first.nextOfPage == kNoBlock) {
-      page.marksBegin = first.marksBegin;
-      page.marksEnd = first.marksEnd;
-    } else {
-      page.marksBegin = gathered.size();
-      for (uint32_t b = firstBlock[p]; b != kNoBlock; b = blocks[b].nextOfPage) {
-        gathered.insert(gathered.end(),
-                        marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksBegin),
-                        marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksEnd));
-        if (blocks[b].followedBySamePage) break;
-      }
-      page.marksEnd = gathered.size();
-      isGathered[p] = true;
+      setMarks(&text, first.entry, first.marksBegin, first.marksEnd);
+      continue;
     }
+    // Gathered runs are placed after the file's marks, so they are numbered
+    // from there.
+    const uint64_t begin = marks.size() + gathered.size();
+    for (uint32_t b = p; b != kNoBlock; b = blocks[b].nextOfPage) {
+      gathered.insert(gathered.end(), marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksBegin),
+                      marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksEnd));
+      if (blocks[b].followedBySamePage) break;
+    }
+    setMarks(&text, first.entry, begin, marks.size() + gathered.size());
   }
-  std::vector<Block>().swap(blocks);
-  const size_t gatheredAt = marks.size();
   marks.insert(marks.end(), gathered.begin(), gathered.end());
   std::vector<size_t>().swap(gathered);
-  for (size_t p = 0; p < lookup->pages.size(); ++p) {
-    PageLookup::Page& page = lookup->pages[p];
-    if (isGathered[p]) {
-      page.marksBegin += gatheredAt;
-      page.marksEnd += gatheredAt;
-    }
-    auto begin = marks.begin() + static_cast<ptrdiff_t>(page.marksBegin);
-    auto end = marks.begin() + static_cast<ptrdiff_t>(page.marksEnd);
-    std::sort(begin, end, less);
-    page.marksEnd = static_cast<size_t>(std::unique(begin, end, same) - marks.begin());
+  auto less = [&text](size_t a, size_t b) { return textAt(text, a) < textAt(text, b); };
+  auto same = [&text](size_t a, size_t b) { return textAt(text, a) == textAt(text, b); };
+  for (uint32_t p : pages) {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    getMarks(text, blocks[p].entry, &begin, &end);
+    auto first = marks.begin() + static_cast<ptrdiff_t>(begin);
+    auto last = marks.begin() + static_cast<ptrdiff_t>(end);
+    std::sort(first, last, less);
+    setMarks(&text, blocks[p].entry, begin,
+             static_cast<uint64_t>(std::unique(first, last, same) - marks.begin()));
   }
 }
 
@@ -167,10 +189,12 @@ bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
   const size_t slot = findSlot(lookup, target, hashName(target));
   if (lookup.slots[slot] == 0) return false;
   if (!hasAnchor) return true;
-  const PageLookup::Page& page = lookup.pages[(lookup.slots[slot] & 0xFFFFFFFFu) - 1];
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  getMarks(lookup.text, (lookup.slots[slot] & kEntryMask) - 1, &begin, &end);
   const std::string& text = lookup.text;
-  auto first = lookup.marks.begin() + static_cast<ptrdiff_t>(page.marksBegin);
-  auto last = lookup.marks.begin() + static_cast<ptrdiff_t>(page.marksEnd);
+  auto first = lookup.marks.begin() + static_cast<ptrdiff_t>(begin);
+  auto last = lookup.marks.begin() + static_cast<ptrdiff_t>(end);
   auto at = std::lower_bound(first, last, anchor, [&text](size_t mark, std::string_view value) {
     return textAt(text, mark) < value;
   });

@@ -24,15 +24,12 @@
 // bytes of the names and marks and a few words for each, and a look-up
 // touches a handful of cache lines.
 struct PageLookup {
-  struct Page {
-    size_t name = 0;        // into text
-    size_t marksBegin = 0;  // this page's reachable marks: marks[marksBegin, marksEnd)
-    size_t marksEnd = 0;
-  };
-  std::string text;             // each name and mark as its length (7 bits a byte) and bytes
-  std::vector<Page> pages;      // in the order of their first page records
-  std::vector<size_t> marks;    // into text
-  std::vector<uint64_t> slots;  // open addressing: hash's high half << 32 | page index + 1
+  // Each page as its reachable marks (two 64-bit positions in marks: the
+  // first, and one past the last) followed by its name; each mark as its
+  // name alone. A name is its length, seven bits a byte, and its bytes.
+  std::string text;
+  std::vector<size_t> marks;    // into text; each page's run sorted
+  std::vector<uint64_t> slots;  // open addressing: hash's top 24 bits << 40 | entry + 1
 };
 
 // Builds the lookup from the reference file open in reader, read from its
