@@ -76,10 +76,13 @@ bool runCheckPhases(const RunOptions& options, RunState& state) {
   // From here on the run only reads the site, so one listing of each
   // directory serves every look-up.
   DirectoryCache directories;
-  PageLookup pages;
-  buildPageLookup(*reader2, &pages);
-  CheckContext cx{options, state, pages, nullptr, &directories};
-  checkReferences(cx, *reader1);
+  {
+    // The look-up's memory is given back before the orphan search takes its own.
+    PageLookup pages;
+    buildPageLookup(*reader2, &pages);
+    CheckContext cx{options, state, pages, nullptr, &directories};
+    checkReferences(cx, *reader1);
+  }
 
   if (options.orphanSearch && !options.referencesOnly) {
     searchAllOrphans(state, *reader1, &directories);

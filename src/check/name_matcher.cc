@@ -58,8 +58,7 @@ uint64_t finish(uint64_t z, size_t size) {
   z += size * 0xD6E8FEB86659FD93ull;
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
-  return z != 0 ? z : 1;  // 0 marks an empty slot
+  return z ^ (z >> 31);
 }
 
 uint64_t classSeed(int kind) {
@@ -76,25 +75,28 @@ size_t tableSize(size_t entries) {
   return size;
 }
 
-void insertSlot(std::vector<NameMatcher::Slot>* slots, uint64_t hash, uint64_t record) {
+constexpr unsigned kRecordBits = 40;
+constexpr uint64_t kRecordMask = (uint64_t(1) << kRecordBits) - 1;
+
+void insertSlot(std::vector<uint64_t>* slots, uint64_t hash, uint64_t record) {
   const size_t mask = slots->size() - 1;
   size_t i = static_cast<size_t>(hash) & mask;
-  while ((*slots)[i].hash != 0) i = (i + 1) & mask;
-  (*slots)[i] = NameMatcher::Slot{hash, record};
+  while ((*slots)[i] != 0) i = (i + 1) & mask;
+  (*slots)[i] = (hash >> kRecordBits) << kRecordBits | (record + 1);
 }
 
-// The next slot from *index on that holds hash, moving *index past it; nullptr
-// at the first empty slot. Different entries may share a whole hash, so the
-// caller checks each slot's record and asks again.
-const NameMatcher::Slot* firstSlot(const std::vector<NameMatcher::Slot>& slots, uint64_t hash,
-                                   size_t* index) {
+// The record of the next slot from *index on whose tag is hash's, moving
+// *index past it; false at the first empty slot. Entries may share a tag,
+// so the caller checks each record and asks again.
+bool nextSlot(const std::vector<uint64_t>& slots, uint64_t hash, size_t* index, uint64_t* record) {
   const size_t mask = slots.size() - 1;
   for (size_t i = *index;; i = (i + 1) & mask) {
-    const NameMatcher::Slot& slot = slots[i];
-    if (slot.hash == 0) return nullptr;
-    if (slot.hash == hash) {
+    const uint64_t slot = slots[i];
+    if (slot == 0) return false;
+    if ((slot >> kRecordBits) == (hash >> kRecordBits)) {
       *index = (i + 1) & mask;
-      return &slot;
+      *record = (slot & kRecordMask) - 1;
+      return true;
     }
   }
 }
@@ -173,8 +175,9 @@ void tryLargeClass(const NameMatcher& m, uint64_t classRecord, Text text, size_t
     }
     const uint64_t hash = finish(h, suffixSize);
     size_t index = static_cast<size_t>(hash) & (m.nameSlots.size() - 1);
-    while (const NameMatcher::Slot* slot = firstSlot(m.nameSlots, hash, &index)) {
-      const unsigned char* name = m.records.data() + slot->record;
+    uint64_t nameRecord = 0;
+    while (nextSlot(m.nameSlots, hash, &index, &nameRecord)) {
+      const unsigned char* name = m.records.data() + nameRecord;
       if (getU64(name) == classRecord && getU32(name + 12) == suffixSize &&
           sameFolded(name + kLargeName, text.bytes + tail, suffixSize)) {
         found->push_back(getU32(name + 8));
@@ -217,21 +220,22 @@ void runProbes(const NameMatcher& m, Text text, const Probe* probes, size_t coun
                std::vector<uint32_t>* found) {
   constexpr uint64_t kNone = ~uint64_t(0);
   uint64_t records[32];
+  const size_t mask = m.classSlots.size() - 1;
   for (size_t i = 0; i < count; ++i) {
-    size_t index = static_cast<size_t>(probes[i].hash) & (m.classSlots.size() - 1);
-    const NameMatcher::Slot* slot = firstSlot(m.classSlots, probes[i].hash, &index);
-    records[i] = slot != nullptr ? slot->record : kNone;
-    if (slot != nullptr) __builtin_prefetch(m.records.data() + slot->record);
+    size_t index = static_cast<size_t>(probes[i].hash) & mask;
+    uint64_t record = 0;
+    records[i] = nextSlot(m.classSlots, probes[i].hash, &index, &record) ? record : kNone;
+    if (records[i] != kNone) __builtin_prefetch(m.records.data() + record);
   }
   for (size_t i = 0; i < count; ++i) {
     if (records[i] == kNone) continue;
     tryClass(m, records[i], probes[i], text, found);
-    // Classes whose whole hashes collide follow in the table.
-    size_t index = static_cast<size_t>(probes[i].hash) & (m.classSlots.size() - 1);
-    bool first = true;
-    while (const NameMatcher::Slot* slot = firstSlot(m.classSlots, probes[i].hash, &index)) {
-      if (!first) tryClass(m, slot->record, probes[i], text, found);
-      first = false;
+    // Other classes whose tags are the same follow in the table.
+    size_t index = static_cast<size_t>(probes[i].hash) & mask;
+    uint64_t record = 0;
+    nextSlot(m.classSlots, probes[i].hash, &index, &record);
+    while (nextSlot(m.classSlots, probes[i].hash, &index, &record)) {
+      tryClass(m, record, probes[i], text, found);
     }
   }
 }
@@ -300,6 +304,10 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   };
   std::vector<unsigned char> folded;
   std::vector<Entry> entries;
+  size_t totalSize = 0;
+  for (std::string_view name : names) totalSize += name.size();
+  folded.reserve(totalSize);
+  entries.reserve(names.size());
   for (size_t index = 0; index < names.size(); ++index) {
     const std::string_view name = names[index];
     if (name.empty()) continue;
@@ -347,9 +355,17 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   });
 
   // The records, class by class, with the hashes that lead to them.
-  std::vector<NameMatcher::Slot> classes;
-  std::vector<NameMatcher::Slot> largeNames;
+  struct Keyed {
+    uint64_t hash;
+    uint64_t record;
+  };
+  std::vector<Keyed> classes;
+  std::vector<Keyed> largeNames;
+  classes.reserve(entries.size());
   std::vector<unsigned char>& out = m->records;
+  // Enough for every layout: a header and a size for each name.
+  out.reserve(folded.size() + entries.size() * (kClassHeader + kLargeName + 4));
+  std::vector<uint32_t> suffixSizes;
   for (size_t first = 0; first < entries.size();) {
     const Entry& e = entries[first];
     size_t end = first + 1;
@@ -362,7 +378,7 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
     if (prefixSizes.empty() || prefixSizes.back() != e.prefixSize) {
       prefixSizes.push_back(e.prefixSize);
     }
-    std::vector<uint32_t> suffixSizes;
+    suffixSizes.clear();
     for (size_t i = first; i < end; ++i) {
       const auto size = static_cast<uint32_t>(suffixOf(entries[i]).size());
       if (suffixSizes.empty() || suffixSizes.back() != size) suffixSizes.push_back(size);
@@ -376,7 +392,7 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
     out.insert(out.end(), head.begin(), head.end());
     uint64_t h = classSeed(e.kind);
     for (size_t k = e.prefixSize; k-- > 0;) h = step(h, folded[e.text + k]);
-    classes.push_back(NameMatcher::Slot{finish(h, e.prefixSize), classRecord});
+    classes.push_back(Keyed{finish(h, e.prefixSize), classRecord});
     if (large) {
       for (uint32_t size : suffixSizes) putU32(&out, size);
     }
@@ -385,7 +401,7 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
       if (large) {
         uint64_t s = nameSeed(classRecord);
         for (char c : suffix) s = step(s, static_cast<unsigned char>(c));
-        largeNames.push_back(NameMatcher::Slot{finish(s, suffix.size()), out.size()});
+        largeNames.push_back(Keyed{finish(s, suffix.size()), out.size()});
         putU64(&out, classRecord);
       }
       putU32(&out, entries[i].index);
@@ -398,12 +414,12 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   std::vector<Entry>().swap(entries);
 
   // The tables.
-  m->classSlots.assign(tableSize(classes.size()), NameMatcher::Slot{});
-  m->nameSlots.assign(tableSize(largeNames.size()), NameMatcher::Slot{});
-  for (const NameMatcher::Slot& c : classes) {
+  m->classSlots.assign(tableSize(classes.size()), 0);
+  m->nameSlots.assign(tableSize(largeNames.size()), 0);
+  for (const Keyed& c : classes) {
     insertSlot(&m->classSlots, c.hash, c.record);
   }
-  for (const NameMatcher::Slot& n : largeNames) {
+  for (const Keyed& n : largeNames) {
     insertSlot(&m->nameSlots, n.hash, n.record);
   }
 }

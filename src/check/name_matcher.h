@@ -35,16 +35,14 @@ struct NameMatcher {
   // a large one, its suffix sizes. A name record (large classes): its
   // class's record, number, suffix size and folded suffix.
   std::vector<unsigned char> records;
-  struct Slot {
-    uint64_t hash = 0;  // 0: empty
-    uint64_t record = 0;
-  };
-  std::vector<Slot> classSlots;  // by the hash of (kind, folded prefix)
-  std::vector<Slot> nameSlots;   // by the hash of (class record, folded suffix)
-  bool nameByte[256] = {};       // bytes some name holds, either case
-  bool firstByte[256] = {};      // first bytes of the names without an extension, either case
-  size_t longestPrefix = 0;      // most bytes before an anchor
-  size_t longestTail = 0;        // most bytes from an anchor to the end of a name
+  // Open addressing; a slot is its hash's top 24 bits << 40 | record + 1,
+  // and 0 when empty.
+  std::vector<uint64_t> classSlots;  // by the hash of (kind, folded prefix)
+  std::vector<uint64_t> nameSlots;   // by the hash of (class record, folded suffix)
+  bool nameByte[256] = {};           // bytes some name holds, either case
+  bool firstByte[256] = {};          // first bytes of the names without an extension, either case
+  size_t longestPrefix = 0;          // most bytes before an anchor
+  size_t longestTail = 0;            // most bytes from an anchor to the end of a name
 };
 
 // Builds the matcher for names; found() reports a name by its index in

@@ -27,45 +27,46 @@ void writeOrphan(RunState& state, const std::string& candidate) {
 
 // Numbers found by hash in an open-addressing table: the caller keeps what
 // they stand for and tells, through same(), whether a number is the one it
-// looks for.
+// looks for. A slot is the hash's top half << 32 | the number + 1; 0 is empty.
 struct FlatIndex {
-  struct Slot {
-    uint64_t hash = 0;
-    uint32_t value = 0;
-    bool used = false;
-  };
-  std::vector<Slot> slots;
+  std::vector<uint64_t> slots;
   size_t count = 0;
 };
 
-void placeInIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
+void placeInIndex(FlatIndex* index, uint64_t slot) {
   const size_t mask = index->slots.size() - 1;
-  size_t i = static_cast<size_t>(hash) & mask;
-  while (index->slots[i].used) i = (i + 1) & mask;
-  index->slots[i] = FlatIndex::Slot{hash, value, true};
+  // The low half of the hash is gone from the slot; the top half places it
+  // as well.
+  size_t i = static_cast<size_t>(slot >> 32) & mask;
+  while (index->slots[i] != 0) i = (i + 1) & mask;
+  index->slots[i] = slot;
 }
 
 void addToIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
   if ((index->count + 1) * 2 > index->slots.size()) {
-    std::vector<FlatIndex::Slot> old(std::max<size_t>(16, index->slots.size() * 2));
+    std::vector<uint64_t> old(std::max<size_t>(16, index->slots.size() * 2), 0);
     old.swap(index->slots);
-    for (const FlatIndex::Slot& slot : old) {
-      if (slot.used) placeInIndex(index, slot.hash, slot.value);
+    for (uint64_t slot : old) {
+      if (slot != 0) placeInIndex(index, slot);
     }
   }
-  placeInIndex(index, hash, value);
+  placeInIndex(index, (hash >> 32) << 32 | (uint64_t(value) + 1));
   ++index->count;
 }
 
-// The number with this hash that same() accepts, or nullptr.
+// The number with this hash that same() accepts, or false.
 template <typename Same>
-const uint32_t* findInIndex(const FlatIndex& index, uint64_t hash, Same&& same) {
-  if (index.slots.empty()) return nullptr;
+bool findInIndex(const FlatIndex& index, uint64_t hash, Same&& same, uint32_t* value) {
+  if (index.slots.empty()) return false;
   const size_t mask = index.slots.size() - 1;
-  for (size_t i = static_cast<size_t>(hash) & mask; index.slots[i].used; i = (i + 1) & mask) {
-    if (index.slots[i].hash == hash && same(index.slots[i].value)) return &index.slots[i].value;
+  for (size_t i = static_cast<size_t>(hash >> 32) & mask; index.slots[i] != 0; i = (i + 1) & mask) {
+    const uint64_t slot = index.slots[i];
+    if ((slot >> 32) == (hash >> 32) && same(static_cast<uint32_t>(slot) - 1)) {
+      *value = static_cast<uint32_t>(slot) - 1;
+      return true;
+    }
   }
-  return nullptr;
+  return false;
 }
 
 uint64_t hashText(std::string_view text, bool ignoringCase) {
@@ -164,11 +165,14 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
       Candidate c{spellings.size(), static_cast<uint32_t>(path.size()), 0};
       spellings += path;
       const uint64_t hash = hashText(path, true);
-      const uint32_t* same = findInIndex(names, hash, [&](uint32_t name) {
-        return equalIgnoringCase(spellingOf(candidates[firstOfName[name]]), path);
-      });
-      if (same != nullptr) {
-        c.name = *same;
+      uint32_t same = 0;
+      if (findInIndex(
+              names, hash,
+              [&](uint32_t name) {
+                return equalIgnoringCase(spellingOf(candidates[firstOfName[name]]), path);
+              },
+              &same)) {
+        c.name = same;
       } else {
         c.name = static_cast<uint32_t>(firstOfName.size());
         firstOfName.push_back(static_cast<uint32_t>(candidates.size()));
@@ -214,10 +218,10 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
   for (size_t record = 0; record < records; ++record) {
     const std::string_view path = pagePath(pages, record);
     const uint64_t hash = hashText(path, false);
-    const uint32_t* earlier =
-        findInIndex(firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; });
-    if (earlier != nullptr) {
-      opened[record] = opened[*earlier];
+    uint32_t earlier = 0;
+    if (findInIndex(
+            firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; }, &earlier)) {
+      opened[record] = opened[earlier];
     } else {
       addToIndex(&firstListing, hash, static_cast<uint32_t>(record));
       opened[record] = page.open(std::string(path), cache);
