@@ -58,7 +58,7 @@ void getMarks(const std::string& text, size_t entry, uint64_t* begin, uint64_t* 
   std::memcpy(end, text.data() + entry + 8, 8);
 }
 
-uint64_t hashName(std::string_view name) {
+uint64_t hashOf(std::string_view name) {
   uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then mixed
   for (char c : name) {
     h ^= static_cast<unsigned char>(c);
@@ -125,7 +125,7 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup) {
   std::vector<uint32_t> lastBlock(blocks.size(), kNoBlock);  // by first block
   for (size_t b = 0; b < blocks.size(); ++b) {
     const std::string_view name = pageName(text, blocks[b].entry);
-    const uint64_t hash = hashName(name);
+    const uint64_t hash = hashOf(name);
     size_t i = static_cast<size_t>(hash) & mask;
     while (slots[i] != 0 && ((slots[i] >> kEntryBits) != (hash >> kEntryBits) ||
                              pageName(text, blocks[(slots[i] & kEntryMask) - 1].entry) != name)) {
@@ -183,10 +183,27 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup) {
   }
 }
 
+uint64_t pageHash(std::string_view name) {
+  return hashOf(name);
+}
+
+void prefetchPageSlot(const PageLookup& lookup, uint64_t hash) {
+  if (lookup.slots.empty()) return;
+  __builtin_prefetch(&lookup.slots[static_cast<size_t>(hash) & (lookup.slots.size() - 1)]);
+}
+
+void prefetchPageEntry(const PageLookup& lookup, uint64_t hash) {
+  if (lookup.slots.empty()) return;
+  const uint64_t slot = lookup.slots[static_cast<size_t>(hash) & (lookup.slots.size() - 1)];
+  if (slot != 0 && (slot >> kEntryBits) == (hash >> kEntryBits)) {
+    __builtin_prefetch(lookup.text.data() + (slot & kEntryMask) - 1);
+  }
+}
+
 bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
               std::string_view anchor) {
   if (lookup.slots.empty()) return false;
-  const size_t slot = findSlot(lookup, target, hashName(target));
+  const size_t slot = findSlot(lookup, target, hashOf(target));
   if (lookup.slots[slot] == 0) return false;
   if (!hasAnchor) return true;
   uint64_t begin = 0;

@@ -41,6 +41,15 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup);
 bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
               std::string_view anchor);
 
+// Look-ups made one after another each wait for memory in turn. A caller that
+// knows which pages it will look up next can ask for that memory early:
+// first the table slot (prefetchPageSlot), then, once that has had time to
+// arrive, the entry it leads to (prefetchPageEntry). Neither changes any
+// answer.
+uint64_t pageHash(std::string_view name);
+void prefetchPageSlot(const PageLookup& lookup, uint64_t hash);
+void prefetchPageEntry(const PageLookup& lookup, uint64_t hash);
+
 // The same answer found the straightforward way: rewind reader and read the
 // whole reference file for this one lookup. Kept as the reference the fast
 // lookup is tested against.

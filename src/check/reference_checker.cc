@@ -85,28 +85,70 @@ void checkImage(CheckContext& cx, const std::string& /*page*/, const std::string
   }
 }
 
+namespace {
+
+// The page a ref record's value may be looked up as, for asking for its
+// memory early: the part before any '#'. Empty when there is none to ask
+// for (a bare anchor names the current page, which is known only later).
+std::string_view pageAhead(std::string_view line) {
+  if (recordKind(line) != RecordKind::Ref) return {};
+  const std::string_view value = viewRecord(line).value;
+  return value.substr(0, value.find('#'));
+}
+
+void checkRecord(CheckContext& cx, const std::string& line, std::string* value) {
+  RecordKind kind = recordKind(line);
+  if (kind == RecordKind::Header) {
+    cx.state.currentLine = 0;
+  } else if (kind == RecordKind::Page) {
+    cx.state.currentPage.assign(viewRecord(line).value);
+    cx.state.currentLine = 0;
+  } else if (kind == RecordKind::Ref || kind == RecordKind::Image) {
+    const RecordView record = viewRecord(line);
+    value->assign(record.value);
+    cx.state.currentLine = record.line;
+    // The case complaints come before the link check's for the same record.
+    checkCase(cx.options, cx.state, *value, cx.directories);
+    if (kind == RecordKind::Ref) {
+      checkLink(cx, cx.state.currentPage, *value);
+    } else {
+      checkImage(cx, cx.state.currentPage, *value);
+    }
+  }
+}
+
+}  // namespace
+
 void checkReferences(CheckContext& cx, TextReader& reader) {
   reader.rewind();
-  std::string line;
+  // Records are read a few ahead of the one being judged, and the page
+  // look-ups they will make ask for their memory in two steps meanwhile, so
+  // that the waits of many look-ups overlap instead of adding up.
+  constexpr size_t kAhead = 16;
+  std::string lines[kAhead];
+  uint64_t hashes[kAhead] = {};
+  bool hashed[kAhead] = {};
+  size_t read = 0;
+  bool more = true;
   std::string value;
-  while (reader.readLine(&line)) {
-    RecordKind kind = recordKind(line);
-    if (kind == RecordKind::Header) {
-      cx.state.currentLine = 0;
-    } else if (kind == RecordKind::Page) {
-      cx.state.currentPage.assign(viewRecord(line).value);
-      cx.state.currentLine = 0;
-    } else if (kind == RecordKind::Ref || kind == RecordKind::Image) {
-      const RecordView record = viewRecord(line);
-      value.assign(record.value);
-      cx.state.currentLine = record.line;
-      // The case complaints come before the link check's for the same record.
-      checkCase(cx.options, cx.state, value, cx.directories);
-      if (kind == RecordKind::Ref) {
-        checkLink(cx, cx.state.currentPage, value);
-      } else {
-        checkImage(cx, cx.state.currentPage, value);
+  for (size_t done = 0;; ++done) {
+    while (more && read - done < kAhead) {
+      const size_t at = read % kAhead;
+      if (!reader.readLine(&lines[at])) {
+        more = false;
+        break;
       }
+      const std::string_view page = pageAhead(lines[at]);
+      hashed[at] = !page.empty();
+      if (hashed[at]) {
+        hashes[at] = pageHash(page);
+        prefetchPageSlot(cx.pages, hashes[at]);
+      }
+      ++read;
     }
+    if (done == read) break;
+    const size_t half = done + kAhead / 2;
+    if (half < read && hashed[half % kAhead]) prefetchPageEntry(cx.pages, hashes[half % kAhead]);
+    checkRecord(cx, lines[done % kAhead], &value);
   }
 }
