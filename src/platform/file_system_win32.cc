@@ -1,8 +1,14 @@
-// The exact-spelling face of the file system on Windows, through the wide
-// (UTF-16) calls so that any name the file system holds can be reached. Paths
-// and names cross this seam as UTF-8.
+// The file system on Windows. tangler's face goes straight to the ANSI calls:
+// the system already ignores letter case, takes both separators, folds "."
+// and ".." away and matches wildcards by its own rules, and keeps its own
+// cache, so nothing of that is done again here and caching is left off. The
+// exact-spelling face uses the wide (UTF-16) calls, so that any name the file
+// system holds can be reached; its paths and names cross this seam as UTF-8.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
@@ -97,7 +103,101 @@ EntryKind kindOfHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
   return GetFileType(handle) == FILE_TYPE_DISK ? EntryKind::File : EntryKind::Other;
 }
 
+// A path the system cannot even be asked about: the C string handed over
+// would end at the first NUL and name some other file.
+bool isUnusable(const std::string& path) {
+  return path.empty() || path.find('\0') != std::string::npos;
+}
+
+constexpr DWORD kSkippedAttributes =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Hands the handle over to a C run-time descriptor (numbered for
+// host_file.h's calls), or closes it if none can be had.
+int toDescriptor(HANDLE handle, int flags) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  if (fd < 0) CloseHandle(handle);
+  return fd;
+}
+
 }  // namespace
+
+void FileSystem::setCaching(bool on) {
+  caching_ = on;
+}
+
+std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
+  std::vector<std::string> found;
+  if (isUnusable(pattern)) return found;
+  WIN32_FIND_DATAA entry;
+  FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+  if (search.get() == INVALID_HANDLE_VALUE) return found;
+  do {
+    if ((entry.dwFileAttributes & kSkippedAttributes) == 0) found.emplace_back(entry.cFileName);
+  } while (FindNextFileA(search.get(), &entry));
+  // In the order the system lists them: that is the order users see in their
+  // own directory listings.
+  return found;
+}
+
+bool FileSystem::pathExists(const std::string& path) {
+  if (isUnusable(path)) return false;
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FileSystem::resolvePath(const std::string& path, std::string* hostPath) {
+  hostPath->clear();
+  if (isUnusable(path)) return false;
+  *hostPath = path;
+  return true;
+}
+
+int FileSystem::openForReading(const std::string& path) {
+  if (isUnusable(path)) return -1;
+  // Others may go on writing or deleting: the orphan search reads the report
+  // file while it is still open for writing.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  // A directory does not open at all; a device ("con", "nul") or a named
+  // pipe does, and is no page.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return -1;
+  }
+  return toDescriptor(handle, _O_RDONLY);
+}
+
+int FileSystem::createForWriting(const std::string& path) {
+  if (isUnusable(path)) return -1;
+  // CREATE_ALWAYS keeps the stored name of a file that differs only in case.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  return toDescriptor(handle, _O_WRONLY);
+}
+
+bool FileSystem::deleteFile(const std::string& path) {
+  if (isUnusable(path)) return false;
+  return DeleteFileA(path.c_str()) != 0;
+}
+
+std::string FileSystem::currentDirectory() {
+  std::string buffer(MAX_PATH, '\0');
+  // The directory may change between the two calls (another thread), so ask
+  // again until the buffer is big enough.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const DWORD length = GetCurrentDirectoryA(DWORD(buffer.size()), buffer.data());
+    if (length == 0) return std::string();
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return buffer;
+    }
+    buffer.resize(size_t(length) + 1);
+  }
+  return std::string();
+}
 
 bool FileSystem::listEntries(const std::string& hostDir, std::vector<DirectoryEntry>* entries,
                              std::string* error) {
