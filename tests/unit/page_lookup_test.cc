@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 
 #include "app/run_options.h"
+#include "check/orphan_search.h"
 #include "check/reference_checker.h"
 #include "reffile/reference_file.h"
 #include "report/run_state.h"
+#include "scan_temp_dir.h"
 #include "straightforward.h"
 
 namespace {
@@ -156,6 +159,32 @@ TEST(PageLookup, WholeCheckPassAgreesWithReadingTheFile) {
           << file;
     }
   }
+}
+
+// A reference file whose read fails is not taken as ending there: every
+// phase that reads it says so, for the run to end with status 3.
+TEST(PageLookup, ReferenceFileReadErrorIsReported) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no file here opens and then fails to read";
+#else
+  ScanTempDir dir;
+  std::filesystem::create_symlink("/proc/self/mem", "refs.txt");
+  dir.write("a.gif", "");  // an orphan candidate, so that the search reads the file
+  FileSystem fs;
+  TextReader reader;
+  ASSERT_TRUE(reader.open("refs.txt", fs));
+  PageLookup pages;
+  EXPECT_FALSE(buildPageLookup(reader, &pages));
+  RunOptions options;
+  RunState state;
+  std::string output;
+  state.report.attachMemory(&output);
+  state.errors.attachMemory(&output);
+  CheckContext cx{options, state, pages, fs};
+  EXPECT_FALSE(checkReferences(cx, reader));
+  EXPECT_FALSE(searchAllOrphans(state, fs, reader));
+  EXPECT_EQ(output, "");
+#endif
 }
 
 }  // namespace
