@@ -6,6 +6,14 @@
 #include "reffile/reference_file.h"
 #include "scan/pattern_expansion.h"
 
+size_t findIgnoringCase(std::string_view text, std::string_view needle) {
+  if (needle.empty() || needle.size() > text.size()) return std::string_view::npos;
+  for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
+    if (equalIgnoringCase(text.substr(i, needle.size()), needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
 bool findPageByScanning(TextReader& reader, const std::string& target, bool hasAnchor,
                         const std::string& anchor) {
   reader.rewind();

@@ -5,10 +5,15 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/file_system.h"
 #include "platform/text_file.h"
 #include "report/run_state.h"
+
+// The first position in text at which needle begins, ignoring ASCII case, or
+// std::string_view::npos. An empty needle is never found.
+size_t findIgnoringCase(std::string_view text, std::string_view needle);
 
 // What findPage() answers, found by rewinding reader (a reference file) and
 // reading it in order: the first of target's page records starts the search,
