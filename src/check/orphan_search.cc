@@ -23,56 +23,23 @@ void writeOrphan(RunState& state, const std::string& candidate) {
   state.report.write("Couldn't find \"" + candidate + "\" mentioned\n");
 }
 
-// The values of the reference file's page records, in file order.
-std::vector<std::string> scannedPages(TextReader& reader) {
-  std::vector<std::string> pages;
-  reader.rewind();
+// The values of the reference file's page records, in file order. False when
+// the file cannot be rewound or read.
+bool scannedPages(TextReader& reader, std::vector<std::string>* pages) {
+  if (!reader.rewind()) return false;
   std::string line;
-  while (reader.readLine(&line)) {
-    if (recordKind(line) == RecordKind::Page) pages.push_back(parseRecord(line).value);
+  while (reader.readLine(&line) && !reader.readError()) {
+    if (recordKind(line) == RecordKind::Page) pages->push_back(parseRecord(line).value);
   }
-  return pages;
+  return !reader.readError();
 }
 
-bool isMentioned(RunState& state, TextReader& reader, const std::string& candidate,
-                 DirectoryCache* cache) {
-  reader.rewind();
-  std::string line;
-  while (reader.readLine(&line)) {
-    if (recordKind(line) != RecordKind::Page) continue;
-    if (pageMentions(state, parseRecord(line).value, candidate, cache)) return true;
-  }
-  return false;
-}
+// What became of one page record's page.
+enum class PageRead : unsigned char { Whole, Unopenable, Unreadable };
 
 }  // namespace
 
-bool pageMentions(RunState& state, const std::string& path, const std::string& candidate,
-                  DirectoryCache* cache) {
-  TextReader page;
-  if (!page.open(path, cache)) {
-    note(state, "couldn't open " + path);
-    return false;
-  }
-  std::string line;
-  while (page.readLine(&line)) {
-    if (findIgnoringCase(line, candidate) != std::string::npos) return true;
-  }
-  return false;
-}
-
-void searchOrphansByScanning(RunState& state, TextReader& reader, const std::string& pattern,
-                             DirectoryCache* cache) {
-  PatternExpansion expansion;
-  std::string candidate;
-  if (!firstMatch(&expansion, pattern, &candidate)) return;
-  writeProgress(state, pattern);
-  do {
-    if (!isMentioned(state, reader, candidate, cache)) writeOrphan(state, candidate);
-  } while (nextMatch(&expansion, &candidate));
-}
-
-void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache) {
+bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader) {
   // The candidates of every pattern, found the way the search one pattern at
   // a time would find them; names equal but for case share one entry, since
   // they are mentioned by the same texts.
@@ -83,7 +50,7 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
     PatternExpansion expansion;
     std::string path;
-    for (bool more = firstMatch(&expansion, kOrphanPatterns[p], &path); more;
+    for (bool more = firstMatch(fs, &expansion, kOrphanPatterns[p], &path); more;
          more = nextMatch(&expansion, &path)) {
       auto [it, added] =
           idOfFolded.try_emplace(lowerCaseAscii(path), static_cast<int32_t>(distinctNames.size()));
@@ -92,26 +59,26 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
       candidateIds[p].push_back(it->second);
     }
   }
-  if (distinctNames.empty()) return;
+  if (distinctNames.empty()) return true;
 
   // Each candidate's search would stop at the first page record whose page
   // mentions it, and would try every page record before that one. So: the
   // first record that mentions each name, and the records whose page cannot
-  // be opened. A page listed again can only repeat what its first record
-  // found.
-  const std::vector<std::string> pages = scannedPages(reader);
+  // be opened or read to its end (what was read before a read error still
+  // counts). A page listed again can only repeat what its first record found.
+  std::vector<std::string> pages;
+  if (!scannedPages(reader, &pages)) return false;
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
   std::vector<size_t> firstMention(distinctNames.size(), kNever);
-  std::vector<size_t> unopenable;
-  std::unordered_map<std::string, bool> opened;  // page path -> could be opened
+  std::vector<size_t> failed;                          // records whose page gives a note
+  std::unordered_map<std::string, PageRead> outcomes;  // by page path
   NameMatcher matcher;
   buildNameMatcher(distinctNames, &matcher);
   TextReader page;
   for (size_t record = 0; record < pages.size(); ++record) {
-    auto [seen, first] = opened.try_emplace(pages[record], false);
+    auto [seen, first] = outcomes.try_emplace(pages[record], PageRead::Unopenable);
     if (first) {
-      seen->second = page.open(pages[record], cache);
-      if (seen->second) {
+      if (page.open(pages[record], fs)) {
         int32_t stateOfMatch = 0;
         const unsigned char* data = nullptr;
         size_t size = 0;
@@ -121,10 +88,11 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
             if (at == kNever) at = record;
           });
         }
+        seen->second = page.readError() ? PageRead::Unreadable : PageRead::Whole;
         page.close();
       }
     }
-    if (!seen->second) unopenable.push_back(record);
+    if (seen->second != PageRead::Whole) failed.push_back(record);
   }
 
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
@@ -132,11 +100,13 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
     writeProgress(state, kOrphanPatterns[p]);
     for (size_t i = 0; i < candidates[p].size(); ++i) {
       size_t mentioned = firstMention[static_cast<size_t>(candidateIds[p][i])];
-      for (size_t record : unopenable) {
+      for (size_t record : failed) {
         if (record >= mentioned) break;
-        note(state, "couldn't open " + pages[record]);
+        const bool unopenable = outcomes[pages[record]] == PageRead::Unopenable;
+        note(state, (unopenable ? "couldn't open " : "couldn't read ") + pages[record]);
       }
       if (mentioned == kNever) writeOrphan(state, candidates[p][i]);
     }
   }
+  return true;
 }

@@ -17,14 +17,14 @@ struct Block {
 
 }  // namespace
 
-void buildPageLookup(TextReader& reader, PageLookup* lookup) {
+bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   lookup->pages.clear();
   lookup->marks.clear();
   std::vector<Block> blocks;
   std::vector<std::string> fileMarks;
-  reader.rewind();
+  if (!reader.rewind()) return false;
   std::string line;
-  while (reader.readLine(&line)) {
+  while (reader.readLine(&line) && !reader.readError()) {
     RecordKind kind = recordKind(line);
     if (kind == RecordKind::Page) {
       Record record = parseRecord(line);
@@ -37,6 +37,7 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup) {
       fileMarks.push_back(parseRecord(line).value);
     }
   }
+  if (reader.readError()) return false;
   if (!blocks.empty()) blocks.back().marksEnd = fileMarks.size();
 
   // The blocks of each page together, in file order within a page.
@@ -71,6 +72,7 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup) {
     lookup->pages.emplace(page, entry);
     i = j;
   }
+  return true;
 }
 
 bool findPage(const PageLookup& lookup, const std::string& target, bool hasAnchor,
@@ -81,27 +83,4 @@ bool findPage(const PageLookup& lookup, const std::string& target, bool hasAncho
   auto first = lookup.marks.begin() + found->second.marksBegin;
   auto last = lookup.marks.begin() + found->second.marksEnd;
   return std::binary_search(first, last, anchor);
-}
-
-bool findPageByScanning(TextReader& reader, const std::string& target, bool hasAnchor,
-                        const std::string& anchor) {
-  reader.rewind();
-  bool inBlock = false;
-  std::string line;
-  while (reader.readLine(&line)) {
-    RecordKind kind = recordKind(line);
-    if (kind == RecordKind::Page) {
-      Record record = parseRecord(line);
-      if (record.value == target) {
-        if (inBlock) return false;
-        if (!hasAnchor) return true;
-        inBlock = true;
-      } else {
-        inBlock = false;
-      }
-    } else if (kind == RecordKind::Mark && inBlock && parseRecord(line).value == anchor) {
-      return true;
-    }
-  }
-  return false;
 }

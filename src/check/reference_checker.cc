@@ -4,7 +4,6 @@
 
 #include "check/case_checks.h"
 #include "platform/ascii_case.h"
-#include "platform/directory.h"
 #include "reffile/reference_file.h"
 
 namespace {
@@ -24,7 +23,7 @@ std::string_view extensionOf(std::string_view target) {
 bool checkFile(CheckContext& cx, const char* kind, const std::string& target) {
   std::string_view extension = extensionOf(target);
   if (equalIgnoringCase(extension, ".htm") || equalIgnoringCase(extension, ".html")) return false;
-  if (!pathExists(target, cx.directories)) {
+  if (!cx.fs.pathExists(target)) {
     complain(cx.state, cx.options.indentColumn,
              std::string("couldn't find ") + kind + " " + quoted(target));
   }
@@ -63,10 +62,7 @@ void checkLink(CheckContext& cx, const std::string& page, const std::string& tar
   }
   // A bare "#top" is an anchor of the page itself.
   if (file.empty()) file = page;
-  bool found = cx.scanningReader != nullptr
-                   ? findPageByScanning(*cx.scanningReader, file, hasAnchor, anchor)
-                   : findPage(cx.pages, file, hasAnchor, anchor);
-  if (found) return;
+  if (findPage(cx.pages, file, hasAnchor, anchor)) return;
   if (hasAnchor) {
     complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(file + "#" + anchor));
   } else {
@@ -74,7 +70,7 @@ void checkLink(CheckContext& cx, const std::string& page, const std::string& tar
   }
 }
 
-void checkImage(CheckContext& cx, const std::string& /*page*/, const std::string& target) {
+void checkImage(CheckContext& cx, const std::string& target) {
   // Images on other hosts are not followed unless "-h" asks for it; then they
   // are looked for on disk like any other, and so reported missing.
   if (cx.options.failHttp || !startsWithIgnoringCase(target, "http://")) {
@@ -82,10 +78,10 @@ void checkImage(CheckContext& cx, const std::string& /*page*/, const std::string
   }
 }
 
-void checkReferences(CheckContext& cx, TextReader& reader) {
-  reader.rewind();
+bool checkReferences(CheckContext& cx, TextReader& reader) {
+  if (!reader.rewind()) return false;
   std::string line;
-  while (reader.readLine(&line)) {
+  while (reader.readLine(&line) && !reader.readError()) {
     RecordKind kind = recordKind(line);
     if (kind == RecordKind::Header) {
       cx.state.currentLine = 0;
@@ -96,12 +92,13 @@ void checkReferences(CheckContext& cx, TextReader& reader) {
       Record record = parseRecord(line);
       cx.state.currentLine = record.line;
       // The case complaints come before the link check's for the same record.
-      checkCase(cx.options, cx.state, record.value, cx.directories);
+      checkCase(cx.options, cx.state, cx.fs, record.value);
       if (kind == RecordKind::Ref) {
         checkLink(cx, cx.state.currentPage, record.value);
       } else {
-        checkImage(cx, cx.state.currentPage, record.value);
+        checkImage(cx, record.value);
       }
     }
   }
+  return !reader.readError();
 }

@@ -122,10 +122,6 @@ TokenKind scanWord(MarkupTokenizer& t, int first) {
 
 }  // namespace
 
-TokenKind classifyWord(const std::string& word) {
-  return classify(word.data(), word.size());
-}
-
 TokenKind nextToken(MarkupTokenizer& t) {
   if (t.closePending) return TokenKind::TagClose;
   TextReader& in = *t.input;
