@@ -1,4 +1,4 @@
-# Cross-compiles tangler.exe for 32-bit Windows (the original target) with MinGW-w64:
+# Cross-compiles tangler.exe for 32-bit Windows with MinGW-w64:
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
 # The -posix compilers bring std::thread and friends (GoogleTest needs them);
 # -static puts the C++ and threading run-times inside the .exe, so it needs no

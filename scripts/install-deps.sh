@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing tangler needs, when it is missing.
-# Debian packages only; safe to run again.
+# Debian packages only; safe to run again. Run as another user than root, it
+# installs through sudo.
 set -euo pipefail
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -29,7 +32,7 @@ for tool in "$@"; do
   esac
 done
 if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  apt-get update -qq
-  apt-get install -y -qq "${need[@]}"
+  echo "installing Debian packages: ${need[*]}"
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq "${need[@]}"
 fi

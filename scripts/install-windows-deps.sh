@@ -5,6 +5,8 @@
 # Debian packages only; safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 "$root/scripts/install-deps.sh"
 
 need=()
@@ -14,7 +16,8 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-6
 command -v wineserver >/dev/null || need+=(wine)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"
+  echo "installing Debian packages: ${need[*]}"
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi

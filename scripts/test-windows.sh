@@ -17,7 +17,7 @@ toolchain="$root/cmake/mingw-w64"
 cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain-x86_64.cmake" >/dev/null
 cmake --build "$win64" -j "$jobs"
-# The 32-bit build (the original target) is compiled, not run: that needs
+# The 32-bit build is compiled, not run: that needs
 # 32-bit Wine (scripts/windows-32bit-tests.sh).
 cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain-i686.cmake" >/dev/null

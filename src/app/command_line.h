@@ -9,8 +9,8 @@
 // The usage text, byte for byte, as it goes to standard output.
 extern const char kUsageText[];
 
-// On unless the third character of arg is '-': '-h' and '-hx' give on,
-// '-h-' and '-h-x' give off.
+// Whether a switch turns its option on: only a '-' right after the letter
+// turns it off, and anything else there is ignored, so '-hx' means '-h'.
 bool flagValue(const std::string& arg);
 
 // Reads the arguments (without the program name) into *options, left to

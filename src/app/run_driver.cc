@@ -9,7 +9,7 @@
 #include "check/page_lookup.h"
 #include "check/reference_checker.h"
 #include "platform/ascii_case.h"
-#include "platform/directory.h"
+#include "platform/file_system.h"
 #include "platform/key_wait.h"
 #include "platform/text_file.h"
 #include "reffile/reference_file.h"
@@ -26,8 +26,8 @@ constexpr int kStatusUsage = 17;
 // The header record's directory: lower case, and one line whatever the host
 // allows in a directory name, so that it can never read back as a record of
 // another kind.
-std::string headerDirectory() {
-  std::string directory = lowerCaseAscii(currentDirectory());
+std::string headerDirectory(FileSystem& fs) {
+  std::string directory = lowerCaseAscii(fs.currentDirectory());
   for (char& c : directory) {
     if (static_cast<unsigned char>(c) < 0x20) c = '?';
   }
@@ -47,15 +47,15 @@ void reportWriteFailure(RunState& state, const std::string& name) {
 
 // Scans every pattern into a new reference file. False on a fatal failure
 // (message written).
-bool runScanPhase(const RunOptions& options, RunState& state) {
+bool runScanPhase(const RunOptions& options, RunState& state, FileSystem& fs) {
   auto refFile = std::make_unique<TextWriter>();
-  if (!openOrExit(state, options.referenceFileName, refFile.get())) return false;
-  writeHeader(*refFile, headerDirectory());
+  if (!openOrExit(state, fs, options.referenceFileName, refFile.get())) return false;
+  writeHeader(*refFile, headerDirectory(fs));
   if (options.patterns.empty()) {
-    if (!scanPattern(state, *refFile, "*.htm")) return false;
+    if (!scanPattern(state, fs, *refFile, "*.htm")) return false;
   } else {
     for (const std::string& pattern : options.patterns) {
-      if (!scanPattern(state, *refFile, pattern)) return false;
+      if (!scanPattern(state, fs, *refFile, pattern)) return false;
     }
   }
   if (!refFile->close()) {
@@ -67,27 +67,28 @@ bool runScanPhase(const RunOptions& options, RunState& state) {
 
 // The check and orphan phases over the reference file. False on a fatal
 // failure (message written).
-bool runCheckPhases(const RunOptions& options, RunState& state) {
+bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs) {
   auto reader1 = std::make_unique<TextReader>();
   auto reader2 = std::make_unique<TextReader>();
-  if (!openOrExit(state, options.referenceFileName, reader1.get())) return false;
-  if (!openOrExit(state, options.referenceFileName, reader2.get())) return false;
+  if (!openOrExit(state, fs, options.referenceFileName, reader1.get())) return false;
+  if (!openOrExit(state, fs, options.referenceFileName, reader2.get())) return false;
 
   // From here on the run only reads the site, so one listing of each
   // directory serves every look-up.
-  DirectoryCache directories;
+  fs.setCaching(true);
+  bool read = false;
   {
     // The look-up's memory is given back before the orphan search takes its own.
     PageLookup pages;
-    buildPageLookup(*reader2, &pages);
-    CheckContext cx{options, state, pages, nullptr, &directories};
-    checkReferences(cx, *reader1);
+    CheckContext cx{options, state, pages, fs};
+    read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1);
   }
-
-  if (options.orphanSearch && !options.referencesOnly) {
-    searchAllOrphans(state, *reader1, &directories);
+  if (read && options.orphanSearch && !options.referencesOnly) {
+    read = searchAllOrphans(state, fs, *reader1);
   }
-  return true;
+  fs.setCaching(false);
+  if (!read) reportReadFailure(state, options.referenceFileName);
+  return read;
 }
 
 }  // namespace
@@ -95,6 +96,7 @@ bool runCheckPhases(const RunOptions& options, RunState& state) {
 int runTangler(const std::vector<std::string>& args) {
   auto state = std::make_unique<RunState>();
   initRunState(state.get());
+  FileSystem fs;
 
   RunOptions options;
   if (!parseArguments(args, &options)) {
@@ -103,16 +105,16 @@ int runTangler(const std::vector<std::string>& args) {
     return kStatusUsage;
   }
 
-  if (options.hasReportFile && !openOrExit(*state, options.reportFileName, &state->report)) {
+  if (options.hasReportFile && !openOrExit(*state, fs, options.reportFileName, &state->report)) {
     return kStatusFatal;
   }
   state->report.write("---------------\n");
 
-  if (!runScanPhase(options, *state)) return endFatally(*state);
+  if (!runScanPhase(options, *state, fs)) return endFatally(*state);
   state->errors.write("(checking references....)\n");
-  if (!runCheckPhases(options, *state)) return endFatally(*state);
+  if (!runCheckPhases(options, *state, fs)) return endFatally(*state);
 
-  if (options.deleteReferenceFile) deleteFile(options.referenceFileName);
+  if (options.deleteReferenceFile) fs.deleteFile(options.referenceFileName);
 
   // The report is complete before the prompt, so that it can be read while
   // the program waits.

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-// Runs tangler with the given arguments (without the program name) in the
-// current directory and returns the exit status: 0 when nothing counted was
-// written, 1 when something was, 3 when a file could not be opened or
-// written, 17 after the usage text.
+// One whole run in the current directory; args leave out the program name.
+// Returns the exit status for main() to hand back: 0 clean, 1 when anything
+// counted was written, 3 after a fatal file failure (its message already
+// out), 17 after the usage text.
 int runTangler(const std::vector<std::string>& args);

@@ -3,8 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/directory.h"
+namespace {
 
+// True when text holds an ASCII capital letter outside a percent escape: the
+// hex digits of "%2F" say nothing about the author's letter case. A '%' with
+// fewer than two characters after it is no escape.
 bool hasCapitalLetter(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size()) {
@@ -16,6 +19,7 @@ bool hasCapitalLetter(const std::string& text) {
   return false;
 }
 
+// True when text holds an ASCII small letter anywhere, escapes included.
 bool hasSmallLetter(const std::string& text) {
   for (char c : text) {
     if (c >= 'a' && c <= 'z') return true;
@@ -23,19 +27,22 @@ bool hasSmallLetter(const std::string& text) {
   return false;
 }
 
-bool lookUpStoredName(const std::string& reference, std::string* storedName,
-                      DirectoryCache* cache) {
-  std::vector<std::string> names = findFiles(reference, cache);
+// The stored name of the first file that reference matches as a pattern, in
+// its stored case and without any directory part; false when none does.
+bool lookUpStoredName(FileSystem& fs, const std::string& reference, std::string* storedName) {
+  std::vector<std::string> names = fs.findFiles(reference);
   if (names.empty()) return false;
   *storedName = names.front();
   return true;
 }
 
-void checkCase(const RunOptions& options, RunState& state, const std::string& reference,
-               DirectoryCache* cache) {
+}  // namespace
+
+void checkCase(const RunOptions& options, RunState& state, FileSystem& fs,
+               const std::string& reference) {
   if (options.caseMode == CaseMode::None) return;
   std::string stored;
-  bool hasStored = lookUpStoredName(reference, &stored, cache);
+  bool hasStored = lookUpStoredName(fs, reference, &stored);
   int indent = options.indentColumn;
   if (options.caseMode == CaseMode::Lower) {
     if (hasCapitalLetter(reference)) complain(state, indent, "upper case in " + quoted(reference));

@@ -1,29 +1,17 @@
-// Optional complaints about letter case in references: capital letters
-// ("-cl"), small letters ("-cu"), and a reference that writes a file's name
-// in a letter case other than the stored one ("-cd", "-r", and both of the
-// others).
+// The letter-case checks that "-c" asks for. A site written where names
+// ignore case may be served where they do not: "-cl" and "-cu" hold the
+// references to one case, and "-cd" (also part of "-r") finds the ones that
+// work only because case is ignored.
 #pragma once
 
 #include <string>
 
 #include "app/run_options.h"
-#include "platform/directory.h"
+#include "platform/file_system.h"
 #include "report/run_state.h"
 
-// Runs the case checks of options.caseMode on one whole reference value
-// (scheme, directory and anchor included). The complaints carry the run
-// state's current page and line.
-// The stored name is looked up through cache (nullptr: afresh).
-void checkCase(const RunOptions& options, RunState& state, const std::string& reference,
-               DirectoryCache* cache);
-
-// True when text holds an ASCII capital letter outside a percent escape (a
-// '%' followed by at least two more characters skips those three).
-bool hasCapitalLetter(const std::string& text);
-
-// True when text holds an ASCII small letter anywhere (escapes included).
-bool hasSmallLetter(const std::string& text);
-
-// The stored name of the first file that reference matches as a pattern, in
-// its stored case and without any directory part; false when none does.
-bool lookUpStoredName(const std::string& reference, std::string* storedName, DirectoryCache* cache);
+// Runs the checks of options.caseMode on one whole reference value (scheme,
+// directory and anchor included), complaining at the run state's current
+// page and line. The stored name is looked up through fs.
+void checkCase(const RunOptions& options, RunState& state, FileSystem& fs,
+               const std::string& reference);

@@ -86,15 +86,20 @@ struct PageRecords {
   std::vector<size_t> starts;  // record -> where its value starts in text
 };
 
-void readPageRecords(TextReader& reader, PageRecords* pages) {
-  reader.rewind();
+// False when the file cannot be rewound or read to its end.
+bool readPageRecords(TextReader& reader, PageRecords* pages) {
+  if (!reader.rewind()) return false;
   std::string line;
-  while (reader.readLine(&line)) {
+  while (reader.readLine(&line) && !reader.readError()) {
     if (recordKind(line) != RecordKind::Page) continue;
     pages->starts.push_back(pages->text.size());
     pages->text += viewRecord(line).value;
   }
+  return !reader.readError();
 }
+
+// What became of one page record's page.
+enum class PageRead : unsigned char { Whole, Unopenable, Unreadable };
 
 std::string_view pagePath(const PageRecords& pages, size_t record) {
   const size_t end =
@@ -102,45 +107,9 @@ std::string_view pagePath(const PageRecords& pages, size_t record) {
   return std::string_view(pages.text).substr(pages.starts[record], end - pages.starts[record]);
 }
 
-bool isMentioned(RunState& state, TextReader& reader, const std::string& candidate,
-                 DirectoryCache* cache) {
-  reader.rewind();
-  std::string line;
-  while (reader.readLine(&line)) {
-    if (recordKind(line) != RecordKind::Page) continue;
-    if (pageMentions(state, parseRecord(line).value, candidate, cache)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
-bool pageMentions(RunState& state, const std::string& path, const std::string& candidate,
-                  DirectoryCache* cache) {
-  TextReader page;
-  if (!page.open(path, cache)) {
-    note(state, "couldn't open " + path);
-    return false;
-  }
-  std::string line;
-  while (page.readLine(&line)) {
-    if (findIgnoringCase(line, candidate) != std::string::npos) return true;
-  }
-  return false;
-}
-
-void searchOrphansByScanning(RunState& state, TextReader& reader, const std::string& pattern,
-                             DirectoryCache* cache) {
-  PatternExpansion expansion;
-  std::string candidate;
-  if (!firstMatch(&expansion, pattern, &candidate)) return;
-  writeProgress(state, pattern);
-  do {
-    if (!isMentioned(state, reader, candidate, cache)) writeOrphan(state, candidate);
-  } while (nextMatch(&expansion, &candidate));
-}
-
-void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache) {
+bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader) {
   // The candidates of every pattern, found the way the search one pattern at
   // a time would find them, spelled as stored; names equal but for case
   // share one number, since they are mentioned by the same texts.
@@ -160,7 +129,7 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
     PatternExpansion expansion;
     std::string path;
-    for (bool more = firstMatch(&expansion, kOrphanPatterns[p], &path); more;
+    for (bool more = firstMatch(fs, &expansion, kOrphanPatterns[p], &path); more;
          more = nextMatch(&expansion, &path)) {
       Candidate c{spellings.size(), static_cast<uint32_t>(path.size()), 0};
       spellings += path;
@@ -182,7 +151,7 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
     }
     patternEnd[p] = candidates.size();
   }
-  if (candidates.empty()) return;
+  if (candidates.empty()) return true;
   names = FlatIndex();
 
   NameMatcher matcher;
@@ -196,15 +165,15 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
   // Each candidate's search would stop at the first page record whose page
   // mentions it, and would try every page record before that one. So: the
   // first record that mentions each name, and the records whose page cannot
-  // be opened. A page listed again can only repeat what its first record
-  // found.
+  // be opened or read to its end (what was read before a read error still
+  // counts). A page listed again can only repeat what its first record found.
   PageRecords pages;
-  readPageRecords(reader, &pages);
+  if (!readPageRecords(reader, &pages)) return false;
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
   std::vector<size_t> firstMention(firstOfName.size(), kNever);
-  std::vector<size_t> unopenable;
+  std::vector<size_t> failed;  // records whose page gives a note
   const size_t records = pages.starts.size();
-  std::vector<bool> opened(records, false);
+  std::vector<PageRead> outcomes(records, PageRead::Unopenable);
   FlatIndex firstListing;
   TextReader page;
   NameSearch search;
@@ -221,11 +190,10 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
     uint32_t earlier = 0;
     if (findInIndex(
             firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; }, &earlier)) {
-      opened[record] = opened[earlier];
+      outcomes[record] = outcomes[earlier];
     } else {
       addToIndex(&firstListing, hash, static_cast<uint32_t>(record));
-      opened[record] = page.open(std::string(path), cache);
-      if (opened[record]) {
+      if (page.open(std::string(path), fs)) {
         startText(&search);
         const unsigned char* data = nullptr;
         size_t size = 0;
@@ -235,10 +203,11 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
         }
         endText(matcher, &search, &found);
         noteFound(record);
+        outcomes[record] = page.readError() ? PageRead::Unreadable : PageRead::Whole;
         page.close();
       }
     }
-    if (!opened[record]) unopenable.push_back(record);
+    if (outcomes[record] != PageRead::Whole) failed.push_back(record);
   }
 
   size_t begin = 0;
@@ -247,12 +216,15 @@ void searchAllOrphans(RunState& state, TextReader& reader, DirectoryCache* cache
     writeProgress(state, kOrphanPatterns[p]);
     for (size_t i = begin; i < patternEnd[p]; ++i) {
       const size_t mentioned = firstMention[candidates[i].name];
-      for (size_t record : unopenable) {
+      for (size_t record : failed) {
         if (record >= mentioned) break;
-        note(state, "couldn't open " + std::string(pagePath(pages, record)));
+        const bool unopenable = outcomes[record] == PageRead::Unopenable;
+        note(state, (unopenable ? "couldn't open " : "couldn't read ") +
+                        std::string(pagePath(pages, record)));
       }
       if (mentioned == kNever) writeOrphan(state, std::string(spellingOf(candidates[i])));
     }
     begin = patternEnd[p];
   }
+  return true;
 }

@@ -84,16 +84,16 @@ size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) 
 
 }  // namespace
 
-void buildPageLookup(TextReader& reader, PageLookup* lookup) {
+bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   lookup->text.clear();
   lookup->marks.clear();
   lookup->slots.clear();
   std::string& text = lookup->text;
   std::vector<Block> blocks;
   std::vector<size_t>& marks = lookup->marks;  // in file order until sorted below
-  reader.rewind();
+  if (!reader.rewind()) return false;
   std::string line;
-  while (reader.readLine(&line)) {
+  while (reader.readLine(&line) && !reader.readError()) {
     const RecordKind kind = recordKind(line);
     if (kind == RecordKind::Page) {
       const RecordView record = viewRecord(line);
@@ -112,6 +112,7 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup) {
       marks.push_back(appendText(&text, viewRecord(line).value));
     }
   }
+  if (reader.readError()) return false;
   if (!blocks.empty()) blocks.back().marksEnd = marks.size();
 
   // The pages by name, each with its blocks chained in file order. While
@@ -181,6 +182,7 @@ void buildPageLookup(TextReader& reader, PageLookup* lookup) {
     setMarks(&text, blocks[p].entry, begin,
              static_cast<uint64_t>(std::unique(first, last, same) - marks.begin()));
   }
+  return true;
 }
 
 uint64_t pageHash(std::string_view name) {
@@ -216,27 +218,4 @@ bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
     return textAt(text, mark) < value;
   });
   return at != last && textAt(text, *at) == anchor;
-}
-
-bool findPageByScanning(TextReader& reader, const std::string& target, bool hasAnchor,
-                        const std::string& anchor) {
-  reader.rewind();
-  bool inBlock = false;
-  std::string line;
-  while (reader.readLine(&line)) {
-    RecordKind kind = recordKind(line);
-    if (kind == RecordKind::Page) {
-      Record record = parseRecord(line);
-      if (record.value == target) {
-        if (inBlock) return false;
-        if (!hasAnchor) return true;
-        inBlock = true;
-      } else {
-        inBlock = false;
-      }
-    } else if (kind == RecordKind::Mark && inBlock && parseRecord(line).value == anchor) {
-      return true;
-    }
-  }
-  return false;
 }

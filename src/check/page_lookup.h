@@ -1,11 +1,11 @@
-// Looking a page, or an anchor on a page, up among the scanned pages of the
-// reference file. Texts compare exactly: page records hold lower-case names,
-// so a reference that spells a page with capital letters never finds it.
+// Whether a reference names a scanned page, or an anchor on one, answered
+// from the reference file without reading it again for every reference.
+// Names compare byte for byte against the lower-case page records; letter
+// case in references is the case checks' business.
 //
-// A page listed twice (scanned through two patterns) follows the file's
-// order: when its two blocks follow each other directly, an anchor that the
-// first copy lacks fails at the second copy's page record without searching
-// it; when other blocks lie between them, the second copy is searched too.
+// A page scanned twice (matched by two patterns) answers as a search of the
+// file in order would: its blocks count up to the first one that the same
+// page's record follows directly, and no further.
 #pragma once
 
 #include <cstddef>
@@ -33,8 +33,9 @@ struct PageLookup {
 };
 
 // Builds the lookup from the reference file open in reader, read from its
-// start. The reader is left at its end.
-void buildPageLookup(TextReader& reader, PageLookup* lookup);
+// start. The reader is left at its end. False when the file cannot be
+// rewound or read to its end.
+bool buildPageLookup(TextReader& reader, PageLookup* lookup);
 
 // True when target is a scanned page (hasAnchor false) or a scanned page
 // holding a mark whose value is anchor (hasAnchor true).
@@ -49,9 +50,3 @@ bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
 uint64_t pageHash(std::string_view name);
 void prefetchPageSlot(const PageLookup& lookup, uint64_t hash);
 void prefetchPageEntry(const PageLookup& lookup, uint64_t hash);
-
-// The same answer found the straightforward way: rewind reader and read the
-// whole reference file for this one lookup. Kept as the reference the fast
-// lookup is tested against.
-bool findPageByScanning(TextReader& reader, const std::string& target, bool hasAnchor,
-                        const std::string& anchor);

@@ -5,7 +5,6 @@
 
 #include "check/case_checks.h"
 #include "platform/ascii_case.h"
-#include "platform/directory.h"
 #include "reffile/reference_file.h"
 
 namespace {
@@ -25,7 +24,7 @@ std::string_view extensionOf(std::string_view target) {
 bool checkFile(CheckContext& cx, const char* kind, const std::string& target) {
   std::string_view extension = extensionOf(target);
   if (equalIgnoringCase(extension, ".htm") || equalIgnoringCase(extension, ".html")) return false;
-  if (!pathExists(target, cx.directories)) {
+  if (!cx.fs.pathExists(target)) {
     complain(cx.state, cx.options.indentColumn,
              std::string("couldn't find ") + kind + " " + quoted(target));
   }
@@ -64,11 +63,7 @@ void checkLink(CheckContext& cx, const std::string& page, const std::string& tar
   }
   // A bare "#top" is an anchor of the page itself.
   if (file.empty()) file = page;
-  bool found = cx.scanningReader != nullptr
-                   ? findPageByScanning(*cx.scanningReader, std::string(file), hasAnchor,
-                                        std::string(anchor))
-                   : findPage(cx.pages, file, hasAnchor, anchor);
-  if (found) return;
+  if (findPage(cx.pages, file, hasAnchor, anchor)) return;
   std::string missing(file);
   if (hasAnchor) {
     missing += '#';
@@ -77,7 +72,7 @@ void checkLink(CheckContext& cx, const std::string& page, const std::string& tar
   complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(missing));
 }
 
-void checkImage(CheckContext& cx, const std::string& /*page*/, const std::string& target) {
+void checkImage(CheckContext& cx, const std::string& target) {
   // Images on other hosts are not followed unless "-h" asks for it; then they
   // are looked for on disk like any other, and so reported missing.
   if (cx.options.failHttp || !startsWithIgnoringCase(target, "http://")) {
@@ -108,47 +103,51 @@ void checkRecord(CheckContext& cx, const std::string& line, std::string* value) 
     value->assign(record.value);
     cx.state.currentLine = record.line;
     // The case complaints come before the link check's for the same record.
-    checkCase(cx.options, cx.state, *value, cx.directories);
+    checkCase(cx.options, cx.state, cx.fs, *value);
     if (kind == RecordKind::Ref) {
       checkLink(cx, cx.state.currentPage, *value);
     } else {
-      checkImage(cx, cx.state.currentPage, *value);
+      checkImage(cx, *value);
     }
   }
 }
 
 }  // namespace
 
-void checkReferences(CheckContext& cx, TextReader& reader) {
-  reader.rewind();
-  // Records are read a few ahead of the one being judged, and the page
+bool checkReferences(CheckContext& cx, TextReader& reader) {
+  if (!reader.rewind()) return false;
+  // Records are taken a few ahead of the one being judged, and the page
   // look-ups they will make ask for their memory in two steps meanwhile, so
-  // that the waits of many look-ups overlap instead of adding up.
+  // that the waits of many look-ups overlap instead of adding up. Only lines
+  // the reader holds already are taken ahead: the file is read at the same
+  // moments as without looking ahead, whatever else writes to it meanwhile.
   constexpr size_t kAhead = 16;
   std::string lines[kAhead];
   uint64_t hashes[kAhead] = {};
   bool hashed[kAhead] = {};
   size_t read = 0;
-  bool more = true;
   std::string value;
+  auto takeAhead = [&](size_t at) {
+    const std::string_view page = pageAhead(lines[at]);
+    hashed[at] = !page.empty();
+    if (hashed[at]) {
+      hashes[at] = pageHash(page);
+      prefetchPageSlot(cx.pages, hashes[at]);
+    }
+  };
   for (size_t done = 0;; ++done) {
-    while (more && read - done < kAhead) {
-      const size_t at = read % kAhead;
-      if (!reader.readLine(&lines[at])) {
-        more = false;
-        break;
-      }
-      const std::string_view page = pageAhead(lines[at]);
-      hashed[at] = !page.empty();
-      if (hashed[at]) {
-        hashes[at] = pageHash(page);
-        prefetchPageSlot(cx.pages, hashes[at]);
-      }
+    if (done == read) {
+      if (!reader.readLine(&lines[read % kAhead]) || reader.readError()) break;
+      takeAhead(read % kAhead);
       ++read;
     }
-    if (done == read) break;
+    while (read - done < kAhead && reader.readBufferedLine(&lines[read % kAhead])) {
+      takeAhead(read % kAhead);
+      ++read;
+    }
     const size_t half = done + kAhead / 2;
     if (half < read && hashed[half % kAhead]) prefetchPageEntry(cx.pages, hashes[half % kAhead]);
     checkRecord(cx, lines[done % kAhead], &value);
   }
+  return !reader.readError();
 }

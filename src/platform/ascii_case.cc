@@ -30,16 +30,6 @@ bool matchesAt(std::string_view text, size_t at, std::string_view needle) {
 
 }  // namespace
 
-size_t findIgnoringCase(std::string_view text, std::string_view needle) {
-  if (needle.empty() || needle.size() > text.size()) return std::string_view::npos;
-  const size_t last = text.size() - needle.size();
-  const char first = toLowerAscii(needle[0]);
-  for (size_t i = 0; i <= last; ++i) {
-    if (toLowerAscii(text[i]) == first && matchesAt(text, i, needle)) return i;
-  }
-  return std::string_view::npos;
-}
-
 size_t findLastIgnoringCase(std::string_view text, std::string_view needle) {
   if (needle.empty() || needle.size() > text.size()) return std::string_view::npos;
   for (size_t i = text.size() - needle.size() + 1; i-- > 0;) {

@@ -23,9 +23,6 @@ bool equalIgnoringCase(std::string_view a, std::string_view b);
 // An empty prefix never matches.
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
 
-// The first position in text at which needle begins, ignoring ASCII case, or
+// The last position in text at which needle begins, ignoring ASCII case, or
 // std::string_view::npos. An empty needle is never found.
-size_t findIgnoringCase(std::string_view text, std::string_view needle);
-
-// The last such position, or npos. An empty needle is never found.
 size_t findLastIgnoringCase(std::string_view text, std::string_view needle);

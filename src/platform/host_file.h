@@ -1,24 +1,14 @@
-// The host's half of the text files: opening, reading, writing and closing
-// by descriptor. text_file.cc keeps the text-mode rules and the buffering;
-// text_file_posix.cc and text_file_win32.cc each supply these calls for one
-// kind of host. Only text_file.cc includes this header.
+// The host's half of the text files: reading, writing and closing by
+// descriptor (FileSystem opens and creates them). text_file.cc keeps the
+// text-mode rules and the buffering; text_file_posix.cc and
+// text_file_win32.cc each supply these calls for one kind of host. Only
+// text_file.cc includes this header.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-struct DirectoryCache;
-
 namespace host_file {
-
-// Opens path for reading, its name found as directory.h tells (cache as
-// there). A descriptor, or -1 when there is no such file or it is not a
-// regular file; a FIFO or a device never blocks the call.
-int openForReading(const std::string& path, DirectoryCache* cache);
-
-// Creates (or empties) path for writing. A descriptor, or -1. Never blocks
-// on a FIFO that nobody reads.
-int createForWriting(const std::string& path);
 
 // The descriptors of the standard streams; never closed through close().
 int standardOutput();
@@ -35,7 +25,7 @@ bool writeText(int fd, const char* data, size_t size);
 // Back to the start of a file opened for reading. False if it cannot be.
 bool rewind(int fd);
 
-// Closes what openForReading() or createForWriting() opened. False when the
+// Closes what FileSystem::openForReading() or createForWriting() opened. False when the
 // system reports a failure (data that could not be written after all).
 bool close(int fd);
 

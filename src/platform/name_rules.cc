@@ -1,13 +1,13 @@
 // How names match a wildcard pattern and in what order a directory lists
-// them: the long-name rules of Windows. The POSIX build's directory search
-// is made of them; in a Windows build the system searches and sorts itself,
-// and these serve callers that judge a name they already hold.
+// them: the long-name rules of Windows, which the POSIX build's directory
+// search is made of. A Windows build searches and sorts by the system's own
+// rules and links this file only into its tests.
 #include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "platform/ascii_case.h"
-#include "platform/directory.h"
+#include "platform/file_system.h"
 
 namespace {
 

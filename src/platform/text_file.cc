@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "platform/host_file.h"
 
 namespace {
@@ -36,9 +37,9 @@ TextReader::~TextReader() {
   close();
 }
 
-bool TextReader::open(const std::string& path, DirectoryCache* cache) {
+bool TextReader::open(const std::string& path, FileSystem& fs) {
   close();
-  const int fd = host_file::openForReading(path, cache);
+  const int fd = fs.openForReading(path);
   if (fd < 0) return false;
   fd_ = fd;
   return true;
@@ -57,6 +58,7 @@ void TextReader::close() {
   memoryText_.clear();
   memoryPos_ = 0;
   ended_ = false;
+  readError_ = false;
   pushed_ = -1;
   pos_ = 0;
   len_ = 0;
@@ -74,6 +76,7 @@ int TextReader::refill() {
     } else if (fd_ >= 0) {
       const std::ptrdiff_t n = host_file::readSome(fd_, buf_, kBufferSize);
       if (n > 0) got = size_t(n);
+      if (n < 0) readError_ = true;
     }
     if (got == 0) {
       ended_ = true;
@@ -127,6 +130,17 @@ bool TextReader::readLine(std::string* line) {
   }
 }
 
+bool TextReader::readBufferedLine(std::string* line) {
+  if (pushed_ >= 0 || pos_ >= len_) return false;
+  const unsigned char* start = buf_ + pos_;
+  const void* nl = std::memchr(start, '\n', len_ - pos_);
+  if (nl == nullptr) return false;
+  const size_t run = size_t(static_cast<const unsigned char*>(nl) - start);
+  line->assign(reinterpret_cast<const char*>(start), run);
+  pos_ += run + 1;
+  return true;
+}
+
 bool TextReader::readChunk(const unsigned char** data, size_t* size) {
   if (pushed_ >= 0) {
     pushedByte_ = static_cast<unsigned char>(pushed_);
@@ -154,6 +168,7 @@ bool TextReader::rewind() {
     return false;
   }
   ended_ = false;
+  readError_ = false;
   pushed_ = -1;
   pos_ = 0;
   len_ = 0;
@@ -164,10 +179,10 @@ TextWriter::~TextWriter() {
   close();
 }
 
-bool TextWriter::create(const std::string& path) {
+bool TextWriter::create(const std::string& path, FileSystem& fs) {
   close();
   failed_ = false;
-  const int fd = host_file::createForWriting(path);
+  const int fd = fs.createForWriting(path);
   if (fd < 0) return false;
   fd_ = fd;
   owned_ = true;

@@ -1,15 +1,14 @@
 // Files as tangler reads and writes them. Every file is a text file: on
 // reading, each carriage return is dropped and the first 0x1A byte ends the
 // file; on writing, each line feed becomes the host's line end (a bare line
-// feed on POSIX hosts, CR LF on Windows). Names are resolved with
-// the host's letter case ignored (see directory.h), so a page stored as
-// 'Index.HTM' opens as 'index.htm'.
+// feed on POSIX hosts, CR LF on Windows). Names are resolved by the
+// FileSystem's rules, so a page stored as 'Index.HTM' opens as 'index.htm'.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-struct DirectoryCache;
+class FileSystem;
 
 // Reads one file sequentially through a buffer, with one character of
 // push-back. Owns its descriptor: the file is closed by close() or on
@@ -21,20 +20,18 @@ class TextReader {
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
 
-  // Opens path for reading (letter case ignored in every component, '\' and
-  // '/' both separators). Fails, returning false, when the file does not
-  // exist or is not a regular file after following links (a FIFO never
-  // blocks the run). Any file already open is closed first. Names are
-  // resolved through cache when one is given (see directory.h).
-  bool open(const std::string& path, DirectoryCache* cache = nullptr);
+  // Opens path for reading through fs (FileSystem::openForReading). False
+  // when the file does not exist or is not a regular file after following
+  // links. Any file already open is closed first.
+  bool open(const std::string& path, FileSystem& fs);
   // Reads text from memory instead of a file (a copy is kept), as if it had
   // been read from a file: carriage returns dropped, 0x1A ends it.
   void openMemory(const std::string& text);
   void close();
-  bool isOpen() const { return fd_ >= 0 || memory_; }
 
-  // The next byte (0..255), or -1 at the end of the text. A read error counts
-  // as the end. Once the end is met every later call returns -1 again.
+  // The next byte (0..255), or -1 at the end of the text or after a read
+  // error (readError() tells them apart). Once -1 has come every later call
+  // returns it again.
   int get() {
     if (pushed_ >= 0) {
       int c = pushed_;
@@ -56,12 +53,22 @@ class TextReader {
   // not end with a line feed.
   bool readLine(std::string* line);
 
+  // readLine(), but only when the whole line, line feed included, is in
+  // the buffer already: never reads the file. False (and nothing taken)
+  // otherwise. For callers that look ahead without moving the moments at
+  // which the file is read.
+  bool readBufferedLine(std::string* line);
+
   // The next run of text as it lies in the buffer (after any pushed-back
   // character), for callers that scan bytes in bulk. *data stays valid until
   // the next call on this reader. False at the end of the text.
   bool readChunk(const unsigned char** data, size_t* size);
 
-  // Back to the start of the file; false if the file cannot be rewound.
+  // True once a read has failed: the text got so far is not the whole file.
+  bool readError() const { return readError_; }
+
+  // Back to the start of the file, the read error forgotten; false if the
+  // file cannot be rewound.
   bool rewind();
 
  private:
@@ -73,6 +80,7 @@ class TextReader {
   std::string memoryText_;
   size_t memoryPos_ = 0;
   bool ended_ = false;  // 0x1A seen, end of file or read error
+  bool readError_ = false;
   int pushed_ = -1;
   unsigned char pushedByte_ = 0;
   size_t pos_ = 0;
@@ -90,18 +98,16 @@ class TextWriter {
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
-  // Creates (or empties) path for writing. An existing file whose name
-  // differs only in letter case is replaced under its stored name. False if
-  // it cannot be created (a missing directory, a directory of that name, a
-  // FIFO nobody reads).
-  bool create(const std::string& path);
+  // Creates (or empties) path for writing through fs
+  // (FileSystem::createForWriting). False if it cannot be created (a missing
+  // directory, a directory of that name, a FIFO nobody reads).
+  bool create(const std::string& path, FileSystem& fs);
   // Attaches to standard output or standard error (not closed by close()).
   // Standard error is written through at once, without buffering.
   void attachStdout();
   void attachStderr();
   // Appends everything written to *sink instead of a file; for tests.
   void attachMemory(std::string* sink);
-  bool isOpen() const { return fd_ >= 0 || sink_ != nullptr; }
 
   void write(const char* data, size_t size);
   void write(const std::string& text) { write(text.data(), text.size()); }
@@ -118,7 +124,6 @@ class TextWriter {
   // Flushes and closes a created file; attached streams are only flushed.
   // False if any write so far has failed or the close failed.
   bool close();
-  bool failed() const { return failed_; }
 
  private:
   void writeThrough(const char* data, size_t size);

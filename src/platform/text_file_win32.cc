@@ -1,13 +1,10 @@
 // Text files on Windows: the system's file handles, wrapped in C run-time
-// descriptors only to be numbered. The C run-time's text mode is not used:
+// descriptors (by FileSystem) only to be numbered. The C run-time's text mode is not used:
 // it would keep a lone carriage return and stop at 0x1A only on some calls;
 // text_file.cc applies the text-mode rules itself, and writeText() turns
 // each line feed into CR LF.
-#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-
-#include <cstdint>
 
 #include "platform/host_file.h"
 
@@ -30,13 +27,6 @@ bool isUsable(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-// Hands the handle over to a descriptor, or closes it if none can be had.
-int toDescriptor(HANDLE handle, int flags) {
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
-  if (fd < 0) CloseHandle(handle);
-  return fd;
-}
-
 bool writeAll(HANDLE handle, const char* data, size_t size) {
   while (size > 0) {
     const DWORD chunk = size > 0x10000000 ? DWORD(0x10000000) : DWORD(size);
@@ -49,32 +39,6 @@ bool writeAll(HANDLE handle, const char* data, size_t size) {
 }
 
 }  // namespace
-
-int openForReading(const std::string& path, DirectoryCache*) {
-  if (path.empty() || path.find('\0') != std::string::npos) return -1;
-  // Others may go on writing or deleting: the orphan search reads the report
-  // file while it is still open for writing.
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return -1;
-  // A directory does not open at all; a device ("con", "nul") or a named
-  // pipe does, and is no page.
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    CloseHandle(handle);
-    return -1;
-  }
-  return toDescriptor(handle, _O_RDONLY);
-}
-
-int createForWriting(const std::string& path) {
-  if (path.empty() || path.find('\0') != std::string::npos) return -1;
-  // CREATE_ALWAYS keeps the stored name of a file that differs only in case.
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return -1;
-  return toDescriptor(handle, _O_WRONLY);
-}
 
 int standardOutput() {
   return kStdout;

@@ -1,6 +1,7 @@
-// The reference file: the one place where the scan phase hands its findings
-// to the check phase. A text file of records, one a line, each beginning with
-// a seven-character prefix:
+// The reference file carries the scan's findings to the later phases, so that
+// no phase holds the links of every page in memory at once. Its record format
+// is kept here and nowhere else: one record a line, each beginning with a
+// seven-character prefix:
 //
 //   ---------------                   separator, before the header and every page
 //   cwd:   <current directory>        header, once, lower case
@@ -60,8 +61,3 @@ struct RecordView {
 // line 0.
 Record parseRecord(std::string_view line);
 RecordView viewRecord(std::string_view line);
-
-// Reads the next line of in into *line; false at the end of the file.
-inline bool readLine(TextReader& in, std::string* line) {
-  return in.readLine(line);
-}

@@ -11,8 +11,7 @@ void initRunState(RunState* state) {
 }
 
 std::string complaintPrefix(const std::string& page, uint32_t line) {
-  // The line is shown signed: a count past 2^31 reads as negative, as it
-  // always has.
+  // The line is shown signed, so a count past 2^31 reads as negative.
   return page + " (" + std::to_string(static_cast<int32_t>(line)) + "): ";
 }
 
@@ -36,14 +35,18 @@ void reportOpenFailure(RunState& state, const std::string& path, const char* mod
   state.errors.write("couldn't open " + path + " for " + mode + ".");
 }
 
-bool openOrExit(RunState& state, const std::string& path, TextWriter* writer) {
-  if (writer->create(path)) return true;
+void reportReadFailure(RunState& state, const std::string& path) {
+  state.errors.write("couldn't read " + path + ".");
+}
+
+bool openOrExit(RunState& state, FileSystem& fs, const std::string& path, TextWriter* writer) {
+  if (writer->create(path, fs)) return true;
   reportOpenFailure(state, path, "w");
   return false;
 }
 
-bool openOrExit(RunState& state, const std::string& path, TextReader* reader) {
-  if (reader->open(path)) return true;
+bool openOrExit(RunState& state, FileSystem& fs, const std::string& path, TextReader* reader) {
+  if (reader->open(path, fs)) return true;
   reportOpenFailure(state, path, "r");
   return false;
 }

@@ -1,11 +1,13 @@
-// The run state and everything tangler writes about a site: counted
-// complaints in the report, counted notes on the error stream, and the fatal
-// open failure. The complaint count decides the exit status.
+// What a run carries from phase to phase: its two output streams, the count
+// of complaints that decides the exit status, and the place in the site the
+// check phase has reached. Messages about the site go out through the
+// functions below, so that counting them cannot be forgotten.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/text_file.h"
 
 struct RunState {
@@ -13,7 +15,7 @@ struct RunState {
   TextWriter errors;  // standard error
   long long complaintCount = 0;
   std::string currentPage;   // the page whose references are being checked
-  uint32_t currentLine = 0;  // printed signed in the complaint prefix, unsigned in the "file:" line
+  uint32_t currentLine = 0;  // as the reference file holds it; see complaintPrefix()
 };
 
 // Points report at standard output and errors at standard error and resets
@@ -28,16 +30,17 @@ void complain(RunState& state, int indentColumn, const std::string& message);
 // One counted line on the error stream: the message and a line feed.
 void note(RunState& state, const std::string& message);
 
-// Writes the fatal open failure "couldn't open <path> for <mode>." (no line
-// feed) to the error stream. The caller ends the run with status 3.
+// The fatal failures, each one message without a line feed on the error
+// stream; the caller ends the run with status 3.
 void reportOpenFailure(RunState& state, const std::string& path, const char* mode);
+void reportReadFailure(RunState& state, const std::string& path);
 
 // Creates path for writing into *writer, or writes the fatal open failure
-// with mode "w" and returns false; the caller then ends the run with status 3.
-bool openOrExit(RunState& state, const std::string& path, TextWriter* writer);
+// with mode "w" and returns false.
+bool openOrExit(RunState& state, FileSystem& fs, const std::string& path, TextWriter* writer);
 // Opens path for reading into *reader, or writes the fatal open failure with
-// mode "r" and returns false; the caller then ends the run with status 3.
-bool openOrExit(RunState& state, const std::string& path, TextReader* reader);
+// mode "r" and returns false.
+bool openOrExit(RunState& state, FileSystem& fs, const std::string& path, TextReader* reader);
 
 // The complaint prefix for a page and line, without padding.
 std::string complaintPrefix(const std::string& page, uint32_t line);

@@ -94,28 +94,32 @@ void extractLinks(TextReader& input, TextWriter& refFile) {
   }
 }
 
-bool scanPage(RunState& state, TextWriter& refFile, const std::string& path) {
+bool scanPage(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& path) {
   TextReader reader;
-  // The failure message names the page as the pattern gave it, before it is
+  // The failure messages name the page as the pattern gave it, before it is
   // lower-cased for the record.
-  if (!openOrExit(state, path, &reader)) return false;
+  if (!openOrExit(state, fs, path, &reader)) return false;
   // Pages are known by their lower-case names from here on: the check phase
   // opens them again by that name, and references are compared against it.
   writePage(refFile, lowerCaseAscii(path));
   extractLinks(reader, refFile);
+  if (reader.readError()) {
+    reportReadFailure(state, path);
+    return false;
+  }
   reader.close();
   return true;
 }
 
-bool scanPattern(RunState& state, TextWriter& refFile, const std::string& pattern) {
+bool scanPattern(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& pattern) {
   PatternExpansion expansion;
   std::string path;
-  if (!firstMatch(&expansion, pattern, &path)) {
+  if (!firstMatch(fs, &expansion, pattern, &path)) {
     note(state, "no " + pattern);
     return true;
   }
   do {
-    if (!scanPage(state, refFile, path)) return false;
+    if (!scanPage(state, fs, refFile, path)) return false;
   } while (nextMatch(&expansion, &path));
   return true;
 }

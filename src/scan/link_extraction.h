@@ -1,23 +1,25 @@
-// The scan phase: for each page a pattern matches, the page's block in the
-// reference file, holding its hyperlinks (A HREF), frame sources (FRAME SRC),
-// named anchors (A NAME), images (IMG SRC) and backgrounds (BODY BACKGROUND)
-// in page order, each with the line on which its value ended.
+// The scan phase: reads each page a pattern matches and writes its block of
+// records to the reference file. Only quoted values of A HREF, A NAME, FRAME
+// SRC, IMG SRC and BODY BACKGROUND are kept, each with the line its value
+// ends on, which is the line a complaint about it will name.
 #pragma once
 
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/text_file.h"
 #include "report/run_state.h"
 
 // Scans every page that pattern matches into refFile. A pattern that matches
 // nothing gives the counted note "no <pattern>". Returns false when a page
-// could not be opened: the fatal message is written and the run must end with
-// status 3.
-bool scanPattern(RunState& state, TextWriter& refFile, const std::string& pattern);
+// could not be opened or read: the fatal message is written and the run must
+// end with status 3.
+bool scanPattern(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& pattern);
 
 // Scans one page into refFile, recording it under its lower-cased path.
-// Returns false (fatal message written) when the page cannot be opened.
-bool scanPage(RunState& state, TextWriter& refFile, const std::string& path);
+// Returns false (fatal message written) when the page cannot be opened or
+// read.
+bool scanPage(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& path);
 
 // Extracts the records of one page that is already open in input (the page
 // record itself is not written). Exposed so that the extraction can be tested

@@ -221,10 +221,6 @@ TokenKind scanWord(MarkupTokenizer& t, unsigned char first) {
 
 }  // namespace
 
-TokenKind classifyWord(const std::string& word) {
-  return classify(word.data(), word.size());
-}
-
 TokenKind nextToken(MarkupTokenizer& t) {
   if (t.closePending) return TokenKind::TagClose;
   for (;;) {

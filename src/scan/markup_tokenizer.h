@@ -1,7 +1,8 @@
-// The markup tokenizer: reads one page as a stream of coarse tokens (tag
-// brackets, equals signs, double-quoted strings and words) and counts lines
-// as it goes. It knows nothing of markup grammar beyond this: comments,
-// scripts and entities are not special.
+// Splits a page into the few tokens link extraction needs (tag brackets,
+// '=', double-quoted strings, words) and counts lines. It is coarse on
+// purpose: comments, scripts and entities are not special and a double quote
+// opens a string wherever it stands. The reports list what this plain
+// reading finds, whatever a browser would make of the page.
 //
 // It reads the page in the pieces its reader buffers and passes over runs of
 // bytes that cannot change what a caller sees many at a time: most of a page
@@ -65,6 +66,3 @@ TokenKind skipToTagOpen(MarkupTokenizer& t);
 inline void clearClosePending(MarkupTokenizer& t) {
   t.closePending = false;
 }
-
-// The kind of a word: one of the eight keywords (ignoring ASCII case), or Word.
-TokenKind classifyWord(const std::string& word);

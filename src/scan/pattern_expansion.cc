@@ -1,7 +1,5 @@
 #include "scan/pattern_expansion.h"
 
-#include "platform/directory.h"
-
 std::string patternPrefix(const std::string& pattern) {
   // "c:*.htm" names the current directory of drive c:, so the drive stands as
   // a prefix of its own even without a separator after it.
@@ -13,12 +11,13 @@ std::string patternPrefix(const std::string& pattern) {
   return pattern.substr(0, start);
 }
 
-bool firstMatch(PatternExpansion* expansion, const std::string& pattern, std::string* path) {
+bool firstMatch(FileSystem& fs, PatternExpansion* expansion, const std::string& pattern,
+                std::string* path) {
   // The whole list is taken at once: pages are scanned between two calls, and
   // a directory read that is still open would see the reference file and any
   // other file the run creates meanwhile.
   expansion->prefix = patternPrefix(pattern);
-  expansion->names = findFiles(pattern);
+  expansion->names = fs.findFiles(pattern);
   expansion->next = 0;
   return nextMatch(expansion, path);
 }

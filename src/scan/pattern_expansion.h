@@ -1,13 +1,14 @@
-// Pattern expansion: turns a file pattern with wildcards ("*.htm",
-// "sub/*.html") into the paths of the files it matches, one at a time. The
-// yielded path keeps the pattern's drive and directory exactly as written,
-// separator included, so 'site\*.htm' yields 'site\index.htm'. Used by the
-// scan phase for the user's patterns and by the orphan search for its fixed
-// ones.
+// Turns a file pattern with wildcards ("*.htm", "sub/*.html") into the paths
+// of the files it matches, one at a time, for the scan phase and the orphan
+// search. A yielded path keeps the pattern's drive and directory as written,
+// so 'site\*.htm' yields 'site\index.htm': a page is named the way the user
+// named its folder.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "platform/file_system.h"
 
 // One running expansion. The file list is taken when the expansion starts.
 struct PatternExpansion {
@@ -16,9 +17,10 @@ struct PatternExpansion {
   size_t next = 0;
 };
 
-// Starts a new expansion of pattern. Returns false when nothing matches;
-// otherwise stores the first path in *path.
-bool firstMatch(PatternExpansion* expansion, const std::string& pattern, std::string* path);
+// Starts a new expansion of pattern, its files found through fs. Returns
+// false when nothing matches; otherwise stores the first path in *path.
+bool firstMatch(FileSystem& fs, PatternExpansion* expansion, const std::string& pattern,
+                std::string* path);
 
 // The next path of the running expansion; false when there is none left.
 bool nextMatch(PatternExpansion* expansion, std::string* path);

@@ -166,10 +166,9 @@ TEST(CheckLinks, CaseChecks) {
 }
 
 TEST(CheckLinks, PageListedTwice) {
-  // Scanned through two patterns, 'a.htm' has two blocks. Directly one after
-  // the other, an anchor the first copy lacks fails at the second page
-  // record; with another block between them, the second copy is searched
-  // too. Either way the lookup's answer is the same for an existing anchor.
+  // Matched by two patterns, 'a.htm' has two blocks: whether the second
+  // counts depends on what lies between them, but an anchor the first holds
+  // is found either way.
   const std::vector<SiteFile> files = {
       {"a.htm", "<a name=\"here\">\n<a href=\"a.htm#here\"><a href=\"a.htm#gone\">\n"},
       {"b.htm", "<a href=\"a.htm#here\">\n"}};

@@ -197,6 +197,12 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
       return result;
     }
     reader = fork();
+    if (reader < 0) {
+      close(pipeFds[0]);
+      close(pipeFds[1]);
+      ADD_FAILURE() << "cannot start the pipe's reader";
+      return result;
+    }
     if (reader == 0) {
       close(pipeFds[1]);
       moveTo(pipeFds[0], 0);
@@ -229,20 +235,23 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
   }
   if (pipeFds[0] >= 0) close(pipeFds[0]);
   if (pipeFds[1] >= 0) close(pipeFds[1]);
-  if (pid < 0) {
-    ADD_FAILURE() << "cannot start " << argStrings[0];
-    return result;
-  }
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeoutSeconds);
-  bool killed = false;
-  result.status = statusOf(waitWithDeadline(pid, deadline, &killed));
-  result.timedOut = killed;
+  if (pid < 0) {
+    ADD_FAILURE() << "cannot start " << argStrings[0];
+  } else {
+    bool killed = false;
+    result.status = statusOf(waitWithDeadline(pid, deadline, &killed));
+    result.timedOut = killed;
+  }
+  // The reader ends once the write end is closed on every side, so it is
+  // reaped whether tangler ran or not.
   if (reader > 0) {
     bool readerKilled = false;
     waitWithDeadline(reader, deadline + std::chrono::seconds(5), &readerKilled);
     if (readerKilled) ADD_FAILURE() << "the pipe's reader \"" << settings.pipeCommand << "\" hung";
   }
+  if (pid < 0) return result;
   if (settings.stdoutPath.empty() && settings.pipeCommand.empty()) {
     result.out = fromTargetLineEnds(slurp(outPath));
   }

@@ -144,9 +144,22 @@ TEST(HostileSite, PageThatCannotBeRead) {
   EXPECT_EQ(refFile.find("name:  secret.htm"), std::string::npos) << refFile;
 }
 
-// Names holding control bytes are skipped wherever the site is listed; a
-// reference cannot even spell them, as values drop control bytes. 0x7F is no
-// control byte here and names a file like any other.
+// A page that opens but fails to read is not taken as ending there: the run
+// ends as for one that cannot be opened. The process's own memory opens as a
+// regular file and fails on the first read.
+TEST(HostileSite, PageWhoseReadFails) {
+  SKIP_ON_WINDOWS("/proc/self/mem is Linux's");
+  TempSite site;
+  site.write("index.htm", "<a href=\"index.htm\">\n");
+  makeSymlink(site, "/proc/self/mem", "mem.htm");
+  expectRun(runIn(site.path(), {}), "page whose read fails", kSep, "couldn't read mem.htm.", 3);
+  EXPECT_EQ(site.list(), (std::vector<std::string>{"index.htm", "mem.htm", "tangler~.txt"}));
+}
+
+// Names holding control bytes, or characters no Windows name can hold, are
+// skipped wherever the site is listed: opening "a\b.htm" would read '\' as a
+// separator. A reference cannot even spell a control byte, as values drop
+// them. 0x7F is no control byte here and names a file like any other.
 TEST(HostileSite, ControlBytesInNames) {
   SKIP_ON_WINDOWS("Windows file names cannot hold control characters");
   TempSite site;
@@ -155,7 +168,8 @@ TEST(HostileSite, ControlBytesInNames) {
   for (const std::string& name :
        {std::string("line\nfeed.htm"), std::string("carriage\rreturn.htm"),
         std::string("tab\tname.htm"), std::string("escape\x1bname.gif"),
-        std::string("bell\x07name.htm")}) {
+        std::string("bell\x07name.htm"), std::string("a\\b.htm"), std::string("c:old.htm"),
+        std::string("q?.htm"), std::string("pi|pe.gif"), std::string("lt<gt>.htm")}) {
     site.write(name, "<a href=\"index.htm\"><a href=\"gone.htm\">\n");
   }
   site.write("del\x7fname.gif", "GIF89a");

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "straightforward.h"
+
 namespace {
 
 using namespace std::string_literals;

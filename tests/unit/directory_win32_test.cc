@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/ascii_case.h"
-#include "platform/directory.h"
+#include "platform/file_system.h"
 #include "platform_test_support.h"
 
 namespace {
@@ -43,6 +43,7 @@ class Win32DirectoryTest : public ::testing::Test {
     }
   }
   TempDir dir_;
+  FileSystem fs_;
 };
 
 TEST_F(Win32DirectoryTest, SearchSkipsDirectoriesHiddenAndSystemEntries) {
@@ -53,12 +54,12 @@ TEST_F(Win32DirectoryTest, SearchSkipsDirectoriesHiddenAndSystemEntries) {
   touch("system.htm", FILE_ATTRIBUTE_SYSTEM);
   touch("both.htm", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   ASSERT_TRUE(makeDir(dir_ / "folder.htm"));
-  EXPECT_EQ(sorted(findFiles(dir_ / "*.htm")),
+  EXPECT_EQ(sorted(fs_.findFiles(dir_ / "*.htm")),
             (Names{"Index.HTM", "archived.htm", "readonly.htm", "real.htm"}));
-  EXPECT_TRUE(findFiles(dir_ / "hidden.htm").empty());
-  EXPECT_TRUE(findFiles(dir_ / "folder.htm").empty());
+  EXPECT_TRUE(fs_.findFiles(dir_ / "hidden.htm").empty());
+  EXPECT_TRUE(fs_.findFiles(dir_ / "folder.htm").empty());
   // Hidden files still exist for the existence test.
-  EXPECT_TRUE(pathExists(dir_ / "hidden.htm"));
+  EXPECT_TRUE(fs_.pathExists(dir_ / "hidden.htm"));
 }
 
 TEST_F(Win32DirectoryTest, SearchGivesStoredNamesWhateverCaseIsAskedFor) {
@@ -78,7 +79,7 @@ TEST_F(Win32DirectoryTest, SearchGivesStoredNamesWhateverCaseIsAskedFor) {
       {"", {}},
       {"*.htm\0x"s, {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(findFiles(c.pattern), c.names) << c.pattern;
+  for (const Case& c : cases) EXPECT_EQ(fs_.findFiles(c.pattern), c.names) << c.pattern;
 }
 
 TEST_F(Win32DirectoryTest, SearchKeepsTheSystemsOrder) {
@@ -90,7 +91,7 @@ TEST_F(Win32DirectoryTest, SearchKeepsTheSystemsOrder) {
     if (!entry.is_directory() && wildcardMatch("*.htm", name)) listed.push_back(name);
   }
   ASSERT_EQ(listed.size(), 6u);
-  EXPECT_EQ(findFiles(dir_ / "*.htm"), listed);
+  EXPECT_EQ(fs_.findFiles(dir_ / "*.htm"), listed);
 }
 
 TEST_F(Win32DirectoryTest, WildcardRulesAgreeWithTheSystemsSearch) {
@@ -100,7 +101,7 @@ TEST_F(Win32DirectoryTest, WildcardRulesAgreeWithTheSystemsSearch) {
   for (const char* pattern : {"*", "*.*", "*.htm", "?.htm", "??.htm", "a*", "a*b*", "readme.*",
                               "*.t?t", "x.txt", "*b.gif", "*.h"}) {
     for (const std::string& name : names) {
-      const Names found = findFiles(dir_ / pattern);
+      const Names found = fs_.findFiles(dir_ / pattern);
       const bool listed = std::find(found.begin(), found.end(), name) != found.end();
       EXPECT_EQ(wildcardMatch(pattern, name), listed) << pattern << " ~ " << name;
     }
@@ -124,29 +125,29 @@ TEST_F(Win32DirectoryTest, ExistenceAsTheSystemSeesIt) {
       {"", false},
       {dir_ / "index.htm\0junk"s, false},
   };
-  for (const Case& c : cases) EXPECT_EQ(pathExists(c.path), c.exists) << c.path;
+  for (const Case& c : cases) EXPECT_EQ(fs_.pathExists(c.path), c.exists) << c.path;
   // A drive letter is a drive letter here: the scratch directory's own.
   ASSERT_GT(dir_.path().size(), 2u);
   ASSERT_EQ(dir_.path()[1], ':');
-  EXPECT_TRUE(pathExists(dir_.path().substr(0, 3)));
+  EXPECT_TRUE(fs_.pathExists(dir_.path().substr(0, 3)));
 }
 
 TEST_F(Win32DirectoryTest, DeleteIgnoresCaseAndLeavesDirectories) {
-  EXPECT_TRUE(deleteFile(dir_ / "SUB\\page.HTM"));
+  EXPECT_TRUE(fs_.deleteFile(dir_ / "SUB\\page.HTM"));
   EXPECT_FALSE(existsRaw(dir_ / "Sub\\Page.Htm"));
-  EXPECT_FALSE(deleteFile(dir_ / "sub\\page.htm"));
-  EXPECT_FALSE(deleteFile(dir_ / "sub"));
+  EXPECT_FALSE(fs_.deleteFile(dir_ / "sub\\page.htm"));
+  EXPECT_FALSE(fs_.deleteFile(dir_ / "sub"));
   EXPECT_TRUE(existsRaw(dir_ / "Sub"));
-  EXPECT_FALSE(deleteFile(""));
+  EXPECT_FALSE(fs_.deleteFile(""));
 }
 
 TEST_F(Win32DirectoryTest, PathsPassThroughAsWritten) {
   std::string host = "stale";
-  ASSERT_TRUE(resolvePath("SUB\\page.HTM", &host));
+  ASSERT_TRUE(fs_.resolvePath("SUB\\page.HTM", &host));
   EXPECT_EQ(host, "SUB\\page.HTM");
-  EXPECT_FALSE(resolvePath("", &host));
+  EXPECT_FALSE(fs_.resolvePath("", &host));
   EXPECT_EQ(host, "");
-  EXPECT_FALSE(resolvePath("a\0b"s, &host));
+  EXPECT_FALSE(fs_.resolvePath("a\0b"s, &host));
 }
 
 TEST_F(Win32DirectoryTest, CurrentDirectoryIsTheSystems) {
@@ -156,9 +157,9 @@ TEST_F(Win32DirectoryTest, CurrentDirectoryIsTheSystems) {
   const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
   ASSERT_GT(length, 0u);
   ASSERT_LT(length, sizeof buffer);
-  EXPECT_EQ(currentDirectory(), std::string(buffer, length));
-  EXPECT_TRUE(equalIgnoringCase(currentDirectory(), dir_ / "Sub"));
-  EXPECT_EQ(findFiles("*.*"), Names{"Page.Htm"});
+  EXPECT_EQ(fs_.currentDirectory(), std::string(buffer, length));
+  EXPECT_TRUE(equalIgnoringCase(fs_.currentDirectory(), dir_ / "Sub"));
+  EXPECT_EQ(fs_.findFiles("*.*"), Names{"Page.Htm"});
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <ostream>
 #include <random>
 #include <sstream>
@@ -119,6 +120,7 @@ class ScanPhase : public testing::Test {
   }
 
   ScanTempDir dir_;
+  FileSystem fs_;
   RunState state_;
   TextWriter refFile_;
   std::string records_;
@@ -128,7 +130,7 @@ class ScanPhase : public testing::Test {
 
 TEST_F(ScanPhase, SamplePageGivesItsBlock) {
   dir_.write("sample.htm", kSamplePage);
-  EXPECT_TRUE(scanPattern(state_, refFile_, "*.htm"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm"));
   EXPECT_EQ(records(), kSampleBlock);
   EXPECT_EQ(errors(), "");
   EXPECT_EQ(state_.complaintCount, 0);
@@ -136,15 +138,15 @@ TEST_F(ScanPhase, SamplePageGivesItsBlock) {
 
 TEST_F(ScanPhase, PageIsRecordedInLowerCaseWithItsDirectory) {
   dir_.write("Sub/Index.HTM", "<A HREF=\"Up.htm\">");
-  EXPECT_TRUE(scanPattern(state_, refFile_, "SUB\\*.htm"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "SUB\\*.htm"));
   EXPECT_EQ(records(), "---------------\nname:  sub\\index.htm\nref:   Up.htm line#<1>\n");
 }
 
 TEST_F(ScanPhase, PagesInDirectoryOrderAndTwiceWhenMatchedTwice) {
   dir_.write("b.htm", "<A NAME=\"b\">");
   dir_.write("A.htm", "<A NAME=\"a\">");
-  EXPECT_TRUE(scanPattern(state_, refFile_, "*.htm"));
-  EXPECT_TRUE(scanPattern(state_, refFile_, "b*"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "b*"));
   EXPECT_EQ(records(),
             "---------------\nname:  a.htm\nmark:  a line#<1>\n"
             "---------------\nname:  b.htm\nmark:  b line#<1>\n"
@@ -156,23 +158,35 @@ TEST_F(ScanPhase, PatternMatchingNothingGivesCountedNote) {
   GTEST_SKIP() << "Windows matches 8.3 short names too: \"*.HTM\" finds a.html (A~1.HTM)";
 #endif
   dir_.write("a.html", "");
-  EXPECT_TRUE(scanPattern(state_, refFile_, "*.HTM"));
-  EXPECT_TRUE(scanPattern(state_, refFile_, "*.html"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.HTM"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.html"));
   EXPECT_EQ(errors(), "no *.HTM\n");
   EXPECT_EQ(state_.complaintCount, 1);
   EXPECT_EQ(records(), "---------------\nname:  a.html\n");
 }
 
 TEST_F(ScanPhase, PageThatCannotBeOpenedIsFatal) {
-  EXPECT_FALSE(scanPage(state_, refFile_, "Missing.HTM"));
+  EXPECT_FALSE(scanPage(state_, fs_, refFile_, "Missing.HTM"));
   EXPECT_EQ(errors(), "couldn't open Missing.HTM for r.");
   EXPECT_EQ(records(), "");
+}
+
+TEST_F(ScanPhase, PageThatCannotBeReadIsFatal) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no file here opens and then fails to read";
+#else
+  // The process's own memory opens as a regular file; reading it fails.
+  std::filesystem::create_symlink("/proc/self/mem", "mem.htm");
+  EXPECT_FALSE(scanPage(state_, fs_, refFile_, "MEM.htm"));
+  EXPECT_EQ(errors(), "couldn't read MEM.htm.");
+  EXPECT_EQ(records(), "---------------\nname:  mem.htm\n");
+#endif
 }
 
 TEST_F(ScanPhase, PageEachLineNumberStartsAtOne) {
   dir_.write("a.htm", "\n\n<A NAME=\"x\">");
   dir_.write("b.htm", "<A NAME=\"y\">");
-  EXPECT_TRUE(scanPattern(state_, refFile_, "*.htm"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm"));
   EXPECT_EQ(records(),
             "---------------\nname:  a.htm\nmark:  x line#<3>\n"
             "---------------\nname:  b.htm\nmark:  y line#<1>\n");

@@ -27,7 +27,7 @@ TEST(ReferenceFile, WrittenRecordsReadBackThroughTheSameParser) {
   in.openMemory(text);
   std::string line;
   std::vector<Record> records;
-  while (readLine(in, &line)) records.push_back(parseRecord(line));
+  while (in.readLine(&line)) records.push_back(parseRecord(line));
   ASSERT_EQ(records.size(), 7u);
   EXPECT_EQ(records[0].kind, RecordKind::Separator);
   EXPECT_EQ(records[1].kind, RecordKind::Header);
@@ -95,12 +95,12 @@ TEST(ReferenceFile, OverlongRecordsStayWhole) {
   TextReader in;
   in.openMemory(text);
   std::string line;
-  ASSERT_TRUE(readLine(in, &line));
+  ASSERT_TRUE(in.readLine(&line));
   Record r = parseRecord(line);
   EXPECT_EQ(r.kind, RecordKind::Ref);
   EXPECT_EQ(r.value, value);
   EXPECT_EQ(r.line, 31u);
-  EXPECT_FALSE(readLine(in, &line));
+  EXPECT_FALSE(in.readLine(&line));
 }
 
 }  // namespace

@@ -1,0 +1,483 @@
+// The file system on POSIX hosts. tangler's face builds Windows' name rules
+// out of directory listings; the exact-spelling face is plain system calls on
+// the path as given.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ascii_case.h"
+#include "platform/file_system.h"
+
+namespace {
+
+// strerror() may share one buffer between threads; strerror_r() does not,
+// but comes in two shapes (GNU returns the text, XSI fills the buffer).
+[[maybe_unused]] const char* reasonText(int, const char* buffer) {
+  return buffer;
+}
+[[maybe_unused]] const char* reasonText(const char* text, const char*) {
+  return text;
+}
+
+std::string systemReason(int error) {
+  char buffer[256] = {};
+  return reasonText(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+// The C calls would stop at the first NUL and look up some other name.
+bool holdsNul(const std::string& path) {
+  return path.find('\0') != std::string::npos;
+}
+
+EntryKind kindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::File;
+  if (S_ISDIR(mode)) return EntryKind::Directory;
+  return EntryKind::Other;
+}
+
+// Closes a descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads the names one directory holds, "." and ".." left out, in the order
+// the host hands them over, with what the listing itself says of each kind
+// (Missing for a link, or where the file system does not say). Every
+// listing, cached or not, comes through here.
+bool readDirectory(const std::string& dir, std::vector<std::string>* names,
+                   std::vector<EntryKind>* kinds, int* error) {
+  names->clear();
+  kinds->clear();
+  if (holdsNul(dir)) {
+    *error = EINVAL;
+    return false;
+  }
+  DIR* handle = opendir(dir.empty() ? "." : dir.c_str());
+  if (handle == nullptr) {
+    *error = errno;
+    return false;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(handle);
+    if (entry == nullptr) break;
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    names->emplace_back(name);
+    switch (entry->d_type) {
+      case DT_REG:
+        kinds->push_back(EntryKind::File);
+        break;
+      case DT_DIR:
+        kinds->push_back(EntryKind::Directory);
+        break;
+      case DT_LNK:
+      case DT_UNKNOWN:
+        kinds->push_back(EntryKind::Missing);
+        break;
+      default:
+        kinds->push_back(EntryKind::Other);
+        break;
+    }
+  }
+  *error = errno;
+  closedir(handle);
+  return *error == 0;
+}
+
+// The directory part as handed to the host, joined with one more name.
+std::string joinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + '/' + name;
+}
+
+// One spelling for each directory: no trailing '/' (but for the root) and
+// "" for the current directory, however it was written.
+std::string listingKey(const std::string& dir) {
+  std::string key = dir;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  if (key == ".") key.clear();
+  return key;
+}
+
+bool isSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// "c:" at the front names a Windows drive, which this host has none of.
+bool hasDriveLetter(const std::string& path) {
+  return path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':';
+}
+
+// A path the host cannot even be asked about: the C calls would cut it short
+// at the first NUL and look up some other name.
+bool isUnusable(const std::string& path) {
+  return path.empty() || hasDriveLetter(path) || holdsNul(path);
+}
+
+// A path split into its components after "." and ".." have been folded away
+// by name, the way Windows normalises a path before it touches the disk.
+struct SplitPath {
+  bool absolute = false;
+  bool trailingSeparator = false;
+  std::vector<std::string> components;
+};
+
+SplitPath splitPath(std::string_view path) {
+  SplitPath split;
+  split.absolute = !path.empty() && isSeparator(path.front());
+  split.trailingSeparator = !path.empty() && isSeparator(path.back());
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && !isSeparator(path[end])) ++end;
+    std::string_view part = path.substr(start, end - start);
+    if (part.empty() || part == ".") {
+      // Doubled separators and "." add nothing.
+    } else if (part == ".." && !split.components.empty() && split.components.back() != "..") {
+      split.components.pop_back();
+    } else {
+      split.components.emplace_back(part);
+    }
+    start = end + 1;
+  }
+  return split;
+}
+
+// A name that a directory search passes over: hidden, or one that Windows
+// could not hold, so that a site gives the same pages and candidates on
+// either host.
+bool isSkippedName(const std::string& name) {
+  if (name.empty() || name[0] == '.') return true;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) return true;
+    if (std::strchr("\\:*?\"<>|", c) != nullptr && c != '\0') return true;
+  }
+  return false;
+}
+
+// True when the host would read path as Windows does, so that where its exact
+// spelling exists it is the file the case-blind look-up would find: no '\',
+// no drive letter, no "." or ".." to fold away.
+bool readsAsWritten(const std::string& path) {
+  if (path.empty() || path.find('\\') != std::string::npos || holdsNul(path)) return false;
+  if (path.size() >= 2 && path[1] == ':') return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part(path.data() + start, end - start);
+    if (part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// Opens with O_NONBLOCK so that a FIFO (or a device) cannot hold the run up
+// in open(); the caller checks what it got.
+int openNonBlocking(const std::string& hostPath, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(hostPath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool clearNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+void FileSystem::setCaching(bool on) {
+  caching_ = on;
+  cache_ = DirectoryCache();
+}
+
+DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
+                                             DirectoryCache::Listing* fresh) {
+  DirectoryCache::Listing* listing = fresh;
+  const std::string key = listingKey(hostDir);
+  if (caching_) {
+    auto [it, added] = cache_.listings.try_emplace(key);
+    listing = &it->second;
+    if (!added) return *listing;
+  }
+  int error = 0;
+  listing->readable = readDirectory(key, &listing->names, &listing->kinds, &error);
+  listing->byFoldedName.clear();
+  listing->folded = false;
+  return *listing;
+}
+
+std::string FileSystem::storedName(const std::string& hostDir, const std::string& name) {
+  // Without a cache the exact spelling wins outright, and asking for it costs
+  // one call instead of reading the whole directory.
+  struct stat st;
+  const std::string exactPath = joinPath(hostDir, name);
+  if (!caching_ && lstat(exactPath.c_str(), &st) == 0) return name;
+  DirectoryCache::Listing fresh;
+  DirectoryCache::Listing& found = listing(hostDir, &fresh);
+  if (!found.readable) {
+    // A directory that may be searched but not listed still answers for the
+    // exact spelling.
+    return lstat(exactPath.c_str(), &st) == 0 ? name : std::string();
+  }
+  // The index is built on first use: a listing read only for a pattern with
+  // wildcards never needs it.
+  if (!found.folded) {
+    for (uint32_t i = 0; i < found.names.size(); ++i) {
+      found.byFoldedName[lowerCaseAscii(found.names[i])].push_back(i);
+    }
+    for (auto& [folded, indices] : found.byFoldedName) {
+      std::sort(indices.begin(), indices.end(), [&](uint32_t a, uint32_t b) {
+        return directoryOrderLess(found.names[a], found.names[b]);
+      });
+    }
+    found.folded = true;
+  }
+  auto variants = found.byFoldedName.find(lowerCaseAscii(name));
+  if (variants == found.byFoldedName.end()) return std::string();
+  for (uint32_t i : variants->second) {
+    if (found.names[i] == name) return name;
+  }
+  return found.names[variants->second.front()];
+}
+
+EntryKind FileSystem::kindOf(const std::string& hostPath) {
+  if (!caching_) return statPath(hostPath);
+  auto [it, added] = cache_.kinds.try_emplace(hostPath, EntryKind::Missing);
+  if (added) it->second = statPath(hostPath);
+  return it->second;
+}
+
+bool FileSystem::resolvePath(const std::string& path, std::string* hostPath) {
+  hostPath->clear();
+  if (isUnusable(path)) return false;
+  const SplitPath split = splitPath(path);
+  std::string resolved = split.absolute ? "/" : "";
+  bool found = true;  // every component so far exists on disk
+  for (const std::string& component : split.components) {
+    std::string name = component;
+    if (found && component != "..") {
+      std::string stored = storedName(resolved, component);
+      if (stored.empty()) {
+        found = false;
+      } else {
+        name = std::move(stored);
+      }
+    }
+    resolved = joinPath(resolved, name);
+  }
+  if (resolved.empty()) resolved.push_back('.');
+  if (split.trailingSeparator && resolved.back() != '/') resolved += '/';
+  *hostPath = std::move(resolved);
+  return true;
+}
+
+bool FileSystem::pathExists(const std::string& path) {
+  std::string host;
+  if (!resolvePath(path, &host)) return false;
+  return kindOf(host) != EntryKind::Missing;
+}
+
+std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
+  std::vector<std::string> found;
+  if (isUnusable(pattern)) return found;
+  size_t cut = pattern.size();
+  while (cut > 0 && !isSeparator(pattern[cut - 1])) --cut;
+  const std::string last = pattern.substr(cut);
+  if (last.empty()) return found;
+
+  std::string dir;
+  if (cut > 0 && !resolvePath(pattern.substr(0, cut), &dir)) return found;
+  DirectoryCache::Listing fresh;
+  const DirectoryCache::Listing& names = listing(dir, &fresh);
+  if (!names.readable) return found;
+  for (size_t i = 0; i < names.names.size(); ++i) {
+    const std::string& name = names.names[i];
+    if (isSkippedName(name) || !wildcardMatch(last, name)) continue;
+    // The listing's own word settles plain files and plain non-files; a link
+    // (or a file system that does not say) is followed with stat().
+    const EntryKind listed = names.kinds[i];
+    if (listed == EntryKind::File ||
+        (listed == EntryKind::Missing && kindOf(joinPath(dir, name)) == EntryKind::File)) {
+      found.push_back(name);
+    }
+  }
+  std::sort(found.begin(), found.end(), directoryOrderLess);
+  return found;
+}
+
+int FileSystem::openForReading(const std::string& path) {
+  // Pages are mostly opened by the name they are stored under: try that first
+  // and look the name up ignoring case only when it is not there.
+  int fd = -1;
+  if (readsAsWritten(path)) {
+    fd = openNonBlocking(path, O_RDONLY);
+    if (fd < 0 && errno != ENOENT && errno != ENOTDIR) return -1;
+  }
+  if (fd < 0) {
+    std::string host;
+    if (!resolvePath(path, &host)) return -1;
+    fd = openNonBlocking(host, O_RDONLY);
+  }
+  if (fd < 0) return -1;
+  // Only regular files are read, and on those O_NONBLOCK changes nothing, so
+  // it stays set: one system call fewer for every page opened.
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int FileSystem::createForWriting(const std::string& path) {
+  std::string host;
+  if (!resolvePath(path, &host)) return -1;
+  cache_ = DirectoryCache();
+  // Without O_NONBLOCK, opening a FIFO that nobody reads would wait forever;
+  // with it the open fails at once (ENXIO).
+  const int fd = openNonBlocking(host, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) return -1;
+  if (!clearNonBlocking(fd)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool FileSystem::deleteFile(const std::string& path) {
+  std::string host;
+  if (!resolvePath(path, &host)) return false;
+  cache_ = DirectoryCache();
+  return unlink(host.c_str()) == 0;
+}
+
+std::string FileSystem::currentDirectory() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+      buffer.resize(std::strlen(buffer.c_str()));
+      return buffer;
+    }
+    if (errno != ERANGE || buffer.size() > (size_t(1) << 24)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool FileSystem::listEntries(const std::string& hostDir, std::vector<DirectoryEntry>* entries,
+                             std::string* error) {
+  entries->clear();
+  std::vector<std::string> names;
+  std::vector<EntryKind> kinds;
+  int failure = 0;
+  // Taken literally: the empty path is no directory here.
+  if (hostDir.empty() || !readDirectory(hostDir, &names, &kinds, &failure)) {
+    *error = systemReason(hostDir.empty() ? ENOENT : failure);
+    return false;
+  }
+  entries->reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    DirectoryEntry entry{std::move(names[i]), kinds[i], false};
+    if (entry.kind == EntryKind::Missing) {
+      // A link, or a file system that does not say: ask.
+      const std::string path = joinPath(hostDir, entry.name);
+      struct stat st;
+      entry.symlink = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+      entry.kind = statPath(path);
+    }
+    entries->push_back(std::move(entry));
+  }
+  return true;
+}
+
+EntryKind FileSystem::statPath(const std::string& hostPath, FileIdentity* identity) {
+  struct stat st;
+  if (holdsNul(hostPath) || stat(hostPath.c_str(), &st) != 0) return EntryKind::Missing;
+  if (identity != nullptr) {
+    identity->device = static_cast<unsigned long long>(st.st_dev);
+    identity->inode = static_cast<unsigned long long>(st.st_ino);
+  }
+  return kindOfMode(st.st_mode);
+}
+
+bool FileSystem::canonicalPath(const std::string& hostPath, std::string* canonical) {
+  if (holdsNul(hostPath)) return false;
+  char* resolved = realpath(hostPath.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  canonical->assign(resolved);
+  free(resolved);
+  return true;
+}
+
+bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
+                               std::string* error) {
+  bytes->clear();
+  if (holdsNul(hostPath)) {
+    *error = systemReason(EINVAL);
+    return false;
+  }
+  // Non-blocking, so that a FIFO cannot hold the caller up in open().
+  Descriptor file(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.get() < 0) {
+    *error = systemReason(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(file.get(), &st) != 0) {
+    *error = systemReason(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = "Not a regular file";
+    return false;
+  }
+  try {
+    if (st.st_size > 0) bytes->reserve(static_cast<size_t>(st.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+      const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+      if (got == 0) return true;
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        *error = systemReason(errno);
+        bytes->clear();
+        return false;
+      }
+      bytes->append(buffer, static_cast<size_t>(got));
+    }
+  } catch (const std::exception&) {  // bad_alloc, or length_error past max_size()
+    *error = systemReason(ENOMEM);
+    bytes->clear();
+    return false;
+  }
+}
