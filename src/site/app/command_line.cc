@@ -11,14 +11,19 @@ namespace site {
 
 namespace {
 
-// A comma-separated list option's values: none may be empty.
-bool checkList(const char* option, const std::vector<std::string>& values, bool names,
-               std::string* error) {
-  if (values.empty()) {
-    *error = std::string("option '") + option + "' needs at least one value";
-    return false;
+// The comma-separated items of a list option's arguments into *values:
+// none may be empty, and with names none may hold a '/'.
+bool splitList(const char* option, const std::vector<std::string>& args, bool names,
+               std::vector<std::string>* values, std::string* error) {
+  values->clear();
+  for (const std::string& arg : args) {
+    size_t start = 0;
+    for (size_t comma; (comma = arg.find(',', start)) != std::string::npos; start = comma + 1) {
+      values->push_back(arg.substr(start, comma - start));
+    }
+    values->push_back(arg.substr(start));
   }
-  for (const std::string& value : values) {
+  for (const std::string& value : *values) {
     if (value.empty()) {
       *error = std::string("empty value in '") + option + "'";
       return false;
@@ -59,6 +64,8 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
                                    std::string* error) {
   CLI::App app("check the links of a static site tree", "tangler-site");
   app.set_help_flag();
+  // Arguments CLI11 does not take are left over for a message in GNU's words.
+  app.allow_extras();
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   bool help = false, version = false;
   std::string jobs, orphans = "warning";
@@ -67,25 +74,55 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   app.add_flag("--version", version);
   app.add_option("-f,--format", options->format);
   app.add_option("-o,--output", options->output);
+  // A list option takes one argument each time it is given, as getopt does;
+  // its commas are split here (CLI11's own splitting drops empty items).
   app.add_option("--pages", pages)
-      ->delimiter(',')
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
   app.add_option("--index", index)
-      ->delimiter(',')
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
   app.add_flag("--clean-urls", options->check.resolve.cleanUrls);
   app.add_option("--exclude", options->walk.excludes)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
   app.add_option("--orphans", orphans);
   app.add_option("-j,--jobs", jobs);
   app.add_flag("-q,--quiet", options->quiet);
   app.add_option("ROOT", options->root);
+  // CLI11 reads "--output=" as "--output" and takes the next argument as
+  // its value; none of these options has a use for an empty value anyway.
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg.size() > 3 && arg.compare(0, 2, "--") == 0 && arg.back() == '=') {
+      *error = "option '" + arg.substr(0, arg.size() - 1) + "' needs a value";
+      return CommandLineResult::UsageError;
+    }
+  }
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch& failure) {
+    // "--jobs: 1 required TEXT missing": an option given without its value.
+    std::string what = failure.what();
+    *error = "option '" + what.substr(0, what.find(':')) + "' needs a value";
+    return CommandLineResult::UsageError;
   } catch (const CLI::ParseError& failure) {
     *error = failure.what();
     std::replace(error->begin(), error->end(), '\n', ' ');
+    return CommandLineResult::UsageError;
+  }
+  bool endSeen = false;
+  for (const std::string& extra : app.remaining()) {
+    if (extra == "--" && !endSeen) {  // the end of the options, left over by CLI11
+      endSeen = true;
+      continue;
+    }
+    if (!endSeen && extra.size() > 1 && extra[0] == '-') {
+      *error = "unrecognized option '" + extra + "'";
+    } else {
+      *error = "unexpected argument '" + extra + "': only one ROOT is checked";
+    }
     return CommandLineResult::UsageError;
   }
   if (help) return CommandLineResult::Help;
@@ -110,13 +147,13 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   if (app.count("--jobs") > 0 && !parseJobs(jobs, &options->jobs, error)) {
     return CommandLineResult::UsageError;
   }
-  if (app.count("--pages") > 0) {
-    if (!checkList("--pages", pages, false, error)) return CommandLineResult::UsageError;
-    options->walk.pages = pages;
+  if (app.count("--pages") > 0 &&
+      !splitList("--pages", pages, false, &options->walk.pages, error)) {
+    return CommandLineResult::UsageError;
   }
-  if (app.count("--index") > 0) {
-    if (!checkList("--index", index, true, error)) return CommandLineResult::UsageError;
-    options->check.resolve.indexNames = index;
+  if (app.count("--index") > 0 &&
+      !splitList("--index", index, true, &options->check.resolve.indexNames, error)) {
+    return CommandLineResult::UsageError;
   }
   for (const std::string& glob : options->walk.excludes) {
     if (glob.empty()) {
