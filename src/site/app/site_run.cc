@@ -80,15 +80,21 @@ void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
   if (progress) {
     size_t shownWidth = 0;
     while (running.load() > 0) {
-      std::string line = "\rtangler-site: " + std::to_string(pagesDone->load()) + " of " +
-                         std::to_string(pagesFound) + " pages read";
+      // Built piece by piece: g++ 12 at -O3 warns (-Wrestrict) wrongly on
+      // "literal" + std::string&& in this loop.
+      std::string line = "\rtangler-site: ";
+      line += std::to_string(pagesDone->load());
+      line += " of ";
+      line += std::to_string(pagesFound);
+      line += " pages read";
       shownWidth = line.size();
       std::fwrite(line.data(), 1, line.size(), stderr);
       std::fflush(stderr);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (shownWidth > 0) {
-      std::string clear = "\r" + std::string(shownWidth - 1, ' ') + "\r";
+      std::string clear(shownWidth + 1, ' ');
+      clear.front() = clear.back() = '\r';
       std::fwrite(clear.data(), 1, clear.size(), stderr);
       std::fflush(stderr);
     }
