@@ -1,0 +1,230 @@
+// The exact-spelling face of the file system on Windows, through the wide
+// (UTF-16) calls so that any name the file system holds can be reached. Paths
+// and names cross this seam as UTF-8.
+#include <windows.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace {
+
+// False for text that is not valid UTF-8 or holds a NUL: the system would be
+// asked about some other name.
+bool toWide(const std::string& text, std::wstring* wide) {
+  wide->clear();
+  if (text.empty()) return true;
+  if (text.find('\0') != std::string::npos) return false;
+  const int length =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+  if (length <= 0) return false;
+  wide->resize(size_t(length));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()),
+                             wide->data(), length) == length;
+}
+
+std::string toUtf8(const wchar_t* wide, size_t size) {
+  if (size == 0) return std::string();
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide, int(size), nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string text(size_t(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, int(size), text.data(), length, nullptr, nullptr);
+  return text;
+}
+
+// The system's own words for an error code, without the closing period and
+// line end it adds.
+std::string systemReason(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason =
+      length > 0 && text != nullptr ? std::string(text, length) : "Error " + std::to_string(code);
+  if (text != nullptr) LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.')) {
+    reason.pop_back();
+  }
+  return reason;
+}
+
+const char kUnusableName[] = "Invalid name";
+
+// Closes a handle on every way out.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  ~FindHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Opens path, following links, for asking about it rather than reading it;
+// directories open too.
+HANDLE openForQuery(const std::wstring& path) {
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+EntryKind kindOfHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!GetFileInformationByHandle(handle, info)) return EntryKind::Missing;
+  if (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Directory;
+  return GetFileType(handle) == FILE_TYPE_DISK ? EntryKind::File : EntryKind::Other;
+}
+
+}  // namespace
+
+bool FileSystem::listEntries(const std::string& hostDir, std::vector<DirectoryEntry>* entries,
+                             std::string* error) {
+  entries->clear();
+  if (hostDir.empty()) {
+    *error = systemReason(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  std::wstring dir;
+  // Where a linked entry's own path begins.
+  std::string prefix = hostDir;
+  if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix.push_back('/');
+  if (!toWide(prefix, &dir)) {
+    *error = kUnusableName;
+    return false;
+  }
+  WIN32_FIND_DATAW found;
+  FindHandle search(FindFirstFileExW((dir + L"*").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0));
+  if (search.get() == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    // Only a drive's root lacks "." and "..", and so can be empty.
+    if (code == ERROR_FILE_NOT_FOUND) return true;
+    *error = systemReason(code);
+    return false;
+  }
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    DirectoryEntry entry{toUtf8(name.data(), name.size()), EntryKind::File, false};
+    entry.symlink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                    found.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+    if (entry.symlink) {
+      entry.kind = statPath(prefix + entry.name);
+    } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      entry.kind = EntryKind::Directory;
+    }
+    entries->push_back(std::move(entry));
+  } while (FindNextFileW(search.get(), &found));
+  const DWORD code = GetLastError();
+  if (code != ERROR_NO_MORE_FILES) {
+    entries->clear();
+    *error = systemReason(code);
+    return false;
+  }
+  return true;
+}
+
+EntryKind FileSystem::statPath(const std::string& hostPath, FileIdentity* identity) {
+  std::wstring path;
+  if (hostPath.empty() || !toWide(hostPath, &path)) return EntryKind::Missing;
+  Handle file(openForQuery(path));
+  if (!file.valid()) return EntryKind::Missing;
+  BY_HANDLE_FILE_INFORMATION info;
+  const EntryKind kind = kindOfHandle(file.get(), &info);
+  if (kind != EntryKind::Missing && identity != nullptr) {
+    identity->device = info.dwVolumeSerialNumber;
+    identity->inode =
+        (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
+  return kind;
+}
+
+bool FileSystem::canonicalPath(const std::string& hostPath, std::string* canonical) {
+  std::wstring path;
+  if (hostPath.empty() || !toWide(hostPath, &path)) return false;
+  Handle file(openForQuery(path));
+  if (!file.valid()) return false;
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD length = GetFinalPathNameByHandleW(file.get(), buffer.data(), DWORD(buffer.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return false;
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      // "\\?\C:\dir" for a drive path, "\\?\UNC\server\share" for a share.
+      if (buffer.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        buffer.replace(0, 8, L"\\\\");
+      } else if (buffer.compare(0, 4, L"\\\\?\\") == 0) {
+        buffer.erase(0, 4);
+      }
+      for (wchar_t& c : buffer) {
+        if (c == L'\\') c = L'/';
+      }
+      *canonical = toUtf8(buffer.data(), buffer.size());
+      return !canonical->empty();
+    }
+    buffer.resize(length);
+  }
+  return false;
+}
+
+bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
+                               std::string* error) {
+  bytes->clear();
+  std::wstring path;
+  if (hostPath.empty() || !toWide(hostPath, &path)) {
+    *error = kUnusableName;
+    return false;
+  }
+  Handle file(CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.valid()) {
+    *error = systemReason(GetLastError());
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (kindOfHandle(file.get(), &info) != EntryKind::File) {
+    *error = "Not a regular file";
+    return false;
+  }
+  try {
+    char buffer[64 * 1024];
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+        *error = systemReason(GetLastError());
+        bytes->clear();
+        return false;
+      }
+      if (got == 0) return true;
+      bytes->append(buffer, got);
+    }
+  } catch (const std::exception&) {  // bad_alloc, or length_error past max_size()
+    *error = systemReason(ERROR_NOT_ENOUGH_MEMORY);
+    bytes->clear();
+    return false;
+  }
+}
