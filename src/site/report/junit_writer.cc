@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "site/report/text_writer.h"
 #include "site/report/utf8_repair.h"
 
 namespace site {
@@ -23,13 +24,10 @@ struct TestCase {
 // The finding as the text report writes it, without the line feed: the body
 // of a failure or a line of system-out, so a reader sees where to look.
 std::string findingLine(const Finding& finding) {
-  std::string line = finding.path;
-  if (finding.kind != FindingKind::Orphan) {
-    line += ':' + std::to_string(finding.line) + ':' + std::to_string(finding.column);
-  }
-  line += ": ";
-  line += levelName(finding.level);
-  line += ": " + finding.message + " [" + kindName(finding.kind) + "]";
+  SiteReport one;
+  one.findings.push_back(finding);
+  std::string line = writeText(one);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
   return line;
 }
 
