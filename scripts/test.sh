@@ -3,7 +3,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
-"$root/scripts/install-deps.sh" man groff file dpkg-shlibdeps
+"$root/scripts/install-deps.sh" man groff file dpkg-shlibdeps sarif-schema
 
 build="$root/build-test"
 rm -rf "$build"
