@@ -15,8 +15,8 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-Finding makeFinding(FindingKind kind, Level level, std::string path, uint32_t line,
-                    uint32_t column, uint32_t sequence, std::string_view reference) {
+Finding makeFinding(FindingKind kind, Level level, std::string path, uint32_t line, uint32_t column,
+                    uint32_t sequence, std::string_view reference) {
   Finding finding;
   finding.kind = kind;
   finding.level = level;
@@ -123,8 +123,8 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     Resolution resolution =
         resolveReference(tree, context.options->resolve, base, cleaned, scratch);
     auto add = [&](FindingKind kind, Level level, std::string message) {
-      Finding finding = makeFinding(kind, level, path, extracted.line, extracted.column, sequence,
-                                    cleaned);
+      Finding finding =
+          makeFinding(kind, level, path, extracted.line, extracted.column, sequence, cleaned);
       finding.message = quoted(cleaned) + std::move(message);
       out->findings.push_back(std::move(finding));
       return &out->findings.back();

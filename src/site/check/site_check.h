@@ -29,12 +29,6 @@ struct CheckOptions {
   std::string reportRoot = ".";
 };
 
-// A file the walk read or may report: neither hidden nor excluded.
-struct WalkedFile {
-  uint32_t node = kNoNode;
-  std::string path;  // '/'-separated, under ROOT
-};
-
 // A page's anchors, sorted and packed into one buffer so that tens of
 // thousands of pages keep them cheaply.
 struct AnchorSet {
@@ -56,8 +50,8 @@ struct PendingAnchor {
 
 // What one file's check keeps.
 struct FileOutcome {
-  bool read = false;   // read and checked
-  std::string error;   // the system's reason when it could not be read
+  bool read = false;  // read and checked
+  std::string error;  // the system's reason when it could not be read
   uint32_t references = 0;
   uint32_t external = 0;
   std::vector<Finding> findings;
@@ -71,7 +65,7 @@ struct CheckContext {
   const SiteTree* tree = nullptr;
   const std::vector<WalkedFile>* files = nullptr;
   const CheckOptions* options = nullptr;
-  std::vector<uint32_t> fileOfNode;  // index into *files, or kNoNode
+  std::vector<uint32_t> fileOfNode;                 // index into *files, or kNoNode
   std::unique_ptr<std::atomic<bool>[]> referenced;  // per node: another file's reference reaches it
 };
 

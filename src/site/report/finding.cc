@@ -22,7 +22,9 @@ const char* kindName(FindingKind kind) {
   return "unknown";
 }
 
-const char* levelName(Level level) { return level == Level::Error ? "error" : "warning"; }
+const char* levelName(Level level) {
+  return level == Level::Error ? "error" : "warning";
+}
 
 void sortFindings(std::vector<Finding>* findings) {
   // One reference gives at most a case-mismatch and then a missing-anchor;

@@ -12,7 +12,9 @@ bool isAsciiWhitespace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
-bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -83,8 +85,8 @@ bool isFile(const SiteTree& tree, uint32_t node) {
 // spelling in byte order that matches. kNoNode when nothing is found;
 // *unknown is set when the answer lies in a directory that was not listed.
 uint32_t findInDirectory(const SiteTree& tree, const ResolveOptions& options, uint32_t parent,
-                         std::string_view name, bool dirForm, bool ignoreCase,
-                         std::string* probe, bool* unknown) {
+                         std::string_view name, bool dirForm, bool ignoreCase, std::string* probe,
+                         bool* unknown) {
   auto matching = [&](uint32_t in, std::string_view wanted, auto&& take) -> uint32_t {
     if (!ignoreCase) {
       uint32_t child = findChild(tree, in, wanted);
@@ -121,8 +123,8 @@ uint32_t findInDirectory(const SiteTree& tree, const ResolveOptions& options, ui
 // The case-blind search: the directories matching names[depth..last) below
 // node, in byte order, depth first, until one holds the target.
 uint32_t findIgnoringCase(const SiteTree& tree, const ResolveOptions& options,
-                          const std::vector<std::string_view>& names, size_t depth,
-                          uint32_t node, bool dirForm, std::string* probe) {
+                          const std::vector<std::string_view>& names, size_t depth, uint32_t node,
+                          bool dirForm, std::string* probe) {
   const TreeNode& dir = tree.nodes[node];
   if (!dir.listed) return kNoNode;
   if (depth + 1 == names.size()) {
@@ -175,9 +177,9 @@ std::string cleanReference(std::string_view value) {
 RefKind referenceKind(std::string_view cleaned) {
   if (!cleaned.empty() && isAsciiLetter(cleaned[0])) {
     size_t i = 1;
-    while (i < cleaned.size() && (isAsciiLetter(cleaned[i]) ||
-                                  (cleaned[i] >= '0' && cleaned[i] <= '9') || cleaned[i] == '+' ||
-                                  cleaned[i] == '-' || cleaned[i] == '.')) {
+    while (i < cleaned.size() &&
+           (isAsciiLetter(cleaned[i]) || (cleaned[i] >= '0' && cleaned[i] <= '9') ||
+            cleaned[i] == '+' || cleaned[i] == '-' || cleaned[i] == '.')) {
       ++i;
     }
     if (i < cleaned.size() && cleaned[i] == ':') {
@@ -256,9 +258,8 @@ UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_
   }
   base.chain.push_back(0);
   for (const std::string& dir : base.dirs) {
-    uint32_t next = tree.nodes[base.chain.back()].listed
-                        ? findChild(tree, base.chain.back(), dir)
-                        : kNoNode;
+    uint32_t next =
+        tree.nodes[base.chain.back()].listed ? findChild(tree, base.chain.back(), dir) : kNoNode;
     if (next == kNoNode || !tree.nodes[next].directory) break;
     base.chain.push_back(next);
   }
@@ -342,8 +343,8 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
     if (!tree.nodes[dir].listed) {
       unknown = true;
     } else {
-      hit = findInDirectory(tree, options, dir, names.back(), state.dirForm, false,
-                            &scratch->probe, &unknown);
+      hit = findInDirectory(tree, options, dir, names.back(), state.dirForm, false, &scratch->probe,
+                            &unknown);
     }
   }
   if (hit != kNoNode) {

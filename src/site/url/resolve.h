@@ -64,7 +64,7 @@ enum class TargetStatus : unsigned char {
 struct Resolution {
   RefKind kind = RefKind::Local;
   TargetStatus status = TargetStatus::Missing;  // for Local references only
-  uint32_t node = kNoNode;  // the file found (Found and CaseMismatch)
+  uint32_t node = kNoNode;                      // the file found (Found and CaseMismatch)
   bool hasFragment = false;
   std::string_view fragment;  // raw text after '#'; points into the cleaned reference
 };
@@ -80,8 +80,7 @@ struct ResolveScratch {
 // Resolves a cleaned reference against base. The returned fragment points
 // into cleaned, which must outlive its use.
 Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
-                            const UrlBase& base, std::string_view cleaned,
-                            ResolveScratch* scratch);
+                            const UrlBase& base, std::string_view cleaned, ResolveScratch* scratch);
 
 // Percent-decodes text to bytes: "%XX" with two hexadecimal digits becomes
 // that byte; any other '%' stays as it is.

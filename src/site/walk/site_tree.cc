@@ -17,7 +17,8 @@ uint32_t findChild(const SiteTree& tree, uint32_t dir, std::string_view name) {
 
 std::string nodePath(const SiteTree& tree, uint32_t node) {
   std::vector<uint32_t> chain;
-  for (uint32_t at = node; at != 0 && at != kNoNode; at = tree.nodes[at].parent) chain.push_back(at);
+  for (uint32_t at = node; at != 0 && at != kNoNode; at = tree.nodes[at].parent)
+    chain.push_back(at);
   std::string path;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if (!path.empty()) path += '/';

@@ -20,18 +20,25 @@ enum class NodeRole : unsigned char {
 };
 
 struct TreeNode {
-  std::string name;             // stored bytes; empty for ROOT
-  uint32_t parent = kNoNode;    // kNoNode for ROOT
-  uint32_t firstChild = 0;      // a directory's entries are nodes
-  uint32_t childCount = 0;      //   [firstChild, firstChild + childCount), sorted by name bytes
+  std::string name;           // stored bytes; empty for ROOT
+  uint32_t parent = kNoNode;  // kNoNode for ROOT
+  uint32_t firstChild = 0;    // a directory's entries are nodes
+  uint32_t childCount = 0;    //   [firstChild, firstChild + childCount), sorted by name bytes
   bool directory = false;
-  bool walked = false;  // neither hidden nor excluded: read when a page or style sheet, may be an orphan
+  bool walked =
+      false;  // neither hidden nor excluded: read when a page or style sheet, may be an orphan
   bool listed = false;  // a directory whose entries are known (false when it could not be listed)
   NodeRole role = NodeRole::Other;
 };
 
 struct SiteTree {
   std::vector<TreeNode> nodes;  // nodes[0] is ROOT
+};
+
+// A file that the walk read or may report: neither hidden nor excluded.
+struct WalkedFile {
+  uint32_t node = kNoNode;
+  std::string path;  // '/'-separated, under ROOT
 };
 
 // The entry of directory dir named exactly name, or kNoNode.
