@@ -191,6 +191,9 @@ SiteReport finishReport(const CheckContext& context, std::vector<FileOutcome>* o
     if (outcome.read && node.role == NodeRole::Page) report.summary.pages += 1;
     report.summary.references += outcome.references;
     report.summary.external += outcome.external;
+    if (outcome.read && node.role != NodeRole::Other) {
+      report.checkedFiles.push_back(reportPath(options.reportRoot, files[i].path));
+    }
     for (const PendingAnchor& pending : outcome.pending) {
       uint32_t targetFile = context.fileOfNode[pending.target];
       if (targetFile == kNoNode || !(*outcomes)[targetFile].read) continue;
@@ -217,6 +220,8 @@ SiteReport finishReport(const CheckContext& context, std::vector<FileOutcome>* o
     (finding.level == Level::Error ? report.summary.errors : report.summary.warnings) += 1;
   }
   sortFindings(&report.findings);
+  std::sort(report.checkedFiles.begin(), report.checkedFiles.end());
+  report.orphansOff = options.orphans == OrphanLevel::Off;
   return report;
 }
 
