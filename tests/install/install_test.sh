@@ -164,8 +164,7 @@ make_nested_site() {
   printf 'PNG' >"$scratch/nested/docs/old.png"
 }
 
-# Runs an installed tangler-site on the nested site, in the text and the
-# json format.
+# Runs an installed tangler-site on the nested site, in every format.
 check_site_binary() {
   local binary=$1
   if [ ! -x "$binary" ]; then
@@ -182,13 +181,24 @@ nested/index.html:2:11: error: 'Docs/logo.png' differs in letter case from the s
   expect_equal "tangler-site error stream with -q" "" "$err"
   expect_equal "tangler-site status of the nested site" 1 "$status"
 
-  run_tangler "$binary" "$scratch/nested" --format=json --output="$scratch/report.json"
-  expect_equal "tangler-site status with --output" 1 "$status"
-  local kinds
-  kinds=$(python3 -c 'import json, sys
+  # Every other format of the same run, read back: the json's kinds in order,
+  # the sarif against its schema, the junit by an XML parser, one github
+  # command a finding.
+  local format kinds python=/usr/bin/python3
+  [ -x "$python" ] || python=python3
+  for format in json sarif junit github; do
+    run_tangler "$binary" "$scratch" -q --format="$format" -o "$scratch/report.$format" nested
+    expect_equal "tangler-site status with --format=$format -o" 1 "$status"
+  done
+  kinds=$("$python" -c 'import json, sys
 print(" ".join(f["kind"] for f in json.load(open(sys.argv[1]))["findings"]))' \
     "$scratch/report.json") || fail "the json report does not parse"
   expect_equal "kinds in the json report" "orphan missing-anchor case-mismatch" "$kinds"
+  for format in sarif junit; do
+    "$python" "$source/tests/site/check_report.py" $format "$scratch/report.$format" \
+      >"$scratch/check.log" || fail "the $format report does not pass: $(cat "$scratch/check.log")"
+  done
+  expect_equal "github commands" 3 "$(grep -c '^::[a-z]* file=nested/' "$scratch/report.github")"
 
   run_tangler "$binary" "$scratch" --no-such-option
   expect_equal "tangler-site status after a usage error" 2 "$status"
