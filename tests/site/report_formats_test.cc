@@ -66,6 +66,11 @@ struct ScratchDir {
 // Writes text to a file, runs check_report.py MODE on it, returns its exit
 // status (0 when it passed) and its output in *output.
 int checkWithPython(const std::string& mode, const std::string& text, std::string* output) {
+#ifndef TANGLER_PYTHON3
+  (void)text;
+  *output = "no Python in this build to read the " + mode + " with";
+  return -1;
+#else
   ScratchDir scratch;
   const fs::path report = scratch.path / ("report." + mode);
   const fs::path printed = scratch.path / "printed";
@@ -78,6 +83,7 @@ int checkWithPython(const std::string& mode, const std::string& text, std::strin
   read << std::ifstream(printed, std::ios::binary).rdbuf();
   *output = read.str();
   return status;
+#endif
 }
 
 TEST(ReportFormats, JsonReadsBackAsTheReport) {
@@ -141,9 +147,11 @@ TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
 
 TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
   const std::string sarif = writeSarif(hazardReport());
+#ifdef TANGLER_PYTHON3
   std::string output;
   EXPECT_EQ(0, checkWithPython("sarif", sarif, &output)) << output;
   EXPECT_EQ("valid\n", output);
+#endif
 
   const json log = json::parse(sarif);
   EXPECT_EQ("2.1.0", log["version"]);
@@ -193,6 +201,9 @@ TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
 }
 
 TEST(ReportFormats, JunitParsesWithATestCasePerFile) {
+#ifndef TANGLER_PYTHON3
+  GTEST_SKIP() << "no Python in this build to parse XML with";
+#endif
   std::string output;
   ASSERT_EQ(0, checkWithPython("junit", writeJunit(hazardReport()), &output)) << output;
   // Characters XML cannot hold (the control byte, U+FFFE) come back as U+FFFD.
