@@ -51,6 +51,7 @@ SiteTree makeTree(const std::vector<std::string>& paths) {
       tree.nodes[node].childCount++;
     }
   }
+  indexTree(&tree);
   return tree;
 }
 

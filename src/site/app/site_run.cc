@@ -50,69 +50,37 @@ std::string summaryLine(const Summary& summary) {
          counted(summary.warnings, "warning", "warnings") + " in " + seconds + " s";
 }
 
-// What the reading threads share.
-struct ReadWork {
-  FileSystem* fileSystem;
-  const std::string* hostRoot;
-  const std::vector<WalkedFile>* files;
-  const std::vector<size_t>* toRead;  // indexes into *files: pages and style sheets
-  CheckContext* context;
-  std::vector<FileOutcome>* outcomes;
+// Runs work(i) for every i below count on up to jobs threads, each i once.
+// With progress, redraws "N of M pages read" on the error stream meanwhile,
+// N being *pagesDone as work counts it.
+template <typename Work>
+void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
+                  const std::atomic<size_t>* pagesDone, size_t pagesFound) {
   std::atomic<size_t> next{0};
-  std::atomic<size_t> pagesRead{0};
   std::atomic<size_t> running{0};
-};
-
-void readFiles(ReadWork* work) {
-  ResolveScratch scratch;
-  std::string bytes, error;
-  const SiteTree& tree = *work->context->tree;
-  for (;;) {
-    size_t k = work->next.fetch_add(1);
-    if (k >= work->toRead->size()) break;
-    size_t index = (*work->toRead)[k];
-    const WalkedFile& file = (*work->files)[index];
-    FileOutcome& outcome = (*work->outcomes)[index];
-    const bool page = tree.nodes[file.node].role == NodeRole::Page;
-    try {
-      if (!work->fileSystem->readWholeFile(hostPathOf(*work->hostRoot, file.path), &bytes,
-                                           &error)) {
-        outcome.error = error;
-      } else {
-        PageLinks links = page ? extractHtml(bytes) : extractCss(bytes);
-        checkFile(*work->context, index, links, &scratch, &outcome);
-      }
-    } catch (const std::exception&) {  // out of memory on a huge file
-      outcome = FileOutcome();
-      outcome.error = std::strerror(ENOMEM);
-    }
-    if (page) work->pagesRead.fetch_add(1);
-  }
-  work->running.fetch_sub(1);
-}
-
-// Reads and checks every page and style sheet on up to jobs threads; with
-// progress, redraws "N of M pages read" on the error stream meanwhile.
-void readAll(ReadWork* work, unsigned jobs, bool progress, size_t pagesFound) {
-  size_t wanted = std::max<size_t>(1, std::min<size_t>(jobs, work->toRead->size()));
+  auto loop = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < count;) work(i);
+    running.fetch_sub(1);
+  };
+  const size_t wanted = std::max<size_t>(1, std::min<size_t>(jobs, count));
   std::vector<std::thread> threads;
-  work->running = wanted;
+  running = wanted;
   for (size_t i = 0; i < wanted; ++i) {
     try {
-      threads.emplace_back(readFiles, work);
+      threads.emplace_back(loop);
     } catch (const std::exception&) {  // the system gives no more threads
-      work->running.fetch_sub(wanted - i);
+      running.fetch_sub(wanted - i);
       break;
     }
   }
   if (threads.empty()) {
-    work->running = 1;
-    readFiles(work);
+    running = 1;
+    loop();
   }
   if (progress) {
     size_t shownWidth = 0;
-    while (work->running.load() > 0) {
-      std::string line = "\rtangler-site: " + std::to_string(work->pagesRead.load()) + " of " +
+    while (running.load() > 0) {
+      std::string line = "\rtangler-site: " + std::to_string(pagesDone->load()) + " of " +
                          std::to_string(pagesFound) + " pages read";
       shownWidth = line.size();
       std::fwrite(line.data(), 1, line.size(), stderr);
@@ -126,6 +94,24 @@ void readAll(ReadWork* work, unsigned jobs, bool progress, size_t pagesFound) {
     }
   }
   for (std::thread& thread : threads) thread.join();
+}
+
+// Reads and checks one page or style sheet.
+void readAndCheck(FileSystem& fileSystem, const std::string& hostRoot, CheckContext& context,
+                  size_t index, std::string* bytes, ResolveScratch* scratch) {
+  const WalkedFile& file = (*context.files)[index];
+  const bool page = context.tree->nodes[file.node].role == NodeRole::Page;
+  std::string error;
+  try {
+    if (!fileSystem.readWholeFile(hostPathOf(hostRoot, file.path), bytes, &error)) {
+      markUnreadable(context, index, error);
+      return;
+    }
+    PageLinks links = page ? extractHtml(*bytes) : extractCss(*bytes);
+    checkFile(context, index, links, scratch);
+  } catch (const std::exception&) {  // out of memory on a huge file
+    markUnreadable(context, index, std::strerror(ENOMEM));
+  }
 }
 
 // Writes the report to FILE, or to standard output when output is empty.
@@ -201,26 +187,32 @@ int runSite(const std::vector<std::string>& args) {
     if (role != NodeRole::Other) toRead.push_back(i);
     if (role == NodeRole::Page) ++pagesFound;
   }
-  std::vector<FileOutcome> outcomes(walk.files.size());
-  ReadWork work;
-  work.fileSystem = &fileSystem;
-  work.hostRoot = &options.root;
-  work.files = &walk.files;
-  work.toRead = &toRead;
-  work.context = &context;
-  work.outcomes = &outcomes;
-  unsigned jobs =
+  const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  readAll(&work, jobs, !options.quiet && standardErrorIsTerminal(), pagesFound);
+  std::atomic<size_t> pagesRead{0};
+  runOnThreads(
+      jobs, toRead.size(),
+      [&](size_t k) {
+        // Each thread keeps its buffers from file to file.
+        thread_local std::string bytes;
+        thread_local ResolveScratch scratch;
+        readAndCheck(fileSystem, options.root, context, toRead[k], &bytes, &scratch);
+        if (walk.tree.nodes[walk.files[toRead[k]].node].role == NodeRole::Page) ++pagesRead;
+      },
+      !options.quiet && standardErrorIsTerminal(), &pagesRead, pagesFound);
+  runOnThreads(
+      jobs, toRead.size(), [&](size_t k) { checkPendingAnchors(context, toRead[k]); }, false,
+      nullptr, 0);
   for (size_t index : toRead) {
-    if (outcomes[index].error.empty()) continue;
+    const std::string& reason = context.outcomes[index].error;
+    if (reason.empty()) continue;
     printError("cannot read " +
                quoted(reportPath(options.check.reportRoot, walk.files[index].path)) + ": " +
-               outcomes[index].error);
+               reason);
     status = kStatusUnreadable;
   }
 
-  SiteReport report = finishReport(context, &outcomes);
+  SiteReport report = finishReport(context);
   report.summary.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!writeOutput(options.output, writer(report), &error)) {

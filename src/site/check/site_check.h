@@ -1,8 +1,10 @@
-// The checks: each page or style sheet is checked on its own, on whichever
-// worker thread read it (references resolved, definite findings made, the
-// files it reaches marked), keeping only compact records; then the whole
-// site is checked once every file is in (anchors asked of other pages,
-// orphans) and the report is put together.
+// The checks. Each page or style sheet is checked on its own, on whichever
+// worker thread read it: references resolved, definite findings made, the
+// files it reaches marked, fragments checked against pages already read.
+// Fragments aimed at pages not read yet wait in compact records for a
+// second pass, once every page is in; then orphans are found and the report
+// is put together. Only these records, anchors and findings outlive a
+// page's check, never its bytes.
 #pragma once
 
 #include <atomic>
@@ -29,23 +31,27 @@ struct CheckOptions {
   std::string reportRoot = ".";
 };
 
-// A page's anchors, sorted and packed into one buffer so that tens of
-// thousands of pages keep them cheaply.
-struct AnchorSet {
-  std::string bytes;
-  std::vector<uint32_t> ends;  // anchor i is bytes[ends[i-1] .. ends[i])
-
+// A page's anchors, sorted and packed into one allocation (a count, the
+// end of each anchor, then their bytes), so that tens of thousands of pages
+// keep them cheaply and a look-up touches little memory.
+class AnchorSet {
+ public:
   void assign(const std::vector<std::string>& anchors);
   bool contains(std::string_view anchor) const;
+
+ private:
+  std::string packed_;
 };
 
-// A fragment that can only be checked once its target page has been read.
+// A fragment aimed at a page that had not been read when it was met.
 struct PendingAnchor {
   uint32_t target = kNoNode;
   uint32_t line = 0;
   uint32_t column = 0;
   uint32_t sequence = 0;
-  std::string reference;  // cleaned; the fragment is taken from it again
+  // The cleaned reference is FileOutcome::pendingText[textBegin, textEnd).
+  uint32_t textBegin = 0;
+  uint32_t textEnd = 0;
 };
 
 // What one file's check keeps.
@@ -56,17 +62,26 @@ struct FileOutcome {
   uint32_t external = 0;
   std::vector<Finding> findings;
   std::vector<PendingAnchor> pending;
-  AnchorSet anchors;  // pages only
+  std::string pendingText;
 };
 
-// Everything the checks share. Read-only while the workers run, but for
-// `referenced`, whose flags are set from any thread.
+// Everything the checks share. Set up before the workers start; then each
+// file's outcome is written by the one thread that checks it, and the flags
+// below are set from any thread.
 struct CheckContext {
   const SiteTree* tree = nullptr;
   const std::vector<WalkedFile>* files = nullptr;
   const CheckOptions* options = nullptr;
-  std::vector<uint32_t> fileOfNode;                 // index into *files, or kNoNode
-  std::unique_ptr<std::atomic<bool>[]> referenced;  // per node: another file's reference reaches it
+  std::vector<uint32_t> fileOfNode;   // index into *files, or kNoNode
+  std::vector<FileOutcome> outcomes;  // one per file
+  // One per file (pages only), apart from the outcomes so that the look-ups
+  // of many threads into random pages touch as little memory as can be.
+  std::vector<AnchorSet> anchors;
+  // Per node: a reference of some other file reaches it.
+  std::unique_ptr<std::atomic<bool>[]> referenced;
+  // Per file: kAnchorsPending until its check publishes its anchors (or its
+  // reading fails).
+  std::unique_ptr<std::atomic<unsigned char>[]> anchorState;
 };
 
 // Sets up the shared state for tree and its walked files; all three must
@@ -77,14 +92,21 @@ void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files
 // ROOT joined to a path under it, as the reports write paths.
 std::string reportPath(std::string_view reportRoot, std::string_view path);
 
-// Checks the links of files[fileIndex] (a page or a style sheet) into *out.
-// Thread-safe for distinct files.
+// Checks the links of files[fileIndex] (a page or a style sheet). Each file
+// once, from any thread.
 void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
-               ResolveScratch* scratch, FileOutcome* out);
+               ResolveScratch* scratch);
 
-// The report of the whole site, from every file's outcome (indexed like
-// files; files that are not read have a default outcome): anchors asked of
-// other pages, orphans, counts. Findings are moved out of outcomes.
-SiteReport finishReport(const CheckContext& context, std::vector<FileOutcome>* outcomes);
+// Records that files[fileIndex] could not be read, for the system's reason.
+void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& reason);
+
+// The second pass over one file, once every file has been checked: its
+// waiting fragments against their pages' anchors. Each file once, from any
+// thread.
+void checkPendingAnchors(CheckContext& context, size_t fileIndex);
+
+// The report of the whole site: every finding (moved out of the outcomes),
+// the orphans, the counts, sorted.
+SiteReport finishReport(CheckContext& context);
 
 }  // namespace site

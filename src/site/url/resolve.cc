@@ -161,16 +161,20 @@ uint32_t findRootIndex(const SiteTree& tree, const ResolveOptions& options, bool
 
 }  // namespace
 
-std::string cleanReference(std::string_view value) {
+void cleanReference(std::string_view value, std::string* cleaned) {
   size_t begin = 0, end = value.size();
   while (begin < end && isAsciiWhitespace(value[begin])) ++begin;
   while (end > begin && isAsciiWhitespace(value[end - 1])) --end;
-  std::string cleaned;
-  cleaned.reserve(end - begin);
+  cleaned->clear();
   for (size_t i = begin; i < end; ++i) {
     char c = value[i];
-    if (c != '\t' && c != '\n' && c != '\r') cleaned.push_back(c);
+    if (c != '\t' && c != '\n' && c != '\r') cleaned->push_back(c);
   }
+}
+
+std::string cleanReference(std::string_view value) {
+  std::string cleaned;
+  cleanReference(value, &cleaned);
   return cleaned;
 }
 

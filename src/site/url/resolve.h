@@ -24,6 +24,8 @@ struct ResolveOptions {
 // tabs, line feeds and carriage returns inside it removed: the text that the
 // findings quote.
 std::string cleanReference(std::string_view value);
+// The same into *cleaned, reusing its buffer.
+void cleanReference(std::string_view value, std::string* cleaned);
 
 enum class RefKind : unsigned char {
   Local,       // a path on the site: resolved and checked

@@ -33,7 +33,13 @@ struct TreeNode {
 
 struct SiteTree {
   std::vector<TreeNode> nodes;  // nodes[0] is ROOT
+  // A hash table over (parent, name) for findChild(): node indexes,
+  // kNoNode in empty slots; its size is a power of two. Built by indexTree().
+  std::vector<uint32_t> slots;
 };
+
+// Builds tree->slots once every node is in.
+void indexTree(SiteTree* tree);
 
 // A file that the walk read or may report: neither hidden nor excluded.
 struct WalkedFile {
@@ -41,7 +47,8 @@ struct WalkedFile {
   std::string path;  // '/'-separated, under ROOT
 };
 
-// The entry of directory dir named exactly name, or kNoNode.
+// The entry of directory dir named exactly name, or kNoNode. The tree must
+// have been indexed.
 uint32_t findChild(const SiteTree& tree, uint32_t dir, std::string_view name);
 
 // The '/'-separated path of node under ROOT ("docs/a.html"; "" for ROOT).

@@ -129,6 +129,7 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
     tree.nodes[dir.node].childCount = uint32_t(tree.nodes.size()) - firstChild;
     for (auto it = below.rbegin(); it != below.rend(); ++it) stack.push_back(std::move(*it));
   }
+  indexTree(&tree);
   std::sort(result->files.begin(), result->files.end(),
             [](const WalkedFile& a, const WalkedFile& b) { return a.path < b.path; });
   return true;
