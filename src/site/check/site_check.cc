@@ -259,6 +259,9 @@ SiteReport finishReport(CheckContext& context) {
     if (outcome.read && node.role == NodeRole::Page) report.summary.pages += 1;
     report.summary.references += outcome.references;
     report.summary.external += outcome.external;
+    if (outcome.read && node.role != NodeRole::Other) {
+      report.checkedFiles.push_back(fileReportPath(context, i));
+    }
     for (Finding& finding : outcome.findings) report.findings.push_back(std::move(finding));
     outcome.findings = std::vector<Finding>();
     if (options.orphans != OrphanLevel::Off && !context.referenced[files[i].node] &&
@@ -274,6 +277,8 @@ SiteReport finishReport(CheckContext& context) {
     (finding.level == Level::Error ? report.summary.errors : report.summary.warnings) += 1;
   }
   sortFindings(&report.findings);
+  std::sort(report.checkedFiles.begin(), report.checkedFiles.end());
+  report.orphansOff = options.orphans == OrphanLevel::Off;
   return report;
 }
 
