@@ -5,7 +5,8 @@
 #
 #   bench/linkchecker_tree.sh TREE OUTDIR
 #
-# Writes OUTDIR/linkchecker.txt (LinkChecker's text report), OUTDIR/time.txt
+# Writes OUTDIR/linkchecker.txt (LinkChecker's text report; its progress goes
+# to OUTDIR/linkchecker.err every few seconds), OUTDIR/time.txt
 # (/usr/bin/time -v) and OUTDIR/summary.txt: wall seconds, peak KiB, broken
 # files (distinct URLs that failed) and broken anchors (distinct URLs whose
 # anchor is missing). LinkChecker checks each distinct URL once and reports
@@ -29,7 +30,7 @@ find "$tree" -type f \( -iname '*.html' -o -iname '*.htm' \) -not -path '*/.*' |
   sed 's#^#file://#' >"$out/start-urls.txt"
 status=0
 nice -n 10 /usr/bin/time -v -o "$out/time.txt" \
-  linkchecker -f "$out/linkcheckerrc" --no-status --stdin <"$out/start-urls.txt" \
+  linkchecker -f "$out/linkcheckerrc" --stdin <"$out/start-urls.txt" \
   >"$out/linkchecker.txt" 2>"$out/linkchecker.err" || status=$?
 wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$out/time.txt")
 rss=$(awk -F': ' '/Maximum resident/ { print $2 }' "$out/time.txt")

@@ -28,9 +28,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=${WORK:-/tmp/tangler-site-bench}
-sizes=${SIZES:-"10000 40000"}
+sizes=${SIZES-"10000 40000"}
 runs=${RUNS:-3}
-peer_sizes=${PEER_SIZES:-"1000 2000"}
+peer_sizes=${PEER_SIZES-"1000 2000"}
 peer_runs=${PEER_RUNS:-1}
 peers=${PEERS-"linkinator hyperlink"}
 peer_bin=${PEER_BIN:-/work/peers/node_modules/.bin}
