@@ -91,19 +91,29 @@ def strip_root(path, prefix):
     return path
 
 
-def read_linkinator(name, prefix):
+def read_linkinator(name, prefix, unread):
+    """Its broken targets. Status 0 means its own local server gave no answer:
+    such a page goes to UNREAD (its links are never checked) unless another
+    request for it succeeded."""
     reports = []
+    loaded = set()
     with open(name, newline="", encoding="utf-8") as f:
         for row in csv.DictReader(f):
-            if row["state"] != "BROKEN":
-                continue
             url = strip_root(row["url"], prefix)
             path, _, frag = url.partition("#")
             path = clamp(unquote(path.split("?", 1)[0]))
-            if row["status"] == "200" and _:
+            if row["status"] == "200":
+                loaded.add(path)
+            if row["state"] != "BROKEN":
+                continue
+            if row["status"] == "0":
+                unread.add(path)
+                reports.append(("no answer: " + key(path), row["parent"]))
+            elif row["status"] == "200" and _:
                 reports.append((key(path, unquote(frag)), row["parent"]))
             else:
                 reports.append((key(path), row["parent"]))
+    unread -= loaded
     return reports
 
 
@@ -148,6 +158,8 @@ def anchors_of(site, path, cache={}):
 def why(site, target):
     if target.startswith("other: "):
         return "other"
+    if target.startswith("no answer: "):
+        return "status 0: its own server did not answer"
     path, hash_, frag = target.partition("#")
     if not hash_:
         full = os.path.join(site, path)
@@ -173,8 +185,9 @@ def main():
     prefix = args.root_name.rstrip("/") + "/" if args.root_name not in ("", ".") else ""
     planted, orphans = read_expected(args.expected, prefix)
     peer_prefix = args.site.rstrip("/") + "/"
+    unread = set()  # pages the peer could not load, so never checked
     if args.linkinator:
-        reports = read_linkinator(args.linkinator, peer_prefix)
+        reports = read_linkinator(args.linkinator, peer_prefix, unread)
     else:
         reports = read_hyperlink(args.hyperlink, peer_prefix)
     reported = collections.Counter(k for k, _ in reports)
@@ -196,8 +209,9 @@ def main():
     kinds = sorted(total)
     print("planted and found: " + ", ".join("%s %d/%d" % (k, found[k], total[k]) for k in kinds)
           + "; orphans planted %d (neither peer has an orphan report)" % len(orphans))
-    print("missed: %d (%d of them in orphan pages, which a crawl from the index never reads)"
-          % (len(missed), sum(p["page"] in orphans for p in missed)))
+    print("missed: %d (%d in orphan pages, which a crawl from the index never reads; "
+          "%d in pages it failed to load)" % (len(missed), sum(p["page"] in orphans for p in missed),
+                                               sum(p["page"] in unread for p in missed)))
     print("reports: %d of %d distinct targets; not planted: %s" % (
         len(reports), len(reported),
         "; ".join("%s: %d targets, %d reports" % (r, len(v), sum(n for _, n in v))
@@ -205,7 +219,8 @@ def main():
     if args.quiet:
         return
     for p in missed:
-        print("  missed%s: %s" % (" (orphan page)" if p["page"] in orphans else "", p["line"]))
+        note = " (orphan page)" if p["page"] in orphans else " (page not loaded)" if p["page"] in unread else ""
+        print("  missed%s: %s" % (note, p["line"]))
     for r, v in sorted(extra.items()):
         for k, n in sorted(v)[:10]:
             print("  extra [%s] x%d: %s" % (r, n, k))

@@ -68,16 +68,19 @@ for n in $all_sizes; do
   (cd "$site" && find . -type f -print0 | xargs -0 cat >/dev/null)
 done
 
-# One timed run: appends "size command seconds KiB" to the results. Wall time
-# comes from the shell's clock (microseconds), peak memory from time(1).
+# One timed run: appends "size command seconds KiB cpu-seconds" to the
+# results. Wall time comes from the shell's clock (microseconds), peak memory
+# and user + system time from time(1): on a shared machine the CPU time of a
+# single-threaded peer moves less than its wall time.
 measure() {
   local n=$1 name=$2 dir=$3
   shift 3
   local start end
   start=$EPOCHREALTIME
-  (cd "$dir" && /usr/bin/time -o "$work/time.out" -f "%M" "$@") || true
+  (cd "$dir" && /usr/bin/time -o "$work/time.out" -f "%M %U %S" "$@") || true
   end=$EPOCHREALTIME
-  echo "$n $name $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }') $(tail -n 1 "$work/time.out")" >>"$results"
+  echo "$n $name $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')" \
+    "$(tail -n 1 "$work/time.out" | awk '{ printf "%d %.2f", $1, $2 + $3 }')" >>"$results"
 }
 
 cat_all() { find . -type f -print0 | xargs -0 cat >/dev/null; }
@@ -124,7 +127,7 @@ for n in $peer_sizes; do
   done
 done
 
-# The median of one column (3: seconds, 4: KiB) for a size and command; "-"
+# The median of one column (3: seconds, 4: KiB, 5: CPU seconds) for a size and command; "-"
 # when that command was not run.
 median() {
   awk -v n="$1" -v c="$2" '$1 == n && $2 == c { print $'"$3"' }' "$results" | sort -g |
@@ -143,25 +146,29 @@ verdict() {
   fi
 }
 
-echo "| pages | site MB | files | cat s | tangler-site s | tangler-site MiB | tangler-site / cat | report = planted |"
-echo "|---:|---:|---:|---:|---:|---:|---:|---|"
+echo "| pages | site MB | files | cat s | tangler-site s | CPU s | MiB | tangler-site / cat | report = planted |"
+echo "|---:|---:|---:|---:|---:|---:|---:|---:|---|"
 for n in $ts_sizes; do
   c=$(median "$n" cat 3)
   t=$(median "$n" tangler-site 3)
-  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$n" "$(du -sm "$work/site-$n" | cut -f1)" \
-    "$(find "$work/site-$n" -type f | wc -l)" "$c" "$t" "$(mib "$(median "$n" tangler-site 4)")" \
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$n" "$(du -sm "$work/site-$n" | cut -f1)" \
+    "$(find "$work/site-$n" -type f | wc -l)" "$c" "$t" "$(median "$n" tangler-site 5)" \
+    "$(mib "$(median "$n" tangler-site 4)")" \
     "$(ratio "$t" "$c")" "$(verdict "$n")"
 done
 
 if [ -n "$peers" ]; then
   echo
-  echo "| pages | tangler-site s | peer | peer s | peer MiB | peer / tangler-site |"
-  echo "|---:|---:|---|---:|---:|---:|"
+  echo "| pages | tangler-site s | CPU s | peer | peer s | CPU s | MiB | peer / tangler-site | CPU ratio |"
+  echo "|---:|---:|---:|---|---:|---:|---:|---:|---:|"
   for n in $peer_sizes; do
     t=$(median "$n" tangler-site 3)
+    tc=$(median "$n" tangler-site 5)
     for p in $peers; do
       s=$(median "$n" "$p" 3)
-      printf '| %s | %s | %s | %s | %s | %s |\n' "$n" "$t" "$p" "$s" "$(mib "$(median "$n" "$p" 4)")" "$(ratio "$s" "$t")"
+      pc=$(median "$n" "$p" 5)
+      printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$n" "$t" "$tc" "$p" "$s" "$pc" \
+        "$(mib "$(median "$n" "$p" 4)")" "$(ratio "$s" "$t")" "$(ratio "$pc" "$tc")"
     done
   done
   echo
