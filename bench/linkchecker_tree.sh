@@ -33,6 +33,7 @@ nice -n 10 /usr/bin/time -v -o "$out/time.txt" \
   linkchecker -f "$out/linkcheckerrc" --stdin <"$out/start-urls.txt" \
   >"$out/linkchecker.txt" 2>"$out/linkchecker.err" || status=$?
 wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$out/time.txt")
+cpu=$(awk -F': ' '/(User|System) time/ { s += $2 } END { printf "%.1f", s }' "$out/time.txt")
 rss=$(awk -F': ' '/Maximum resident/ { print $2 }' "$out/time.txt")
 files=$(grep -c '^Result     Error' "$out/linkchecker.txt" || true)
 anchors=$(grep -c '^Warning .*Anchor `' "$out/linkchecker.txt" || true)
@@ -41,6 +42,7 @@ anchors=$(grep -c '^Warning .*Anchor `' "$out/linkchecker.txt" || true)
   echo "start pages: $(wc -l <"$out/start-urls.txt")"
   echo "exit status: $status"
   echo "wall seconds: $wall"
+  echo "cpu seconds: $cpu"
   echo "peak KiB: $rss"
   echo "broken files (distinct URLs): $files"
   echo "broken anchors (distinct URLs): $anchors"
