@@ -7,7 +7,7 @@
 #
 # Writes OUTDIR/linkchecker.txt (LinkChecker's text report; its progress goes
 # to OUTDIR/linkchecker.err every few seconds), OUTDIR/time.txt
-# (/usr/bin/time -v) and OUTDIR/summary.txt: wall seconds, peak KiB, broken
+# (/usr/bin/time -v) and OUTDIR/summary.txt: wall and CPU seconds, peak KiB, broken
 # files (distinct URLs that failed) and broken anchors (distinct URLs whose
 # anchor is missing). LinkChecker checks each distinct URL once and reports
 # it under the first page that links to it, so these counts are of distinct
