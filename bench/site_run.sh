@@ -16,8 +16,9 @@
 #   PEER_SIZES  page counts for the peers, which take minutes ["1000 2000"]
 #   PEER_RUNS   runs of each peer at each of those sizes [1]
 #   PEERS       which peers to run ["linkinator hyperlink"]; "" runs none
-#   PEER_BIN    directory holding the peers' commands [/work/peers/node_modules/.bin]
-#               (npm install --prefix /work/peers linkinator hyperlink)
+#   PEER_PREFIX npm prefix holding the peers [WORK/peers]; missing ones are
+#               installed there (npm install --prefix, the versions measured:
+#               linkinator 7.6.1, hyperlink 5.0.4)
 #
 # Sites are generated once with seed 1 (generate_nested_site.py WORK/site-N N)
 # and kept. tangler-site runs inside the site with ROOT omitted, so its report
@@ -33,7 +34,8 @@ runs=${RUNS:-3}
 peer_sizes=${PEER_SIZES-"1000 2000"}
 peer_runs=${PEER_RUNS:-1}
 peers=${PEERS-"linkinator hyperlink"}
-peer_bin=${PEER_BIN:-/work/peers/node_modules/.bin}
+peer_prefix=${PEER_PREFIX:-$work/peers}
+peer_bin=$peer_prefix/node_modules/.bin
 ts=${1:-${TANGLER_SITE:-}}
 
 if [ -z "$ts" ]; then
@@ -51,7 +53,12 @@ elif [ -n "$ts" ]; then
   ts=$(realpath "$ts")
 fi
 for p in $peers; do
-  [ -x "$peer_bin/$p" ] || { echo "site_run.sh: $peer_bin/$p not found" >&2; exit 2; }
+  case $p in
+    linkinator) version=7.6.1 ;;
+    hyperlink) version=5.0.4 ;;
+    *) echo "site_run.sh: unknown peer $p" >&2; exit 2 ;;
+  esac
+  [ -x "$peer_bin/$p" ] || npm install --prefix "$peer_prefix" --no-audit --no-fund "$p@$version" >&2
 done
 
 mkdir -p "$work"
