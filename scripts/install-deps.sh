@@ -7,6 +7,7 @@ as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 
 need=()
+want_sarif_schema=0
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
@@ -28,6 +29,14 @@ for tool in "$@"; do
     dpkg-shlibdeps) command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev) ;;
     # The benchmark's corpus of real pages.
     vim-doc) [ -d /usr/share/doc/vim/html ] || need+=(vim-doc) ;;
+    # tangler-site's report tests validate SARIF against the SARIF 2.1.0
+    # schema (from npm, below) with Debian's Python, URI formats included.
+    sarif-schema)
+      /usr/bin/python3 -c 'import jsonschema' 2>/dev/null || need+=(python3-jsonschema)
+      /usr/bin/python3 -c 'import rfc3987' 2>/dev/null || need+=(python3-rfc3987)
+      command -v npm >/dev/null || need+=(npm)
+      want_sarif_schema=1
+      ;;
     *) command -v "$tool" >/dev/null || need+=("$tool") ;;
   esac
 done
@@ -35,4 +44,11 @@ if [ ${#need[@]} -gt 0 ]; then
   echo "installing Debian packages: ${need[*]}"
   "${as_root[@]}" apt-get update -qq
   "${as_root[@]}" apt-get install -y -qq "${need[@]}"
+fi
+# The schema as Microsoft's SARIF SDK ships it, in an npm package of that SDK
+# (MIT); the tests read it where npm installs global packages.
+if [ "$want_sarif_schema" = 1 ] &&
+  [ ! -f "$(npm root -g)/@microsoft/jest-sarif/lib/schemas/sarif-2.1.0-rtm.5.json" ]; then
+  echo "installing: @microsoft/jest-sarif (npm)"
+  npm install -g --no-fund --no-audit --loglevel=error @microsoft/jest-sarif@1.0.0-beta.0
 fi

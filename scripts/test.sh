@@ -10,7 +10,7 @@ case "${1:-}" in
   --quick) quick=true ;;
   *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
 esac
-"$root/scripts/install-deps.sh" man groff file dpkg-shlibdeps
+"$root/scripts/install-deps.sh" man groff file dpkg-shlibdeps sarif-schema
 
 build="$root/build-test"
 rm -rf "$build"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs tangler the way a user would and runs the installed binary on a
-# small site. Run by CTest from the build folder:
+# Installs tangler and tangler-site the way a user would and runs the
+# installed binaries on small sites. Run by CTest from the build folder:
 #   install_test.sh install BUILD_DIR SOURCE_DIR CMAKE
-#       cmake --install into a scratch prefix; the manual page is checked too
+#       cmake --install into a scratch prefix; the manual pages are checked too
 #   install_test.sh package BUILD_DIR SOURCE_DIR CPACK VERSION
 #       cpack -G DEB, the package's fields and contents, dpkg -x into a
 #       scratch root
+# tangler-site is expected wherever its sources are, so a tree that has them
+# fails when the program or its page is not installed.
 set -euo pipefail
 
 mode=${1:?mode}
@@ -19,6 +21,8 @@ trap 'rm -rf "$scratch"' EXIT
 export LC_ALL=C.UTF-8
 
 failures=0
+site_expected=0
+[ -f "$source/src/site/app/main.cc" ] && site_expected=1
 fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
@@ -103,27 +107,36 @@ option_letters() {
   sed -n "s/^ *case '\(.\)':.*/\1/p" "$source/src/app/command_line.cc"
 }
 
-check_manual_page() {
+# Renders the manual page $1 as man does into text; fails when groff -ww or
+# man -l has anything to say, when the page is missing, or when one of the
+# remaining arguments is not a section heading.
+render_manual_page() {
   local page=$1
+  shift
+  text=
   if [ ! -f "$page" ]; then
     fail "no manual page at $page"
-    return
+    return 1
   fi
   # groff warns about every doubtful construct with -ww; a clean page says
   # nothing.
   local warnings
   warnings=$(gzip -dc "$page" | groff -man -Tutf8 -ww -z 2>&1)
-  expect_equal "groff warnings for the manual page" "" "$warnings"
+  expect_equal "groff warnings for $page" "" "$warnings"
 
-  local text
   text=$(MAN_DISABLE_SECCOMP=1 MANWIDTH=80 MANPAGER=cat man -l "$page" 2>"$scratch/man-err") ||
     fail "man -l $page failed"
-  expect_equal "man -l error stream" "" "$(cat "$scratch/man-err")"
+  expect_equal "man -l error stream for $page" "" "$(cat "$scratch/man-err")"
   local heading
-  for heading in NAME SYNOPSIS DESCRIPTION OPTIONS REPORT 'REFERENCE FILE' 'EXIT STATUS' \
-    'FILE NAMES' EXAMPLES; do
-    grep -qx "$heading" <<<"$text" || fail "the manual page has no $heading section"
+  for heading in "$@"; do
+    grep -qx "$heading" <<<"$text" || fail "$page has no $heading section"
   done
+}
+
+check_manual_page() {
+  local page=$1 text
+  render_manual_page "$page" NAME SYNOPSIS DESCRIPTION OPTIONS REPORT 'REFERENCE FILE' \
+    'EXIT STATUS' 'FILE NAMES' EXAMPLES || return
   # Every option the parser knows is described under OPTIONS, '-k' included.
   local options letter
   options=$(sed -n '/^OPTIONS$/,/^REPORT$/p' <<<"$text")
@@ -139,6 +152,101 @@ check_manual_page() {
   done
 }
 
+# A nested site for tangler-site: an anchor that is missing, a link whose
+# letter case differs from the stored name, and an image nothing links to.
+make_nested_site() {
+  mkdir -p "$scratch/nested/docs"
+  printf '%s\n' '<a href="docs/a.html#nowhere">A</a>' '<img src="Docs/logo.png">' \
+    >"$scratch/nested/index.html"
+  printf '%s\n' '<h1 id="top">A</h1><a href="/index.html">Home</a>' \
+    >"$scratch/nested/docs/a.html"
+  printf 'PNG' >"$scratch/nested/docs/logo.png"
+  printf 'PNG' >"$scratch/nested/docs/old.png"
+}
+
+# Runs an installed tangler-site on the nested site, in every format.
+check_site_binary() {
+  local binary=$1
+  if [ ! -x "$binary" ]; then
+    fail "$binary is not an executable file"
+    return
+  fi
+  make_nested_site
+  run_tangler "$binary" "$scratch" -q nested
+  expect_equal "tangler-site report of the nested site" \
+    "nested/docs/old.png: warning: not referenced by any page [orphan]
+nested/index.html:1:10: error: 'docs/a.html#nowhere': nested/docs/a.html has no anchor 'nowhere' [missing-anchor]
+nested/index.html:2:11: error: 'Docs/logo.png' differs in letter case from the stored 'nested/docs/logo.png' [case-mismatch]
+" "$out"
+  expect_equal "tangler-site error stream with -q" "" "$err"
+  expect_equal "tangler-site status of the nested site" 1 "$status"
+
+  # Every other format of the same run, read back: the json's kinds in order,
+  # the sarif against its schema, the junit by an XML parser, one github
+  # command a finding.
+  local format kinds python=/usr/bin/python3
+  [ -x "$python" ] || python=python3
+  for format in json sarif junit github; do
+    run_tangler "$binary" "$scratch" -q --format="$format" -o "$scratch/report.$format" nested
+    expect_equal "tangler-site status with --format=$format -o" 1 "$status"
+  done
+  kinds=$("$python" -c 'import json, sys
+print(" ".join(f["kind"] for f in json.load(open(sys.argv[1]))["findings"]))' \
+    "$scratch/report.json") || fail "the json report does not parse"
+  expect_equal "kinds in the json report" "orphan missing-anchor case-mismatch" "$kinds"
+  for format in sarif junit; do
+    "$python" "$source/tests/site/check_report.py" $format "$scratch/report.$format" \
+      >"$scratch/check.log" || fail "the $format report does not pass: $(cat "$scratch/check.log")"
+  done
+  expect_equal "github commands" 3 "$(grep -c '^::[a-z]* file=nested/' "$scratch/report.github")"
+
+  run_tangler "$binary" "$scratch" --no-such-option
+  expect_equal "tangler-site status after a usage error" 2 "$status"
+  run_tangler "$binary" "$scratch" --version
+  expect_equal "tangler-site status after --version" 0 "$status"
+  grep -q "tangler-site" <<<"$out" || fail "--version does not name tangler-site: $out"
+}
+
+# The long options that tangler-site --help lists; at least the eleven of its
+# command line.
+site_long_options() {
+  "$1" --help </dev/null | grep -oE -- '--[a-z][a-z-]*' | sort -u
+}
+
+# tangler-site's page: every long option of --help described under OPTIONS,
+# every exit status under EXIT STATUS.
+check_site_manual_page() {
+  local page=$1 binary=$2 text
+  render_manual_page "$page" NAME SYNOPSIS DESCRIPTION OPTIONS FINDINGS 'REPORT FORMATS' \
+    'EXIT STATUS' EXAMPLES || return
+  local options option long_options
+  options=$(sed -n '/^OPTIONS$/,/^FINDINGS$/p' <<<"$text")
+  long_options=$(site_long_options "$binary")
+  [ "$(wc -l <<<"$long_options")" -ge 11 ] ||
+    fail "could not read the long options from tangler-site --help: $long_options"
+  for option in $long_options; do
+    grep -Eq -- "^ {7}(-[a-z], )?$option([=, ]|\$)" <<<"$options" ||
+      fail "option $option is not described in tangler-site.1"
+  done
+  for status in 0 1 2 3; do
+    sed -n '/^EXIT STATUS$/,/^EXAMPLES$/p' <<<"$text" | grep -Eq "^ {7}$status " ||
+      fail "exit status $status is not described in tangler-site.1"
+  done
+}
+
+# Checks tangler-site and its page under the installed tree $1 (its bin/ and
+# share/man/man1/), or that neither is there when this tree has no
+# tangler-site.
+check_site_installed() {
+  local prefix=$1
+  if [ "$site_expected" = 1 ]; then
+    check_site_binary "$prefix/bin/tangler-site"
+    check_site_manual_page "$prefix/share/man/man1/tangler-site.1.gz" "$prefix/bin/tangler-site"
+  elif [ -e "$prefix/bin/tangler-site" ]; then
+    fail "tangler-site installed from a tree without its sources"
+  fi
+}
+
 case "$mode" in
   install)
     prefix="$scratch/prefix"
@@ -146,6 +254,7 @@ case "$mode" in
       { cat "$scratch/install.log" >&2; fail "cmake --install failed"; }
     check_binary "$prefix/bin/tangler"
     check_manual_page "$prefix/share/man/man1/tangler.1.gz"
+    check_site_installed "$prefix"
     ;;
   package)
     "$tool" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/packages" >"$scratch/cpack.log" ||
@@ -172,16 +281,27 @@ case "$mode" in
     expect_equal "Description summary" "check the links of a web site held as local files" \
       "$(head -n1 <<<"$description")"
     [ "$(wc -l <<<"$description")" -ge 2 ] || fail "no long description"
+    if [ "$site_expected" = 1 ]; then
+      grep -q "tangler-site" <<<"$description" || fail "the description does not name tangler-site"
+    fi
 
-    # Exactly the binary and the manual page, besides their directories.
+    # Exactly the binaries and their manual pages, besides their directories.
     files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-    expect_equal "package contents" './usr/bin/tangler
-./usr/share/man/man1/tangler.1.gz' "$files"
+    expected_files='./usr/bin/tangler
+./usr/share/man/man1/tangler.1.gz'
+    if [ "$site_expected" = 1 ]; then
+      expected_files='./usr/bin/tangler
+./usr/bin/tangler-site
+./usr/share/man/man1/tangler-site.1.gz
+./usr/share/man/man1/tangler.1.gz'
+    fi
+    expect_equal "package contents" "$expected_files" "$files"
 
     root="$scratch/root"
     dpkg -x "$deb" "$root"
     check_binary "$root/usr/bin/tangler"
     check_manual_page "$root/usr/share/man/man1/tangler.1.gz"
+    check_site_installed "$root/usr"
     ;;
   *)
     echo "unknown mode $mode" >&2

@@ -62,6 +62,12 @@ struct SiteReport {
   std::string root;  // ROOT as named, a trailing '/' dropped; "." when omitted
   Summary summary;
   std::vector<Finding> findings;  // sorted: see sortFindings()
+  // The report path of every page and style sheet that was read, sorted by
+  // bytes: the junit report gives each its test case, findings or not.
+  std::vector<std::string> checkedFiles;
+  // --orphans=off: no file was judged an orphan, so the junit report has no
+  // "orphans" test case that would pass without having been run.
+  bool orphansOff = false;
 };
 
 // Report order, whatever the thread count: by path (bytes), an orphan before

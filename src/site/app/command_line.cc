@@ -1,0 +1,202 @@
+#include "site/app/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#ifndef TANGLER_VERSION
+#define TANGLER_VERSION "unknown"
+#endif
+
+namespace site {
+
+namespace {
+
+// The comma-separated items of a list option's arguments into *values:
+// none may be empty, and with names none may hold a '/'.
+bool splitList(const char* option, const std::vector<std::string>& args, bool names,
+               std::vector<std::string>* values, std::string* error) {
+  values->clear();
+  for (const std::string& arg : args) {
+    size_t start = 0;
+    for (size_t comma; (comma = arg.find(',', start)) != std::string::npos; start = comma + 1) {
+      values->push_back(arg.substr(start, comma - start));
+    }
+    values->push_back(arg.substr(start));
+  }
+  for (const std::string& value : *values) {
+    if (value.empty()) {
+      *error = std::string("empty value in '") + option + "'";
+      return false;
+    }
+    if (names && value.find('/') != std::string::npos) {
+      *error = std::string("'") + value + "' in '" + option + "' is a path, not a file name";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool parseJobs(const std::string& text, unsigned* jobs, std::string* error) {
+  unsigned long value = 0;
+  bool ok = !text.empty() && text.size() <= 6;
+  for (char c : text) {
+    if (c < '0' || c > '9') ok = false;
+    if (ok) value = value * 10 + unsigned(c - '0');
+  }
+  if (!ok || value == 0) {
+    *error = "invalid number of jobs '" + text + "': a whole number from 1 to 999999 is needed";
+    return false;
+  }
+  *jobs = unsigned(value);
+  return true;
+}
+
+// ROOT as reports write it: a trailing '/' dropped (but "/" stays "/").
+std::string reportRootOf(const std::string& root) {
+  std::string out = root;
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOptions* options,
+                                   std::string* error) {
+  CLI::App app("check the links of a static site tree", "tangler-site");
+  app.set_help_flag();
+  // Arguments CLI11 does not take are left over for a message in GNU's words.
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  bool help = false, version = false;
+  std::string jobs, orphans = "warning";
+  std::vector<std::string> pages, index;
+  app.add_flag("--help", help);
+  app.add_flag("--version", version);
+  app.add_option("-f,--format", options->format);
+  app.add_option("-o,--output", options->output);
+  // A list option takes one argument each time it is given, as getopt does;
+  // its commas are split here (CLI11's own splitting drops empty items).
+  app.add_option("--pages", pages)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  app.add_option("--index", index)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  app.add_flag("--clean-urls", options->check.resolve.cleanUrls);
+  app.add_option("--exclude", options->walk.excludes)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  app.add_option("--orphans", orphans);
+  app.add_option("-j,--jobs", jobs);
+  app.add_flag("-q,--quiet", options->quiet);
+  app.add_option("ROOT", options->root);
+  // CLI11 reads "--output=" as "--output" and takes the next argument as
+  // its value; none of these options has a use for an empty value anyway.
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg.size() > 3 && arg.compare(0, 2, "--") == 0 && arg.back() == '=') {
+      *error = "option '" + arg.substr(0, arg.size() - 1) + "' needs a value";
+      return CommandLineResult::UsageError;
+    }
+  }
+  try {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch& failure) {
+    // "--jobs: 1 required TEXT missing": an option given without its value.
+    std::string what = failure.what();
+    *error = "option '" + what.substr(0, what.find(':')) + "' needs a value";
+    return CommandLineResult::UsageError;
+  } catch (const CLI::ParseError& failure) {
+    *error = failure.what();
+    std::replace(error->begin(), error->end(), '\n', ' ');
+    return CommandLineResult::UsageError;
+  }
+  bool endSeen = false;
+  for (const std::string& extra : app.remaining()) {
+    if (extra == "--" && !endSeen) {  // the end of the options, left over by CLI11
+      endSeen = true;
+      continue;
+    }
+    if (!endSeen && extra.size() > 1 && extra[0] == '-') {
+      *error = "unrecognized option '" + extra + "'";
+    } else {
+      *error = "unexpected argument '" + extra + "': only one ROOT is checked";
+    }
+    return CommandLineResult::UsageError;
+  }
+  if (help) return CommandLineResult::Help;
+  if (version) return CommandLineResult::Version;
+
+  static const char* const kFormats[] = {"text", "json", "sarif", "junit", "github"};
+  if (std::none_of(std::begin(kFormats), std::end(kFormats),
+                   [&](const char* name) { return options->format == name; })) {
+    *error = "unknown report format '" + options->format + "': text, json, sarif, junit or github";
+    return CommandLineResult::UsageError;
+  }
+  if (orphans == "warning") {
+    options->check.orphans = OrphanLevel::Warning;
+  } else if (orphans == "error") {
+    options->check.orphans = OrphanLevel::Error;
+  } else if (orphans == "off") {
+    options->check.orphans = OrphanLevel::Off;
+  } else {
+    *error = "unknown orphan level '" + orphans + "': warning, error or off";
+    return CommandLineResult::UsageError;
+  }
+  if (app.count("--jobs") > 0 && !parseJobs(jobs, &options->jobs, error)) {
+    return CommandLineResult::UsageError;
+  }
+  if (app.count("--pages") > 0 &&
+      !splitList("--pages", pages, false, &options->walk.pages, error)) {
+    return CommandLineResult::UsageError;
+  }
+  if (app.count("--index") > 0 &&
+      !splitList("--index", index, true, &options->check.resolve.indexNames, error)) {
+    return CommandLineResult::UsageError;
+  }
+  for (const std::string& glob : options->walk.excludes) {
+    if (glob.empty()) {
+      *error = "empty value in '--exclude'";
+      return CommandLineResult::UsageError;
+    }
+  }
+  if (options->root.empty()) {
+    *error = "ROOT is empty";
+    return CommandLineResult::UsageError;
+  }
+  options->check.reportRoot = reportRootOf(options->root);
+  return CommandLineResult::Run;
+}
+
+std::string helpText() {
+  return "Usage: tangler-site [OPTION]... [ROOT]\n"
+         "Check the links, anchors and assets of the static site in ROOT (default '.'),\n"
+         "the directory served at '/', and list the files nothing refers to.\n"
+         "\n"
+         "  -f, --format=FMT      report format: text, json, sarif, junit or github\n"
+         "                          (default text)\n"
+         "  -o, --output=FILE     write the report to FILE instead of standard output\n"
+         "      --pages=GLOB,...  file names read as HTML, case ignored\n"
+         "                          (default *.html,*.htm)\n"
+         "      --index=NAME,...  index files tried for a directory, in order\n"
+         "                          (default index.html,index.htm)\n"
+         "      --clean-urls      a missing 'x' or 'x/' also tries 'x.html'\n"
+         "      --exclude=GLOB    neither read nor report paths under ROOT matching GLOB;\n"
+         "                          '*' within a name, '**' across directories (repeatable)\n"
+         "      --orphans=LEVEL   files nothing refers to: warning, error or off\n"
+         "                          (default warning)\n"
+         "  -j, --jobs=N          read pages on N threads (default: one per core)\n"
+         "  -q, --quiet           no summary line on the error stream\n"
+         "      --help            print this help and exit\n"
+         "      --version         print the version and exit\n"
+         "\n"
+         "Exit status: 0 no error found, 1 errors found, 2 usage error,\n"
+         "3 a file or directory could not be read, or the report not written.\n";
+}
+
+std::string versionText() {
+  return "tangler-site " TANGLER_VERSION "\n";
+}
+
+}  // namespace site

@@ -1,0 +1,241 @@
+#include "site/app/site_run.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+#include "platform/file_system.h"
+#include "platform/terminal.h"
+#include "site/app/command_line.h"
+#include "site/check/site_check.h"
+#include "site/extract/page_links.h"
+#include "site/report/writers.h"
+#include "site/walk/walk.h"
+
+namespace site {
+
+namespace {
+
+void printError(const std::string& message) {
+  std::string line = "tangler-site: " + message + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::string quoted(const std::string& text) {
+  return "'" + text + "'";
+}
+
+std::string hostPathOf(const std::string& hostRoot, const std::string& path) {
+  std::string out = hostRoot;
+  if (out.back() != '/') out += '/';
+  out += path;
+  return out;
+}
+
+std::string counted(uint64_t count, const char* singular, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+std::string summaryLine(const Summary& summary) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f", summary.seconds);
+  return counted(summary.pages, "page", "pages") + ", " + counted(summary.files, "file", "files") +
+         ", " + counted(summary.references, "reference", "references") + " (" +
+         std::to_string(summary.external) +
+         " external, not checked): " + counted(summary.errors, "error", "errors") + ", " +
+         counted(summary.warnings, "warning", "warnings") + " in " + seconds + " s";
+}
+
+// What one thread keeps from file to file, so that reading and resolving
+// reuse their buffers.
+struct ThreadBuffers {
+  std::string bytes;
+  ResolveScratch scratch;
+};
+
+// Runs work(i, buffers) for every i below count on up to jobs threads, each
+// i once, each thread with its own buffers. With progress, redraws "N of M
+// pages read" on the error stream meanwhile, N being *pagesDone as work
+// counts it.
+template <typename Work>
+void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
+                  const std::atomic<size_t>* pagesDone, size_t pagesFound) {
+  std::atomic<size_t> next{0};
+  std::atomic<size_t> running{0};
+  auto loop = [&] {
+    ThreadBuffers buffers;
+    for (size_t i; (i = next.fetch_add(1)) < count;) work(i, buffers);
+    running.fetch_sub(1);
+  };
+  const size_t wanted = std::max<size_t>(1, std::min<size_t>(jobs, count));
+  std::vector<std::thread> threads;
+  running = wanted;
+  for (size_t i = 0; i < wanted; ++i) {
+    try {
+      threads.emplace_back(loop);
+    } catch (const std::exception&) {  // the system gives no more threads
+      running.fetch_sub(wanted - i);
+      break;
+    }
+  }
+  if (threads.empty()) {
+    running = 1;
+    loop();
+  }
+  if (progress) {
+    size_t shownWidth = 0;
+    while (running.load() > 0) {
+      // Built piece by piece: g++ 12 at -O3 warns (-Wrestrict) wrongly on
+      // "literal" + std::string&& in this loop.
+      std::string line = "\rtangler-site: ";
+      line += std::to_string(pagesDone->load());
+      line += " of ";
+      line += std::to_string(pagesFound);
+      line += " pages read";
+      shownWidth = line.size();
+      std::fwrite(line.data(), 1, line.size(), stderr);
+      std::fflush(stderr);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (shownWidth > 0) {
+      std::string clear(shownWidth + 1, ' ');
+      clear.front() = clear.back() = '\r';
+      std::fwrite(clear.data(), 1, clear.size(), stderr);
+      std::fflush(stderr);
+    }
+  }
+  for (std::thread& thread : threads) thread.join();
+}
+
+// Reads and checks one page or style sheet.
+void readAndCheck(FileSystem& fileSystem, const std::string& hostRoot, CheckContext& context,
+                  size_t index, std::string* bytes, ResolveScratch* scratch) {
+  const WalkedFile& file = (*context.files)[index];
+  const bool page = context.tree->nodes[file.node].role == NodeRole::Page;
+  std::string error;
+  try {
+    if (!fileSystem.readWholeFile(hostPathOf(hostRoot, file.path), bytes, &error)) {
+      markUnreadable(context, index, error);
+      return;
+    }
+    PageLinks links = page ? extractHtml(*bytes) : extractCss(*bytes);
+    checkFile(context, index, links, scratch);
+  } catch (const std::exception&) {  // out of memory on a huge file
+    markUnreadable(context, index, std::strerror(ENOMEM));
+  }
+}
+
+// Writes the report to FILE, or to standard output when output is empty.
+bool writeOutput(const std::string& output, const std::string& text, std::string* error) {
+  if (output.empty()) {
+    bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    ok = std::fflush(stdout) == 0 && ok;
+    if (!ok)
+      *error = "cannot write the report to standard output: " + std::string(std::strerror(errno));
+    return ok;
+  }
+  errno = 0;
+  std::FILE* file = std::fopen(output.c_str(), "wb");
+  if (file == nullptr) {
+    *error = "cannot write " + quoted(output) + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  int reason = errno;
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    reason = errno;
+  }
+  if (!ok) *error = "cannot write " + quoted(output) + ": " + std::strerror(reason);
+  return ok;
+}
+
+}  // namespace
+
+int runSite(const std::vector<std::string>& args) {
+  SiteOptions options;
+  std::string error;
+  switch (parseCommandLine(args, &options, &error)) {
+    case CommandLineResult::Help:
+      std::fputs(helpText().c_str(), stdout);
+      return std::fflush(stdout) == 0 ? kStatusClean : kStatusUnreadable;
+    case CommandLineResult::Version:
+      std::fputs(versionText().c_str(), stdout);
+      return std::fflush(stdout) == 0 ? kStatusClean : kStatusUnreadable;
+    case CommandLineResult::UsageError:
+      printError(error);
+      std::fputs("Try 'tangler-site --help'.\n", stderr);
+      return kStatusUsage;
+    case CommandLineResult::Run:
+      break;
+  }
+  ReportWriter writer = findReportWriter(options.format);
+  if (writer == nullptr) {
+    printError("the " + options.format + " format is not part of this build; use --format=text");
+    return kStatusUsage;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  int status = kStatusClean;
+
+  FileSystem fileSystem;
+  WalkResult walk;
+  if (!walkSite(fileSystem, options.root, options.walk, &walk, &error)) {
+    printError("cannot read " + quoted(options.root) + ": " + error);
+    return kStatusUnreadable;
+  }
+  for (const WalkError& failure : walk.errors) {
+    printError("cannot list " + quoted(reportPath(options.check.reportRoot, failure.path)) + ": " +
+               failure.reason);
+    status = kStatusUnreadable;
+  }
+
+  CheckContext context;
+  initCheckContext(walk.tree, walk.files, options.check, &context);
+  std::vector<size_t> toRead;
+  size_t pagesFound = 0;
+  for (size_t i = 0; i < walk.files.size(); ++i) {
+    NodeRole role = walk.tree.nodes[walk.files[i].node].role;
+    if (role != NodeRole::Other) toRead.push_back(i);
+    if (role == NodeRole::Page) ++pagesFound;
+  }
+  const unsigned jobs =
+      options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  std::atomic<size_t> pagesRead{0};
+  runOnThreads(
+      jobs, toRead.size(),
+      [&](size_t k, ThreadBuffers& buffers) {
+        readAndCheck(fileSystem, options.root, context, toRead[k], &buffers.bytes,
+                     &buffers.scratch);
+        if (walk.tree.nodes[walk.files[toRead[k]].node].role == NodeRole::Page) ++pagesRead;
+      },
+      !options.quiet && standardErrorIsTerminal(), &pagesRead, pagesFound);
+  runOnThreads(
+      jobs, toRead.size(),
+      [&](size_t k, ThreadBuffers&) { checkPendingAnchors(context, toRead[k]); }, false, nullptr,
+      0);
+  for (size_t index : toRead) {
+    const std::string& reason = context.outcomes[index].error;
+    if (reason.empty()) continue;
+    printError("cannot read " +
+               quoted(reportPath(options.check.reportRoot, walk.files[index].path)) + ": " +
+               reason);
+    status = kStatusUnreadable;
+  }
+
+  SiteReport report = finishReport(context);
+  report.summary.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!writeOutput(options.output, writer(report), &error)) {
+    printError(error);
+    status = kStatusUnreadable;
+  }
+  if (!options.quiet) printError(summaryLine(report.summary));
+  if (status == kStatusClean && report.summary.errors > 0) status = kStatusFindings;
+  return status;
+}
+
+}  // namespace site

@@ -1,0 +1,285 @@
+#include "site/check/site_check.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace site {
+
+namespace {
+
+constexpr unsigned char kAnchorsPending = 0;
+constexpr unsigned char kAnchorsReady = 1;
+constexpr unsigned char kAnchorsUnknown = 2;  // the page could not be read
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '\'';
+  out += text;
+  out += '\'';
+  return out;
+}
+
+Finding makeFinding(FindingKind kind, Level level, std::string path, uint32_t line, uint32_t column,
+                    uint32_t sequence, std::string_view reference) {
+  Finding finding;
+  finding.kind = kind;
+  finding.level = level;
+  finding.path = std::move(path);
+  finding.line = line;
+  finding.column = column;
+  finding.sequence = sequence;
+  finding.reference = std::string(reference);
+  return finding;
+}
+
+std::string fileReportPath(const CheckContext& context, size_t fileIndex) {
+  return reportPath(context.options->reportRoot, (*context.files)[fileIndex].path);
+}
+
+// A missing-anchor finding for the reference at pending, written in file
+// fileIndex, whose target page lacks anchor.
+Finding missingAnchor(const CheckContext& context, size_t fileIndex, const PendingAnchor& pending,
+                      std::string_view reference, std::string_view anchor) {
+  Finding finding =
+      makeFinding(FindingKind::MissingAnchor, Level::Error, fileReportPath(context, fileIndex),
+                  pending.line, pending.column, pending.sequence, reference);
+  finding.message =
+      quoted(reference) + ": " +
+      reportPath(context.options->reportRoot, nodePath(*context.tree, pending.target)) +
+      " has no anchor " + quoted(anchor);
+  return finding;
+}
+
+bool isExemptFromOrphans(const TreeNode& node, const CheckOptions& options) {
+  if (node.parent != 0) return false;
+  static const char* const kServed[] = {"404.html", "robots.txt", "sitemap.xml", "favicon.ico"};
+  for (const char* name : kServed) {
+    if (node.name == name) return true;
+  }
+  for (const std::string& index : options.resolve.indexNames) {
+    if (node.name == index) return true;
+  }
+  return false;
+}
+
+uint32_t loadUint32(const std::string& bytes, size_t at) {
+  uint32_t value;
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+void AnchorSet::assign(const std::vector<std::string>& anchors) {
+  std::vector<std::string_view> sorted(anchors.begin(), anchors.end());
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  size_t bytes = 0;
+  for (std::string_view anchor : sorted) bytes += anchor.size();
+  packed_.clear();
+  packed_.reserve(4 * (sorted.size() + 1) + bytes);
+  auto append = [&](uint32_t value) {
+    packed_.append(reinterpret_cast<const char*>(&value), sizeof value);
+  };
+  append(uint32_t(sorted.size()));
+  uint32_t end = 0;
+  for (std::string_view anchor : sorted) append(end += uint32_t(anchor.size()));
+  for (std::string_view anchor : sorted) packed_ += anchor;
+}
+
+bool AnchorSet::contains(std::string_view anchor) const {
+  if (packed_.empty()) return false;
+  const size_t count = loadUint32(packed_, 0);
+  const size_t bytesAt = 4 * (count + 1);
+  auto at = [&](size_t i) {
+    uint32_t begin = i == 0 ? 0 : loadUint32(packed_, 4 * i);
+    uint32_t end = loadUint32(packed_, 4 * (i + 1));
+    return std::string_view(packed_).substr(bytesAt + begin, end - begin);
+  };
+  size_t low = 0, high = count;
+  while (low < high) {
+    size_t mid = low + (high - low) / 2;
+    if (at(mid) < anchor) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  return low < count && at(low) == anchor;
+}
+
+std::string reportPath(std::string_view reportRoot, std::string_view path) {
+  if (reportRoot == ".") return std::string(path);
+  std::string out(reportRoot);
+  if (out.empty() || out.back() != '/') out += '/';
+  out += path;
+  return out;
+}
+
+void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files,
+                      const CheckOptions& options, CheckContext* context) {
+  context->tree = &tree;
+  context->files = &files;
+  context->options = &options;
+  context->fileOfNode.assign(tree.nodes.size(), kNoNode);
+  for (size_t i = 0; i < files.size(); ++i) context->fileOfNode[files[i].node] = uint32_t(i);
+  context->outcomes.clear();
+  context->outcomes.resize(files.size());
+  context->anchors.clear();
+  context->anchors.resize(files.size());
+  context->referenced = std::make_unique<std::atomic<bool>[]>(tree.nodes.size());
+  for (size_t i = 0; i < tree.nodes.size(); ++i) context->referenced[i] = false;
+  context->anchorState = std::make_unique<std::atomic<unsigned char>[]>(files.size());
+  for (size_t i = 0; i < files.size(); ++i) context->anchorState[i] = kAnchorsPending;
+}
+
+void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& reason) {
+  FileOutcome& out = context.outcomes[fileIndex];
+  out = FileOutcome();
+  out.error = reason;
+  context.anchorState[fileIndex].store(kAnchorsUnknown, std::memory_order_release);
+}
+
+void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
+               ResolveScratch* scratch) {
+  const SiteTree& tree = *context.tree;
+  const WalkedFile& file = (*context.files)[fileIndex];
+  FileOutcome& out = context.outcomes[fileIndex];
+  const bool isPage = tree.nodes[file.node].role == NodeRole::Page;
+  out.read = true;
+  if (isPage) {
+    context.anchors[fileIndex].assign(links.anchors);
+    // From here on other threads may look this page's anchors up.
+    context.anchorState[fileIndex].store(kAnchorsReady, std::memory_order_release);
+  }
+  UrlBase base = makeBase(tree, file.node, isPage && links.hasBase, links.base);
+  std::string cleaned, anchor;
+  uint32_t sequence = 0;
+  for (const ExtractedReference& extracted : links.references) {
+    ++sequence;
+    ++out.references;
+    cleanReference(extracted.value, &cleaned);
+    Resolution resolution =
+        resolveReference(tree, context.options->resolve, base, cleaned, scratch);
+    auto add = [&](FindingKind kind, Level level, std::string message) {
+      Finding finding = makeFinding(kind, level, fileReportPath(context, fileIndex), extracted.line,
+                                    extracted.column, sequence, cleaned);
+      finding.message = quoted(cleaned) + std::move(message);
+      out.findings.push_back(std::move(finding));
+      return &out.findings.back();
+    };
+    switch (resolution.kind) {
+      case RefKind::External:
+        ++out.external;
+        continue;
+      case RefKind::Ignored:
+        continue;
+      case RefKind::FileScheme:
+        add(FindingKind::FileScheme, Level::Warning, " only works on this computer");
+        continue;
+      case RefKind::Local:
+        break;
+    }
+    switch (resolution.status) {
+      case TargetStatus::Missing:
+        add(FindingKind::MissingFile, Level::Error, " not found");
+        continue;
+      case TargetStatus::OutsideRoot:
+        add(FindingKind::OutsideRoot, Level::Error, " leads outside the site");
+        continue;
+      case TargetStatus::Unknown:
+        continue;
+      case TargetStatus::CaseMismatch: {
+        std::string stored =
+            reportPath(context.options->reportRoot, nodePath(tree, resolution.node));
+        Finding* finding = add(FindingKind::CaseMismatch, Level::Error,
+                               " differs in letter case from the stored " + quoted(stored));
+        finding->stored = std::move(stored);
+        break;
+      }
+      case TargetStatus::Found:
+        break;
+    }
+    if (resolution.node != file.node) {
+      context.referenced[resolution.node].store(true, std::memory_order_relaxed);
+    }
+    // Fragments are checked in walked pages only: an excluded or hidden page
+    // was never read.
+    const TreeNode& target = tree.nodes[resolution.node];
+    if (!resolution.hasFragment || target.role != NodeRole::Page || !target.walked) continue;
+    if (!anchorToCheck(resolution.fragment, &anchor)) continue;
+    const uint32_t targetFile = context.fileOfNode[resolution.node];
+    PendingAnchor pending{resolution.node, extracted.line, extracted.column, sequence, 0, 0};
+    switch (context.anchorState[targetFile].load(std::memory_order_acquire)) {
+      case kAnchorsReady:
+        if (!context.anchors[targetFile].contains(anchor)) {
+          out.findings.push_back(missingAnchor(context, fileIndex, pending, cleaned, anchor));
+        }
+        break;
+      case kAnchorsPending:
+        pending.textBegin = uint32_t(out.pendingText.size());
+        out.pendingText += cleaned;
+        pending.textEnd = uint32_t(out.pendingText.size());
+        out.pending.push_back(pending);
+        break;
+      default:  // an unreadable page's anchors are unknown
+        break;
+    }
+  }
+}
+
+void checkPendingAnchors(CheckContext& context, size_t fileIndex) {
+  FileOutcome& out = context.outcomes[fileIndex];
+  std::string anchor;
+  for (const PendingAnchor& pending : out.pending) {
+    const uint32_t targetFile = context.fileOfNode[pending.target];
+    if (context.anchorState[targetFile].load(std::memory_order_acquire) != kAnchorsReady) continue;
+    std::string_view reference =
+        std::string_view(out.pendingText)
+            .substr(pending.textBegin, pending.textEnd - pending.textBegin);
+    if (!anchorToCheck(reference.substr(reference.find('#') + 1), &anchor)) continue;
+    if (context.anchors[targetFile].contains(anchor)) continue;
+    out.findings.push_back(missingAnchor(context, fileIndex, pending, reference, anchor));
+  }
+  out.pending = std::vector<PendingAnchor>();
+  out.pendingText = std::string();
+}
+
+SiteReport finishReport(CheckContext& context) {
+  const SiteTree& tree = *context.tree;
+  const std::vector<WalkedFile>& files = *context.files;
+  const CheckOptions& options = *context.options;
+  SiteReport report;
+  report.root = options.reportRoot;
+  for (size_t i = 0; i < files.size(); ++i) {
+    FileOutcome& outcome = context.outcomes[i];
+    const TreeNode& node = tree.nodes[files[i].node];
+    report.summary.files += 1;
+    if (outcome.read && node.role == NodeRole::Page) report.summary.pages += 1;
+    report.summary.references += outcome.references;
+    report.summary.external += outcome.external;
+    if (outcome.read && node.role != NodeRole::Other) {
+      report.checkedFiles.push_back(fileReportPath(context, i));
+    }
+    for (Finding& finding : outcome.findings) report.findings.push_back(std::move(finding));
+    outcome.findings = std::vector<Finding>();
+    if (options.orphans != OrphanLevel::Off && !context.referenced[files[i].node] &&
+        !isExemptFromOrphans(node, options)) {
+      Level level = options.orphans == OrphanLevel::Error ? Level::Error : Level::Warning;
+      Finding orphan =
+          makeFinding(FindingKind::Orphan, level, fileReportPath(context, i), 0, 0, 0, "");
+      orphan.message = "not referenced by any page";
+      report.findings.push_back(std::move(orphan));
+    }
+  }
+  for (const Finding& finding : report.findings) {
+    (finding.level == Level::Error ? report.summary.errors : report.summary.warnings) += 1;
+  }
+  sortFindings(&report.findings);
+  std::sort(report.checkedFiles.begin(), report.checkedFiles.end());
+  report.orphansOff = options.orphans == OrphanLevel::Off;
+  return report;
+}
+
+}  // namespace site

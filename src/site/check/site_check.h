@@ -1,0 +1,112 @@
+// The checks. Each page or style sheet is checked on its own, on whichever
+// worker thread read it: references resolved, definite findings made, the
+// files it reaches marked, fragments checked against pages already read.
+// Fragments aimed at pages not read yet wait in compact records for a
+// second pass, once every page is in; then orphans are found and the report
+// is put together. Only these records, anchors and findings outlive a
+// page's check, never its bytes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "site/extract/page_links.h"
+#include "site/report/finding.h"
+#include "site/url/resolve.h"
+#include "site/walk/site_tree.h"
+
+namespace site {
+
+enum class OrphanLevel : unsigned char { Warning, Error, Off };
+
+struct CheckOptions {
+  ResolveOptions resolve;
+  OrphanLevel orphans = OrphanLevel::Warning;
+  // ROOT as the reports name it: as the user gave it with trailing '/'
+  // dropped, "." when omitted (then paths are written without it).
+  std::string reportRoot = ".";
+};
+
+// A page's anchors, sorted and packed into one allocation (a count, the
+// end of each anchor, then their bytes), so that tens of thousands of pages
+// keep them cheaply and a look-up touches little memory.
+class AnchorSet {
+ public:
+  void assign(const std::vector<std::string>& anchors);
+  bool contains(std::string_view anchor) const;
+
+ private:
+  std::string packed_;
+};
+
+// A fragment aimed at a page that had not been read when it was met.
+struct PendingAnchor {
+  uint32_t target = kNoNode;
+  uint32_t line = 0;
+  uint32_t column = 0;
+  uint32_t sequence = 0;
+  // The cleaned reference is FileOutcome::pendingText[textBegin, textEnd).
+  uint32_t textBegin = 0;
+  uint32_t textEnd = 0;
+};
+
+// What one file's check keeps.
+struct FileOutcome {
+  bool read = false;  // read and checked
+  std::string error;  // the system's reason when it could not be read
+  uint32_t references = 0;
+  uint32_t external = 0;
+  std::vector<Finding> findings;
+  std::vector<PendingAnchor> pending;
+  std::string pendingText;
+};
+
+// Everything the checks share. Set up before the workers start; then each
+// file's outcome is written by the one thread that checks it, and the flags
+// below are set from any thread.
+struct CheckContext {
+  const SiteTree* tree = nullptr;
+  const std::vector<WalkedFile>* files = nullptr;
+  const CheckOptions* options = nullptr;
+  std::vector<uint32_t> fileOfNode;   // index into *files, or kNoNode
+  std::vector<FileOutcome> outcomes;  // one per file
+  // One per file (pages only), apart from the outcomes so that the look-ups
+  // of many threads into random pages touch as little memory as can be.
+  std::vector<AnchorSet> anchors;
+  // Per node: a reference of some other file reaches it.
+  std::unique_ptr<std::atomic<bool>[]> referenced;
+  // Per file: kAnchorsPending until its check publishes its anchors (or its
+  // reading fails).
+  std::unique_ptr<std::atomic<unsigned char>[]> anchorState;
+};
+
+// Sets up the shared state for tree and its walked files; all three must
+// outlive it.
+void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files,
+                      const CheckOptions& options, CheckContext* context);
+
+// ROOT joined to a path under it, as the reports write paths.
+std::string reportPath(std::string_view reportRoot, std::string_view path);
+
+// Checks the links of files[fileIndex] (a page or a style sheet). Each file
+// once, from any thread.
+void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
+               ResolveScratch* scratch);
+
+// Records that files[fileIndex] could not be read, for the system's reason.
+void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& reason);
+
+// The second pass over one file, once every file has been checked: its
+// waiting fragments against their pages' anchors. Each file once, from any
+// thread.
+void checkPendingAnchors(CheckContext& context, size_t fileIndex);
+
+// The report of the whole site: every finding (moved out of the outcomes),
+// the orphans, the counts, sorted.
+SiteReport finishReport(CheckContext& context);
+
+}  // namespace site

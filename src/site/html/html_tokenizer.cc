@@ -1,0 +1,568 @@
+#include "site/html/html_tokenizer.h"
+
+#include <array>
+#include <cstring>
+
+#include "site/html/character_references.h"
+
+namespace site {
+
+namespace {
+
+// What a byte means to the inner loops, as bits, so that one table load
+// tells a loop both whether to stop and whether the text needs a change.
+enum : uint8_t {
+  kSpace = 1,              // tab, LF, FF, CR, space
+  kEndsTagName = 2,        // space, '/', '>'
+  kEndsAttributeName = 4,  // space, '/', '>', '='
+  kEndsUnquoted = 8,       // space, '>'
+  kNameNeedsChange = 16,   // A-Z, NUL
+  kValueNeedsChange = 32,  // '&', NUL, CR
+  kDoubleQuote = 64,
+  kSingleQuote = 128,
+};
+
+constexpr std::array<uint8_t, 256> makeByteClasses() {
+  std::array<uint8_t, 256> table{};
+  for (const char c : {'\t', '\n', '\f', '\r', ' '}) {
+    table[static_cast<unsigned char>(c)] |=
+        kSpace | kEndsTagName | kEndsAttributeName | kEndsUnquoted;
+  }
+  table['/'] |= kEndsTagName | kEndsAttributeName;
+  table['>'] |= kEndsTagName | kEndsAttributeName | kEndsUnquoted;
+  table['='] |= kEndsAttributeName;
+  for (int c = 'A'; c <= 'Z'; ++c) table[c] |= kNameNeedsChange;
+  table[0] |= kNameNeedsChange | kValueNeedsChange;
+  table['&'] |= kValueNeedsChange;
+  table['\r'] |= kValueNeedsChange;
+  table['"'] |= kDoubleQuote;
+  table['\''] |= kSingleQuote;
+  return table;
+}
+
+constexpr std::array<uint8_t, 256> kByteClasses = makeByteClasses();
+
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+uint8_t byteClass(char c) {
+  return kByteClasses[static_cast<unsigned char>(c)];
+}
+
+bool isAsciiAlpha(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+char asciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Elements whose content is text up to their end tag.
+constexpr std::string_view kRawTextElements[] = {
+    "script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title",
+};
+
+// A tag or attribute name as the standard builds it: lower case, NUL as
+// U+FFFD.
+void foldName(std::string_view raw, std::string* out) {
+  out->clear();
+  for (const char c : raw) {
+    if (c == '\0') {
+      out->append(kReplacementCharacter);
+    } else {
+      out->push_back(asciiLower(c));
+    }
+  }
+}
+
+// An attribute value as the standard builds it from raw page bytes.
+void decodeValue(std::string_view raw, std::string* out) {
+  out->clear();
+  size_t pos = 0;
+  while (pos < raw.size()) {
+    size_t run = pos;
+    while (run < raw.size() && (byteClass(raw[run]) & kValueNeedsChange) == 0) ++run;
+    out->append(raw.substr(pos, run - pos));
+    if (run == raw.size()) break;
+    pos = run;
+    switch (raw[pos]) {
+      case '&':
+        pos += appendCharacterReference(raw.substr(pos), true, out);
+        break;
+      case '\0':
+        out->append(kReplacementCharacter);
+        ++pos;
+        break;
+      default:  // CR, alone or before LF: one line feed
+        out->push_back('\n');
+        pos += pos + 1 < raw.size() && raw[pos + 1] == '\n' ? 2 : 1;
+        break;
+    }
+  }
+}
+
+// Names and values that live in an attribute's own buffers are views into
+// them; moving the attributes (the vector growing) moves small buffers, so
+// the views are set again.
+void repointBufferedViews(HtmlTokenizer& t) {
+  for (size_t i = 0; i < t.attributeCount; ++i) {
+    HtmlAttribute& a = t.attributes[i];
+    if (a.nameBuffered) a.name = a.nameBuffer;
+    if (a.valueBuffered) a.value = a.valueBuffer;
+  }
+}
+
+void beginTag(HtmlTokenizer& t, size_t offset, bool endTag) {
+  t.endTag = endTag;
+  t.tagOffset = offset;
+  t.selfClosing = false;
+  t.attributeCount = 0;
+}
+
+void setTagName(HtmlTokenizer& t, size_t begin, size_t end, uint8_t classes) {
+  const std::string_view raw = t.page.substr(begin, end - begin);
+  if ((classes & kNameNeedsChange) == 0) {
+    t.tagName = raw;
+    return;
+  }
+  foldName(raw, &t.tagNameBuffer);
+  t.tagName = t.tagNameBuffer;
+}
+
+void beginAttribute(HtmlTokenizer& t, size_t offset) {
+  if (t.attributeCount == t.attributes.size()) {
+    t.attributes.emplace_back();
+    repointBufferedViews(t);
+  }
+  HtmlAttribute& a = t.attributes[t.attributeCount++];
+  a.nameOffset = offset;
+  a.valueOffset = offset;
+  a.value = std::string_view();
+  a.nameBuffered = false;
+  a.valueBuffered = false;
+  t.dropAttribute = false;
+}
+
+// Leaving the attribute name state: the name is complete, and a name seen
+// before on this tag drops the new attribute.
+void setAttributeName(HtmlTokenizer& t, size_t end, uint8_t classes) {
+  HtmlAttribute& a = t.attributes[t.attributeCount - 1];
+  const std::string_view raw = t.page.substr(a.nameOffset, end - a.nameOffset);
+  if ((classes & kNameNeedsChange) == 0) {
+    a.name = raw;
+  } else {
+    foldName(raw, &a.nameBuffer);
+    a.nameBuffered = true;
+    a.name = a.nameBuffer;
+  }
+  for (size_t i = 0; i + 1 < t.attributeCount; ++i) {
+    if (t.attributes[i].name == a.name) {
+      --t.attributeCount;
+      t.dropAttribute = true;
+      return;
+    }
+  }
+}
+
+void setAttributeValue(HtmlTokenizer& t, size_t begin, size_t end, uint8_t classes) {
+  if (t.dropAttribute) return;
+  HtmlAttribute& a = t.attributes[t.attributeCount - 1];
+  a.valueOffset = begin;
+  const std::string_view raw = t.page.substr(begin, end - begin);
+  if ((classes & kValueNeedsChange) == 0) {
+    a.value = raw;
+    return;
+  }
+  decodeValue(raw, &a.valueBuffer);
+  a.valueBuffered = true;
+  a.value = a.valueBuffer;
+}
+
+bool emitTag(HtmlTokenizer& t, size_t pos, HtmlToken* token) {
+  t.pos = pos;
+  t.state = HtmlState::Data;
+  token->kind = t.endTag ? HtmlTokenKind::EndTag : HtmlTokenKind::StartTag;
+  token->name = t.tagName;
+  token->selfClosing = t.selfClosing;
+  token->attributes = std::span<const HtmlAttribute>(t.attributes.data(), t.attributeCount);
+  token->offset = t.tagOffset;
+  token->text = std::string_view();
+  if (t.endTag) return true;
+  for (const std::string_view name : kRawTextElements) {
+    // In SVG and MathML, <script/> is a whole element.
+    if (t.tagName == name && !(t.foreignContent && t.selfClosing)) {
+      t.state = HtmlState::RawText;
+      t.rawTextEnd = name;
+      return true;
+    }
+  }
+  if (t.tagName == "plaintext") t.state = HtmlState::Plaintext;
+  return true;
+}
+
+bool emitText(HtmlTokenizer& t, size_t begin, size_t end, std::string_view element,
+              HtmlToken* token) {
+  t.pos = end;
+  t.state = HtmlState::Data;
+  token->kind = HtmlTokenKind::RawText;
+  token->name = element;
+  token->selfClosing = false;
+  token->attributes = std::span<const HtmlAttribute>();
+  token->offset = begin;
+  token->text = t.page.substr(begin, end - begin);
+  return true;
+}
+
+// Where raw text ends: at "</name" followed by a space, '/' or '>' (any
+// letter case), else at the end of the page.
+size_t findRawTextEnd(std::string_view page, size_t from, std::string_view name) {
+  const char* data = page.data();
+  const size_t size = page.size();
+  while (from < size) {
+    const void* found = std::memchr(data + from, '<', size - from);
+    if (found == nullptr) break;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(found) - data);
+    const size_t after = at + 2 + name.size();
+    if (after < size && data[at + 1] == '/' && (byteClass(data[after]) & kEndsTagName) != 0) {
+      size_t i = 0;
+      while (i < name.size() && asciiLower(data[at + 2 + i]) == name[i]) ++i;
+      if (i == name.size()) return at;
+    }
+    from = at + 1;
+  }
+  return size;
+}
+
+}  // namespace
+
+void startHtml(HtmlTokenizer& tokenizer, std::string_view page, size_t firstByte) {
+  tokenizer.page = page;
+  tokenizer.pos = firstByte < page.size() ? firstByte : page.size();
+  tokenizer.state = HtmlState::Data;
+  tokenizer.foreignContent = false;
+  tokenizer.attributeCount = 0;
+}
+
+bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
+  const char* const data = t.page.data();
+  const size_t size = t.page.size();
+  size_t pos = t.pos;
+  for (;;) {
+    if (pos >= size) {
+      // The end of the page: text so far is done with, a tag or comment
+      // still open is dropped.
+      switch (t.state) {
+        case HtmlState::RawText:
+        case HtmlState::Plaintext:
+          break;
+        default:
+          t.pos = size;
+          t.state = HtmlState::Data;
+          return false;
+      }
+    }
+    switch (t.state) {
+      case HtmlState::Data: {
+        const void* found = std::memchr(data + pos, '<', size - pos);
+        if (found == nullptr) {
+          pos = size;
+          break;
+        }
+        pos = static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+        t.state = HtmlState::TagOpen;
+        break;
+      }
+      case HtmlState::RawText: {
+        const size_t end = findRawTextEnd(t.page, pos, t.rawTextEnd);
+        if (end > pos) return emitText(t, pos, end, t.rawTextEnd, token);
+        t.state = HtmlState::Data;
+        break;
+      }
+      case HtmlState::Plaintext:
+        if (size > pos) return emitText(t, pos, size, "plaintext", token);
+        t.state = HtmlState::Data;
+        break;
+      case HtmlState::TagOpen: {
+        const char c = data[pos];
+        if (c == '!') {
+          ++pos;
+          t.state = HtmlState::MarkupDeclarationOpen;
+        } else if (c == '/') {
+          ++pos;
+          t.state = HtmlState::EndTagOpen;
+        } else if (isAsciiAlpha(c)) {
+          beginTag(t, pos - 1, false);
+          t.state = HtmlState::TagName;
+        } else if (c == '?') {
+          t.state = HtmlState::BogusComment;
+        } else {
+          t.state = HtmlState::Data;  // the '<' was text
+        }
+        break;
+      }
+      case HtmlState::EndTagOpen: {
+        const char c = data[pos];
+        if (isAsciiAlpha(c)) {
+          beginTag(t, pos - 2, true);
+          t.state = HtmlState::TagName;
+        } else if (c == '>') {
+          ++pos;  // "</>" is nothing
+          t.state = HtmlState::Data;
+        } else {
+          t.state = HtmlState::BogusComment;
+        }
+        break;
+      }
+      case HtmlState::TagName: {
+        const size_t begin = pos;
+        uint8_t classes = 0;
+        while (pos < size && (byteClass(data[pos]) & kEndsTagName) == 0) {
+          classes |= byteClass(data[pos]);
+          ++pos;
+        }
+        if (pos == size) break;
+        setTagName(t, begin, pos, classes);
+        const char c = data[pos++];
+        if (c == '>') return emitTag(t, pos, token);
+        t.state = c == '/' ? HtmlState::SelfClosingStartTag : HtmlState::BeforeAttributeName;
+        break;
+      }
+      case HtmlState::BeforeAttributeName: {
+        while (pos < size && (byteClass(data[pos]) & kSpace) != 0) ++pos;
+        if (pos == size) break;
+        const char c = data[pos];
+        if (c == '/' || c == '>') {
+          t.state = HtmlState::AfterAttributeName;
+        } else {
+          beginAttribute(t, pos);
+          // A name may start with '=': it is taken as a character.
+          if (c == '=') ++pos;
+          t.state = HtmlState::AttributeName;
+        }
+        break;
+      }
+      case HtmlState::AttributeName: {
+        uint8_t classes = 0;
+        while (pos < size && (byteClass(data[pos]) & kEndsAttributeName) == 0) {
+          classes |= byteClass(data[pos]);
+          ++pos;
+        }
+        setAttributeName(t, pos, classes);
+        if (pos < size && data[pos] == '=') {
+          ++pos;
+          t.state = HtmlState::BeforeAttributeValue;
+        } else {
+          t.state = HtmlState::AfterAttributeName;
+        }
+        break;
+      }
+      case HtmlState::AfterAttributeName: {
+        while (pos < size && (byteClass(data[pos]) & kSpace) != 0) ++pos;
+        if (pos == size) break;
+        const char c = data[pos];
+        if (c == '/') {
+          ++pos;
+          t.state = HtmlState::SelfClosingStartTag;
+        } else if (c == '=') {
+          ++pos;
+          t.state = HtmlState::BeforeAttributeValue;
+        } else if (c == '>') {
+          return emitTag(t, pos + 1, token);
+        } else {
+          beginAttribute(t, pos);
+          t.state = HtmlState::AttributeName;
+        }
+        break;
+      }
+      case HtmlState::BeforeAttributeValue: {
+        while (pos < size && (byteClass(data[pos]) & kSpace) != 0) ++pos;
+        if (pos == size) break;
+        const char c = data[pos];
+        if (c == '"') {
+          t.valueStart = ++pos;
+          t.state = HtmlState::AttributeValueDoubleQuoted;
+        } else if (c == '\'') {
+          t.valueStart = ++pos;
+          t.state = HtmlState::AttributeValueSingleQuoted;
+        } else if (c == '>') {
+          return emitTag(t, pos + 1, token);  // a missing value is empty
+        } else {
+          t.valueStart = pos;
+          t.state = HtmlState::AttributeValueUnquoted;
+        }
+        break;
+      }
+      case HtmlState::AttributeValueDoubleQuoted:
+      case HtmlState::AttributeValueSingleQuoted: {
+        const uint8_t quote =
+            t.state == HtmlState::AttributeValueDoubleQuoted ? kDoubleQuote : kSingleQuote;
+        uint8_t classes = 0;
+        while (pos < size && (byteClass(data[pos]) & quote) == 0) {
+          classes |= byteClass(data[pos]);
+          ++pos;
+        }
+        if (pos == size) break;
+        setAttributeValue(t, t.valueStart, pos, classes);
+        ++pos;
+        t.state = HtmlState::AfterAttributeValueQuoted;
+        break;
+      }
+      case HtmlState::AttributeValueUnquoted: {
+        uint8_t classes = 0;
+        while (pos < size && (byteClass(data[pos]) & kEndsUnquoted) == 0) {
+          classes |= byteClass(data[pos]);
+          ++pos;
+        }
+        if (pos == size) break;
+        setAttributeValue(t, t.valueStart, pos, classes);
+        if (data[pos++] == '>') return emitTag(t, pos, token);
+        t.state = HtmlState::BeforeAttributeName;
+        break;
+      }
+      case HtmlState::AfterAttributeValueQuoted: {
+        const char c = data[pos];
+        if ((byteClass(c) & kSpace) != 0) {
+          ++pos;
+          t.state = HtmlState::BeforeAttributeName;
+        } else if (c == '/') {
+          ++pos;
+          t.state = HtmlState::SelfClosingStartTag;
+        } else if (c == '>') {
+          return emitTag(t, pos + 1, token);
+        } else {
+          t.state = HtmlState::BeforeAttributeName;
+        }
+        break;
+      }
+      case HtmlState::SelfClosingStartTag:
+        if (data[pos] == '>') {
+          t.selfClosing = true;
+          return emitTag(t, pos + 1, token);
+        }
+        t.state = HtmlState::BeforeAttributeName;
+        break;
+      case HtmlState::MarkupDeclarationOpen:
+        if (t.page.substr(pos).starts_with("--")) {
+          pos += 2;
+          t.state = HtmlState::CommentStart;
+        } else if (t.foreignContent && t.page.substr(pos).starts_with("[CDATA[")) {
+          pos += 7;
+          t.state = HtmlState::CdataSection;
+        } else {
+          t.state = HtmlState::BogusComment;  // DOCTYPEs too
+        }
+        break;
+      case HtmlState::CommentStart:
+        if (data[pos] == '-') {
+          ++pos;
+          t.state = HtmlState::CommentStartDash;
+        } else if (data[pos] == '>') {
+          ++pos;  // "<!-->"
+          t.state = HtmlState::Data;
+        } else {
+          t.state = HtmlState::Comment;
+        }
+        break;
+      case HtmlState::CommentStartDash:
+        if (data[pos] == '-') {
+          ++pos;
+          t.state = HtmlState::CommentEnd;
+        } else if (data[pos] == '>') {
+          ++pos;  // "<!--->"
+          t.state = HtmlState::Data;
+        } else {
+          t.state = HtmlState::Comment;
+        }
+        break;
+      case HtmlState::Comment:
+        while (pos < size && data[pos] != '-' && data[pos] != '<') ++pos;
+        if (pos == size) break;
+        t.state = data[pos] == '-' ? HtmlState::CommentEndDash : HtmlState::CommentLessThanSign;
+        ++pos;
+        break;
+      case HtmlState::CommentLessThanSign:
+        if (data[pos] == '!') {
+          ++pos;
+          t.state = HtmlState::CommentLessThanSignBang;
+        } else if (data[pos] == '<') {
+          ++pos;
+        } else {
+          t.state = HtmlState::Comment;
+        }
+        break;
+      case HtmlState::CommentLessThanSignBang:
+        if (data[pos] == '-') {
+          ++pos;
+          t.state = HtmlState::CommentLessThanSignBangDash;
+        } else {
+          t.state = HtmlState::Comment;
+        }
+        break;
+      case HtmlState::CommentLessThanSignBangDash:
+        if (data[pos] == '-') {
+          ++pos;
+          t.state = HtmlState::CommentLessThanSignBangDashDash;
+        } else {
+          t.state = HtmlState::CommentEndDash;
+        }
+        break;
+      case HtmlState::CommentLessThanSignBangDashDash:
+        // A nested "<!--" is only an error: the comment goes on.
+        t.state = HtmlState::CommentEnd;
+        break;
+      case HtmlState::CommentEndDash:
+        if (data[pos] == '-') {
+          ++pos;
+          t.state = HtmlState::CommentEnd;
+        } else {
+          t.state = HtmlState::Comment;
+        }
+        break;
+      case HtmlState::CommentEnd:
+        if (data[pos] == '>') {
+          ++pos;
+          t.state = HtmlState::Data;
+        } else if (data[pos] == '!') {
+          ++pos;
+          t.state = HtmlState::CommentEndBang;
+        } else if (data[pos] == '-') {
+          ++pos;  // "--->": the extra dash is comment text
+        } else {
+          t.state = HtmlState::Comment;
+        }
+        break;
+      case HtmlState::CommentEndBang:
+        if (data[pos] == '-') {
+          ++pos;
+          t.state = HtmlState::CommentEndDash;
+        } else if (data[pos] == '>') {
+          ++pos;  // "--!>"
+          t.state = HtmlState::Data;
+        } else {
+          t.state = HtmlState::Comment;
+        }
+        break;
+      case HtmlState::BogusComment: {
+        const void* found = std::memchr(data + pos, '>', size - pos);
+        pos = found == nullptr ? size
+                               : static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+        t.state = HtmlState::Data;
+        break;
+      }
+      case HtmlState::CdataSection: {
+        const size_t end = t.page.find("]]>", pos);
+        pos = end == std::string_view::npos ? size : end + 3;
+        t.state = HtmlState::Data;
+        break;
+      }
+    }
+  }
+}
+
+const HtmlAttribute* findAttribute(const HtmlToken& token, std::string_view name) {
+  for (const HtmlAttribute& attribute : token.attributes) {
+    if (attribute.name == name) return &attribute;
+  }
+  return nullptr;
+}
+
+}  // namespace site

@@ -1,0 +1,59 @@
+#include "site/report/github_writer.h"
+
+#include <string_view>
+
+#include "site/report/utf8_repair.h"
+
+namespace site {
+
+namespace {
+
+std::string escapeCommandText(std::string_view text, bool inProperty) {
+  const std::string valid = repairUtf8(text);
+  std::string escaped;
+  escaped.reserve(valid.size());
+  for (char c : valid) {
+    switch (c) {
+      case '%':
+        escaped += "%25";
+        break;
+      case '\r':
+        escaped += "%0D";
+        break;
+      case '\n':
+        escaped += "%0A";
+        break;
+      case ':':
+        escaped += inProperty ? "%3A" : ":";
+        break;
+      case ',':
+        escaped += inProperty ? "%2C" : ",";
+        break;
+      default:
+        escaped += c;
+        break;
+    }
+  }
+  return escaped;
+}
+
+}  // namespace
+
+std::string writeGithub(const SiteReport& report) {
+  std::string commands;
+  for (const Finding& finding : report.findings) {
+    commands += "::";
+    commands += levelName(finding.level);
+    commands += " file=" + escapeCommandText(finding.path, true);
+    if (finding.kind != FindingKind::Orphan) {
+      commands +=
+          ",line=" + std::to_string(finding.line) + ",col=" + std::to_string(finding.column);
+    }
+    commands += ",title=";
+    commands += kindName(finding.kind);
+    commands += "::" + escapeCommandText(finding.message, false) + "\n";
+  }
+  return commands;
+}
+
+}  // namespace site

@@ -1,0 +1,369 @@
+#include "site/url/resolve.h"
+
+#include <algorithm>
+
+#include "platform/ascii_case.h"
+
+namespace site {
+
+namespace {
+
+bool isAsciiWhitespace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Appends the percent-decoding of text to *out.
+void appendDecoded(std::string_view text, std::string* out) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+        hexValue(text[i + 2]) >= 0) {
+      out->push_back(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out->push_back(text[i]);
+    }
+  }
+}
+
+// A path as a stack of decoded names, the way a browser merges a reference
+// with its base: "." and empty segments vanish, ".." pops.
+struct PathState {
+  std::vector<std::string_view>* names;
+  size_t kept = 0;       // names[0..kept) are still the base's directories
+  bool dirForm = false;  // the path ends with '/', "." or "..": it names a directory
+};
+
+// Applies the '/'- or '\'-separated segments of path to *state, decoding
+// each into *decoded (which must have room for path.size() more bytes, so
+// that earlier names stay valid). False when ".." climbs above ROOT.
+bool applySegments(std::string_view path, PathState* state, std::string* decoded) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && path[end] != '/' && path[end] != '\\') ++end;
+    std::string_view segment = path.substr(start, end - start);
+    if (segment.find('%') != std::string_view::npos) {
+      size_t from = decoded->size();
+      appendDecoded(segment, decoded);
+      segment = std::string_view(*decoded).substr(from);
+    }
+    if (segment.empty() || segment == ".") {
+      // An empty segment inside a path is dropped, as servers merge "//".
+      state->dirForm = true;
+    } else if (segment == "..") {
+      if (state->names->empty()) return false;
+      state->names->pop_back();
+      state->kept = std::min(state->kept, state->names->size());
+      state->dirForm = true;
+    } else {
+      state->names->push_back(segment);
+      state->dirForm = false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool isFile(const SiteTree& tree, uint32_t node) {
+  return node != kNoNode && !tree.nodes[node].directory;
+}
+
+// Looks for the target at parent, the directory that should hold name: the
+// file itself, a directory's index, then with clean URLs "name.html". Each
+// name is found by exact spelling or, with ignoreCase, by the first stored
+// spelling in byte order that matches. kNoNode when nothing is found;
+// *unknown is set when the answer lies in a directory that was not listed.
+uint32_t findInDirectory(const SiteTree& tree, const ResolveOptions& options, uint32_t parent,
+                         std::string_view name, bool dirForm, bool ignoreCase, std::string* probe,
+                         bool* unknown) {
+  auto matching = [&](uint32_t in, std::string_view wanted, auto&& take) -> uint32_t {
+    if (!ignoreCase) {
+      uint32_t child = findChild(tree, in, wanted);
+      return child != kNoNode ? take(child) : kNoNode;
+    }
+    const TreeNode& holder = tree.nodes[in];
+    for (uint32_t c = holder.firstChild; c < holder.firstChild + holder.childCount; ++c) {
+      if (!equalIgnoringCase(tree.nodes[c].name, wanted)) continue;
+      uint32_t hit = take(c);
+      if (hit != kNoNode) return hit;
+    }
+    return kNoNode;
+  };
+  auto fileOnly = [&](uint32_t c) { return isFile(tree, c) ? c : kNoNode; };
+  uint32_t hit = matching(parent, name, [&](uint32_t c) -> uint32_t {
+    const TreeNode& node = tree.nodes[c];
+    if (!node.directory) return dirForm ? kNoNode : c;
+    if (!node.listed) {
+      *unknown = true;
+      return kNoNode;
+    }
+    for (const std::string& index : options.indexNames) {
+      uint32_t found = matching(c, index, fileOnly);
+      if (found != kNoNode) return found;
+    }
+    return kNoNode;
+  });
+  if (hit != kNoNode || !options.cleanUrls) return hit;
+  probe->assign(name);
+  *probe += ".html";
+  return matching(parent, *probe, fileOnly);
+}
+
+// The case-blind search: the directories matching names[depth..last) below
+// node, in byte order, depth first, until one holds the target.
+uint32_t findIgnoringCase(const SiteTree& tree, const ResolveOptions& options,
+                          const std::vector<std::string_view>& names, size_t depth, uint32_t node,
+                          bool dirForm, std::string* probe) {
+  const TreeNode& dir = tree.nodes[node];
+  if (!dir.listed) return kNoNode;
+  if (depth + 1 == names.size()) {
+    bool unknown = false;
+    return findInDirectory(tree, options, node, names[depth], dirForm, true, probe, &unknown);
+  }
+  for (uint32_t c = dir.firstChild; c < dir.firstChild + dir.childCount; ++c) {
+    const TreeNode& child = tree.nodes[c];
+    if (!child.directory || !equalIgnoringCase(child.name, names[depth])) continue;
+    uint32_t hit = findIgnoringCase(tree, options, names, depth + 1, c, dirForm, probe);
+    if (hit != kNoNode) return hit;
+  }
+  return kNoNode;
+}
+
+// The index of ROOT itself ("/" or "." from the top).
+uint32_t findRootIndex(const SiteTree& tree, const ResolveOptions& options, bool ignoreCase) {
+  const TreeNode& root = tree.nodes[0];
+  for (const std::string& index : options.indexNames) {
+    if (!ignoreCase) {
+      uint32_t child = findChild(tree, 0, index);
+      if (isFile(tree, child)) return child;
+      continue;
+    }
+    for (uint32_t c = root.firstChild; c < root.firstChild + root.childCount; ++c) {
+      const std::string& name = tree.nodes[c].name;
+      if (isFile(tree, c) && equalIgnoringCase(name, index)) {
+        return c;
+      }
+    }
+  }
+  return kNoNode;
+}
+
+}  // namespace
+
+void cleanReference(std::string_view value, std::string* cleaned) {
+  size_t begin = 0, end = value.size();
+  while (begin < end && isAsciiWhitespace(value[begin])) ++begin;
+  while (end > begin && isAsciiWhitespace(value[end - 1])) --end;
+  cleaned->clear();
+  for (size_t i = begin; i < end; ++i) {
+    char c = value[i];
+    if (c != '\t' && c != '\n' && c != '\r') cleaned->push_back(c);
+  }
+}
+
+std::string cleanReference(std::string_view value) {
+  std::string cleaned;
+  cleanReference(value, &cleaned);
+  return cleaned;
+}
+
+RefKind referenceKind(std::string_view cleaned) {
+  if (!cleaned.empty() && isAsciiLetter(cleaned[0])) {
+    size_t i = 1;
+    while (i < cleaned.size() &&
+           (isAsciiLetter(cleaned[i]) || (cleaned[i] >= '0' && cleaned[i] <= '9') ||
+            cleaned[i] == '+' || cleaned[i] == '-' || cleaned[i] == '.')) {
+      ++i;
+    }
+    if (i < cleaned.size() && cleaned[i] == ':') {
+      std::string_view scheme = cleaned.substr(0, i);
+      if (equalIgnoringCase(scheme, "http") || equalIgnoringCase(scheme, "https")) {
+        return RefKind::External;
+      }
+      if (equalIgnoringCase(scheme, "file")) return RefKind::FileScheme;
+      return RefKind::Ignored;
+    }
+  }
+  // '\' counts as '/', so "\\host" names another host just as "//host" does.
+  auto slash = [](char c) { return c == '/' || c == '\\'; };
+  if (cleaned.size() >= 2 && slash(cleaned[0]) && slash(cleaned[1])) return RefKind::External;
+  return RefKind::Local;
+}
+
+std::string percentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  appendDecoded(text, &out);
+  return out;
+}
+
+bool anchorToCheck(std::string_view fragment, std::string* anchor) {
+  size_t directive = fragment.find(":~:");
+  if (directive != std::string_view::npos) fragment = fragment.substr(0, directive);
+  if (fragment.empty()) return false;
+  *anchor = percentDecode(fragment);
+  return !equalIgnoringCase(*anchor, "top");
+}
+
+UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_view baseHref) {
+  UrlBase base;
+  for (uint32_t at = tree.nodes[node].parent; at != 0 && at != kNoNode;
+       at = tree.nodes[at].parent) {
+    base.dirs.push_back(tree.nodes[at].name);
+  }
+  std::reverse(base.dirs.begin(), base.dirs.end());
+  base.last = tree.nodes[node].name;
+  if (hasBase) {
+    std::string cleaned = cleanReference(baseHref);
+    RefKind kind = referenceKind(cleaned);
+    if (kind != RefKind::Local) {
+      base.kind = kind == RefKind::External ? RefKind::External : RefKind::Ignored;
+      return base;
+    }
+    std::string_view path = cleaned;
+    path = path.substr(0, path.find('#'));
+    path = path.substr(0, path.find('?'));
+    std::vector<std::string_view> names;
+    std::string decoded;
+    decoded.reserve(path.size());
+    PathState state{&names};
+    bool rooted = !path.empty() && (path[0] == '/' || path[0] == '\\');
+    if (!rooted) {
+      for (const std::string& dir : base.dirs) names.push_back(dir);
+      if (path.empty()) {
+        if (!base.last.empty()) names.push_back(base.last);
+      }
+    }
+    if (!applySegments(path, &state, &decoded)) {
+      base.above = true;
+      base.dirs.clear();
+      base.last.clear();
+    } else {
+      bool dirForm = path.empty() ? false : state.dirForm;
+      std::vector<std::string> owned(names.begin(), names.end());
+      base.last.clear();
+      if (!dirForm && !owned.empty()) {
+        base.last = owned.back();
+        owned.pop_back();
+      }
+      base.dirs = std::move(owned);
+    }
+  }
+  base.chain.push_back(0);
+  for (const std::string& dir : base.dirs) {
+    uint32_t next =
+        tree.nodes[base.chain.back()].listed ? findChild(tree, base.chain.back(), dir) : kNoNode;
+    if (next == kNoNode || !tree.nodes[next].directory) break;
+    base.chain.push_back(next);
+  }
+  return base;
+}
+
+Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
+                            const UrlBase& base, std::string_view cleaned,
+                            ResolveScratch* scratch) {
+  Resolution result;
+  result.kind = referenceKind(cleaned);
+  if (result.kind != RefKind::Local) return result;
+  if (base.kind != RefKind::Local) {
+    result.kind = base.kind;
+    return result;
+  }
+  std::string_view path = cleaned;
+  size_t hash = path.find('#');
+  if (hash != std::string_view::npos) {
+    result.hasFragment = true;
+    result.fragment = path.substr(hash + 1);
+    path = path.substr(0, hash);
+  }
+  path = path.substr(0, path.find('?'));
+
+  std::vector<std::string_view>& names = scratch->names;
+  names.clear();
+  scratch->decoded.clear();
+  scratch->decoded.reserve(path.size());
+  PathState state{&names};
+  bool rooted = !path.empty() && (path[0] == '/' || path[0] == '\\');
+  if (!rooted) {
+    if (base.above) {
+      result.status = TargetStatus::OutsideRoot;
+      return result;
+    }
+    for (const std::string& dir : base.dirs) names.push_back(dir);
+    state.kept = names.size();
+    if (path.empty()) {
+      // The empty reference (a bare "#x" or "?q" too) is the base itself.
+      if (!base.last.empty()) names.push_back(base.last);
+      state.dirForm = base.last.empty();
+    }
+  }
+  if (!path.empty() && !applySegments(path, &state, &scratch->decoded)) {
+    result.status = TargetStatus::OutsideRoot;
+    return result;
+  }
+
+  if (names.empty()) {
+    // ROOT itself: its index, in either search.
+    result.node = findRootIndex(tree, options, false);
+    if (result.node != kNoNode) {
+      result.status = TargetStatus::Found;
+    } else if (tree.nodes[0].listed) {
+      result.node = findRootIndex(tree, options, true);
+      result.status = result.node != kNoNode ? TargetStatus::CaseMismatch : TargetStatus::Missing;
+    } else {
+      result.status = TargetStatus::Unknown;
+    }
+    return result;
+  }
+
+  // The exact search, starting from the deepest directory shared with the
+  // base (already known to exist).
+  size_t parentDepth = names.size() - 1;
+  size_t depth = std::min({state.kept, parentDepth, base.chain.size() - 1});
+  uint32_t dir = base.chain[depth];
+  bool unknown = false;
+  uint32_t hit = kNoNode;
+  for (; depth < parentDepth; ++depth) {
+    if (!tree.nodes[dir].listed) {
+      unknown = true;
+      break;
+    }
+    uint32_t child = findChild(tree, dir, names[depth]);
+    if (child == kNoNode || !tree.nodes[child].directory) break;
+    dir = child;
+  }
+  if (!unknown && depth == parentDepth) {
+    if (!tree.nodes[dir].listed) {
+      unknown = true;
+    } else {
+      hit = findInDirectory(tree, options, dir, names.back(), state.dirForm, false, &scratch->probe,
+                            &unknown);
+    }
+  }
+  if (hit != kNoNode) {
+    result.status = TargetStatus::Found;
+    result.node = hit;
+    return result;
+  }
+  if (unknown) {
+    result.status = TargetStatus::Unknown;
+    return result;
+  }
+  hit = findIgnoringCase(tree, options, names, 0, 0, state.dirForm, &scratch->probe);
+  result.status = hit != kNoNode ? TargetStatus::CaseMismatch : TargetStatus::Missing;
+  result.node = hit;
+  return result;
+}
+
+}  // namespace site

@@ -1,0 +1,55 @@
+#include "site/walk/glob.h"
+
+#include <vector>
+
+#include "platform/ascii_case.h"
+
+namespace site {
+
+bool globMatches(std::string_view glob, std::string_view text, bool ignoreCase) {
+  // can[j] tells whether the glob read so far can have consumed exactly the
+  // first j bytes of text; one pass per glob element keeps the work bounded
+  // whatever the stars (no backtracking).
+  const size_t n = text.size();
+  std::vector<char> can(n + 1, 0), next(n + 1, 0);
+  can[0] = 1;
+  size_t i = 0;
+  while (i < glob.size()) {
+    std::fill(next.begin(), next.end(), 0);
+    if (glob[i] == '*') {
+      bool across = i + 1 < glob.size() && glob[i + 1] == '*';
+      if (across && i + 2 < glob.size() && glob[i + 2] == '/') {
+        // "**/": nothing, or any run of bytes that ends with '/'.
+        bool reached = false;
+        for (size_t j = 0; j <= n; ++j) {
+          if (can[j]) next[j] = 1;
+          if (reached && j > 0 && text[j - 1] == '/') next[j] = 1;
+          if (can[j]) reached = true;
+        }
+        i += 3;
+      } else {
+        bool reached = false;
+        for (size_t j = 0; j <= n; ++j) {
+          if (!across && j > 0 && text[j - 1] == '/') reached = false;
+          if (can[j]) reached = true;
+          if (reached) next[j] = 1;
+        }
+        i += across ? 2 : 1;
+      }
+    } else {
+      for (size_t j = 0; j < n; ++j) {
+        if (!can[j]) continue;
+        char c = text[j];
+        bool match = glob[i] == '?' ? c != '/'
+                     : ignoreCase   ? toLowerAscii(c) == toLowerAscii(glob[i])
+                                    : c == glob[i];
+        if (match) next[j + 1] = 1;
+      }
+      i += 1;
+    }
+    can.swap(next);
+  }
+  return can[n] != 0;
+}
+
+}  // namespace site

@@ -1,0 +1,53 @@
+#include "site/walk/site_tree.h"
+
+#include <algorithm>
+
+namespace site {
+
+namespace {
+
+// FNV-1a over the name, seeded with the parent: a look-up costs one probe
+// into the table and one into the node, where a binary search over a large
+// directory would touch many nodes.
+uint64_t entryHash(uint32_t parent, std::string_view name) {
+  uint64_t hash = 0xcbf29ce484222325ull ^ (uint64_t(parent) * 0x9e3779b97f4a7c15ull);
+  for (unsigned char c : name) hash = (hash ^ c) * 0x100000001b3ull;
+  return hash ^ (hash >> 32);
+}
+
+}  // namespace
+
+void indexTree(SiteTree* tree) {
+  size_t size = 16;
+  while (size < 2 * tree->nodes.size()) size *= 2;
+  tree->slots.assign(size, kNoNode);
+  for (uint32_t i = 1; i < tree->nodes.size(); ++i) {
+    const TreeNode& node = tree->nodes[i];
+    size_t slot = entryHash(node.parent, node.name) & (size - 1);
+    while (tree->slots[slot] != kNoNode) slot = (slot + 1) & (size - 1);
+    tree->slots[slot] = i;
+  }
+}
+
+uint32_t findChild(const SiteTree& tree, uint32_t dir, std::string_view name) {
+  const size_t mask = tree.slots.size() - 1;
+  for (size_t slot = entryHash(dir, name) & mask;; slot = (slot + 1) & mask) {
+    uint32_t node = tree.slots[slot];
+    if (node == kNoNode) return kNoNode;
+    if (tree.nodes[node].parent == dir && tree.nodes[node].name == name) return node;
+  }
+}
+
+std::string nodePath(const SiteTree& tree, uint32_t node) {
+  std::vector<uint32_t> chain;
+  for (uint32_t at = node; at != 0 && at != kNoNode; at = tree.nodes[at].parent)
+    chain.push_back(at);
+  std::string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += '/';
+    path += tree.nodes[*it].name;
+  }
+  return path;
+}
+
+}  // namespace site

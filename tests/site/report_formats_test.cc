@@ -1,0 +1,268 @@
+// Every report format rendered from one report whose findings carry each
+// escaping hazard, and read back by an independent parser: nlohmann for
+// JSON, the SARIF 2.1.0 schema for SARIF, Python's XML parser for JUnit.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "site/report/github_writer.h"
+#include "site/report/json_writer.h"
+#include "site/report/junit_writer.h"
+#include "site/report/sarif_writer.h"
+#include "site/report/utf8_repair.h"
+
+namespace site {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+#define FFFD "\xEF\xBF\xBD"
+
+// Each hazard in one of four findings: ',', ':', '%' and a byte that is not
+// UTF-8 in a path; '<&"' in a reference; CR LF, a control byte, U+FFFE and
+// '%' in a message; a space in an orphan's path.
+SiteReport hazardReport() {
+  SiteReport report;
+  report.root = "site";
+  report.summary = {9, 12, 30, 4, 2, 2, 0.25};
+  report.checkedFiles = {"site/a,b:c%\xFF.html", "site/index.html", "site/style.css"};
+  auto add = [&](FindingKind kind, Level level, std::string path, uint32_t line, uint32_t column,
+                 std::string reference, std::string message, std::string stored = "") {
+    report.findings.push_back({kind, level, path, line, column, reference, message, stored, 0});
+  };
+  add(FindingKind::MissingAnchor, Level::Error, "site/a,b:c%\xFF.html", 2, 9, "#x<&\"y",
+      "'#x<&\"y': site/a,b:c%\xFF.html has no anchor 'x<&\"y'");
+  add(FindingKind::CaseMismatch, Level::Error, "site/index.html", 3, 5, "N\x01\xEF\xBF\xBE%.html",
+      "'N\x01\xEF\xBF\xBE%.html' differs in letter case from the stored 'site/n\r\n.html'",
+      "site/n\r\n.html");
+  add(FindingKind::FileScheme, Level::Warning, "site/index.html", 4, 2, "file:///x",
+      "'file:///x' only works on this computer");
+  add(FindingKind::Orphan, Level::Warning, "site/old image.png", 0, 0, "",
+      "not referenced by any page");
+  return report;
+}
+
+// The messages of hazardReport() as valid UTF-8.
+#define MESSAGE0 "'#x<&\"y': site/a,b:c%" FFFD ".html has no anchor 'x<&\"y'"
+#define MESSAGE1 \
+  "'N\x01\xEF\xBF\xBE%.html' differs in letter case from the stored 'site/n\r\n.html'"
+
+// A scratch folder for the files the Python reader is given.
+struct ScratchDir {
+  fs::path path = fs::temp_directory_path() /
+                  ("tangler-site-formats-" + std::to_string(std::random_device()()));
+  ScratchDir() { fs::create_directories(path); }
+  ~ScratchDir() { fs::remove_all(path); }
+};
+
+// Writes text to a file, runs check_report.py MODE on it, returns its exit
+// status (0 when it passed) and its output in *output.
+int checkWithPython(const std::string& mode, const std::string& text, std::string* output) {
+#ifndef TANGLER_PYTHON3
+  (void)text;
+  *output = "no Python in this build to read the " + mode + " with";
+  return -1;
+#else
+  ScratchDir scratch;
+  const fs::path report = scratch.path / ("report." + mode);
+  const fs::path printed = scratch.path / "printed";
+  std::ofstream(report, std::ios::binary) << text;
+  const std::string command = std::string("'") + TANGLER_PYTHON3 + "' '" + TANGLER_SITE_TEST_DIR +
+                              "/check_report.py' " + mode + " '" + report.string() + "' > '" +
+                              printed.string() + "' 2>&1";
+  const int status = std::system(command.c_str());
+  std::stringstream read;
+  read << std::ifstream(printed, std::ios::binary).rdbuf();
+  *output = read.str();
+  return status;
+#endif
+}
+
+TEST(ReportFormats, JsonReadsBackAsTheReport) {
+  const json expected = {{"version", 1},
+                         {"root", "site"},
+                         {"summary",
+                          {{"pages", 9},
+                           {"files", 12},
+                           {"references", 30},
+                           {"external", 4},
+                           {"errors", 2},
+                           {"warnings", 2},
+                           {"seconds", 0.25}}},
+                         {"findings",
+                          {{{"kind", "missing-anchor"},
+                            {"level", "error"},
+                            {"path", "site/a,b:c%" FFFD ".html"},
+                            {"line", 2},
+                            {"column", 9},
+                            {"reference", "#x<&\"y"},
+                            {"message", MESSAGE0}},
+                           {{"kind", "case-mismatch"},
+                            {"level", "error"},
+                            {"path", "site/index.html"},
+                            {"line", 3},
+                            {"column", 5},
+                            {"reference", "N\x01\xEF\xBF\xBE%.html"},
+                            {"message", MESSAGE1},
+                            {"stored", "site/n\r\n.html"}},
+                           {{"kind", "file-scheme"},
+                            {"level", "warning"},
+                            {"path", "site/index.html"},
+                            {"line", 4},
+                            {"column", 2},
+                            {"reference", "file:///x"},
+                            {"message", "'file:///x' only works on this computer"}},
+                           {{"kind", "orphan"},
+                            {"level", "warning"},
+                            {"path", "site/old image.png"},
+                            {"message", "not referenced by any page"}}}}};
+  const json actual = json::parse(writeJson(hazardReport()), nullptr, false);
+  ASSERT_FALSE(actual.is_discarded());
+  EXPECT_EQ(expected, actual) << actual.dump(2);
+}
+
+TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
+  const char* expected[] = {
+      "::error file=site/a%2Cb%3Ac%25" FFFD
+      ".html,line=2,col=9,title=missing-anchor::'#x<&\"y': "
+      "site/a,b:c%25" FFFD ".html has no anchor 'x<&\"y'",
+      "::error file=site/index.html,line=3,col=5,title=case-mismatch::'N\x01\xEF\xBF\xBE%25.html' "
+      "differs in letter case from the stored 'site/n%0D%0A.html'",
+      "::warning file=site/index.html,line=4,col=2,title=file-scheme::'file:///x' only works on "
+      "this computer",
+      "::warning file=site/old image.png,title=orphan::not referenced by any page",
+  };
+  std::string lines;
+  for (const char* line : expected) lines += std::string(line) + "\n";
+  EXPECT_EQ(lines, writeGithub(hazardReport()));
+}
+
+TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
+  const std::string sarif = writeSarif(hazardReport());
+#ifdef TANGLER_PYTHON3
+  std::string output;
+  EXPECT_EQ(0, checkWithPython("sarif", sarif, &output)) << output;
+  EXPECT_EQ("valid\n", output);
+#endif
+
+  const json log = json::parse(sarif);
+  EXPECT_EQ("2.1.0", log["version"]);
+  ASSERT_EQ(1u, log["runs"].size());
+  const json& driver = log["runs"][0]["tool"]["driver"];
+  EXPECT_EQ("tangler-site", driver["name"]);
+  EXPECT_EQ(TANGLER_VERSION, driver["version"]);
+  std::vector<std::string> ruleIds;
+  for (const json& rule : driver["rules"]) ruleIds.push_back(rule["id"]);
+  EXPECT_EQ((std::vector<std::string>{"missing-file", "missing-anchor", "case-mismatch",
+                                      "outside-root", "file-scheme", "orphan"}),
+            ruleIds);
+
+  struct Row {
+    const char* rule;
+    const char* level;
+    const char* uri;
+    int line;  // 0: no region
+    int column;
+  };
+  const Row rows[] = {
+      {"missing-anchor", "error", "site/a,b%3Ac%25%FF.html", 2, 9},
+      {"case-mismatch", "error", "site/index.html", 3, 5},
+      {"file-scheme", "warning", "site/index.html", 4, 2},
+      {"orphan", "warning", "site/old%20image.png", 0, 0},
+  };
+  const json& results = log["runs"][0]["results"];
+  ASSERT_EQ(std::size(rows), results.size());
+  const json messages = json::parse(writeJson(hazardReport()))["findings"];
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(i);
+    const json& result = results[i];
+    EXPECT_EQ(rows[i].rule, result["ruleId"]);
+    EXPECT_EQ(rows[i].rule, driver["rules"][result["ruleIndex"].get<size_t>()]["id"]);
+    EXPECT_EQ(rows[i].level, result["level"]);
+    EXPECT_EQ(messages[i]["message"], result["message"]["text"]);
+    ASSERT_EQ(1u, result["locations"].size());
+    const json& location = result["locations"][0]["physicalLocation"];
+    EXPECT_EQ(rows[i].uri, location["artifactLocation"]["uri"]);
+    if (rows[i].line == 0) {
+      EXPECT_FALSE(location.contains("region"));
+    } else {
+      EXPECT_EQ(rows[i].line, location["region"]["startLine"]);
+      EXPECT_EQ(rows[i].column, location["region"]["startColumn"]);
+    }
+  }
+}
+
+TEST(ReportFormats, JunitParsesWithATestCasePerFile) {
+#ifndef TANGLER_PYTHON3
+  GTEST_SKIP() << "no Python in this build to parse XML with";
+#endif
+  std::string output;
+  ASSERT_EQ(0, checkWithPython("junit", writeJunit(hazardReport()), &output)) << output;
+  // Characters XML cannot hold (the control byte, U+FFFE) come back as U+FFFD.
+  const char* xmlMessage1 =
+      "'N" FFFD FFFD "%.html' differs in letter case from the stored 'site/n\r\n.html'";
+  const json expected = {
+      {"counts", {{"tests", "4"}, {"failures", "2"}, {"errors", "0"}}},
+      {"cases",
+       {{{"name", "site/a,b:c%" FFFD ".html"},
+         {"failures",
+          {{"missing-anchor", MESSAGE0,
+            "site/a,b:c%" FFFD ".html:2:9: error: " MESSAGE0 " [missing-anchor]"}}},
+         {"out", nullptr}},
+        {{"name", "site/index.html"},
+         {"failures",
+          {{"case-mismatch", xmlMessage1,
+            std::string("site/index.html:3:5: error: ") + xmlMessage1 + " [case-mismatch]"}}},
+         {"out",
+          "site/index.html:4:2: warning: 'file:///x' only works on this computer [file-scheme]\n"}},
+        {{"name", "site/style.css"}, {"failures", json::array()}, {"out", nullptr}},
+        {{"name", "orphans"},
+         {"failures", json::array()},
+         {"out", "site/old image.png: warning: not referenced by any page [orphan]\n"}}}}};
+  EXPECT_EQ(expected, json::parse(output)) << output;
+
+  // With orphans off there is no test case that would pass without being run.
+  SiteReport clean;
+  clean.checkedFiles = {"index.html"};
+  clean.orphansOff = true;
+  ASSERT_EQ(0, checkWithPython("junit", writeJunit(clean), &output)) << output;
+  EXPECT_EQ(
+      (json{{"counts", {{"tests", "1"}, {"failures", "0"}, {"errors", "0"}}},
+            {"cases", {{{"name", "index.html"}, {"failures", json::array()}, {"out", nullptr}}}}}),
+      json::parse(output));
+}
+
+TEST(ReportFormats, RepairUtf8ReplacesEachIllFormedSubsequence) {
+  const struct {
+    const char* bytes;
+    const char* repaired;
+  } rows[] = {
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},  // well-formed
+      {"a\x80"
+       "b",
+       "a" FFFD "b"},                             // stray continuation
+      {"a\xF0\x9F\x98", "a" FFFD},                // truncated at the end
+      {"\xC0\x80", FFFD FFFD},                    // overlong
+      {"\xE0\x80\x80", FFFD FFFD FFFD},           // overlong
+      {"\xED\xA0\x80", FFFD FFFD FFFD},           // surrogate
+      {"\xF4\x90\x80\x80", FFFD FFFD FFFD FFFD},  // above U+10FFFF
+      {"\xE2\x82x", FFFD "x"},                    // cut short
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.repaired, repairUtf8(row.bytes)) << row.bytes;
+}
+
+TEST(ReportFormats, PathToUriEncodesWhatUriSyntaxReserves) {
+  EXPECT_EQ("a%20b/%25/%23%3F/%3A/%5C/%C3%A9%FF/x,y;z=@!$&'()*+-._~",
+            pathToUri("a b/%/#?/:/\\/\xC3\xA9\xFF/x,y;z=@!$&'()*+-._~"));
+}
+
+}  // namespace
+}  // namespace site

@@ -1,0 +1,205 @@
+// Reference resolution over a small tree built in memory, and the globs of
+// --exclude and --pages.
+#include "site/url/resolve.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "site/walk/glob.h"
+
+namespace site {
+namespace {
+
+// A tree from paths under ROOT; a path ending in '/' is a directory, one
+// ending in '!' a directory that could not be listed.
+SiteTree makeTree(const std::vector<std::string>& paths) {
+  // dir path -> entry name -> '/' (directory), '!' (unlisted) or 0 (file)
+  std::map<std::string, std::map<std::string, char>> children;
+  for (const std::string& path : paths) {
+    std::string dir;
+    size_t start = 0;
+    for (size_t slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1) {
+      children[dir][path.substr(start, slash - start)] = '/';
+      dir = path.substr(0, slash);
+      children[dir];
+    }
+    if (start == path.size()) continue;
+    bool unlisted = path.back() == '!';
+    children[dir][path.substr(start, path.size() - start - unlisted)] = unlisted ? '!' : 0;
+  }
+  SiteTree tree;
+  tree.nodes.push_back({});
+  tree.nodes[0].directory = tree.nodes[0].listed = tree.nodes[0].walked = true;
+  std::vector<std::pair<uint32_t, std::string>> queue{{0, ""}};
+  for (size_t q = 0; q < queue.size(); ++q) {
+    auto [node, dir] = queue[q];
+    if (!tree.nodes[node].listed) continue;
+    tree.nodes[node].firstChild = uint32_t(tree.nodes.size());
+    for (const auto& [name, kind] : children[dir]) {
+      TreeNode child;
+      bool isDir = kind != 0;
+      child.name = name;
+      child.parent = node;
+      child.directory = isDir;
+      child.listed = kind == '/';
+      child.walked = true;
+      if (isDir)
+        queue.push_back(
+            {uint32_t(tree.nodes.size()), dir.empty() ? child.name : dir + "/" + child.name});
+      tree.nodes.push_back(child);
+      tree.nodes[node].childCount++;
+    }
+  }
+  indexTree(&tree);
+  return tree;
+}
+
+uint32_t nodeOf(const SiteTree& tree, const std::string& path) {
+  for (uint32_t i = 0; i < tree.nodes.size(); ++i) {
+    if (nodePath(tree, i) == path) return i;
+  }
+  return kNoNode;
+}
+
+struct Row {
+  std::string page, base, ref;
+  bool cleanUrls;
+  RefKind kind;
+  TargetStatus status;
+  std::string target;  // for Found and CaseMismatch
+};
+
+TEST(Resolve, Table) {
+  SiteTree tree =
+      makeTree({"index.html", "about.html", "docs/index.html", "docs/guide.html",
+                "docs/API/ref.html", "docs/a b.html", "img/Logo.PNG", "a%41.html", "empty/",
+                "locked!", ".hidden/secret.html", "Dup/x.html", "dUp/x.html", "dUp/z.html"});
+  const RefKind L = RefKind::Local;
+  const TargetStatus F = TargetStatus::Found, C = TargetStatus::CaseMismatch,
+                     M = TargetStatus::Missing, O = TargetStatus::OutsideRoot,
+                     U = TargetStatus::Unknown;
+  const Row rows[] = {
+      {"docs/guide.html", "", "../about.html", false, L, F, "about.html"},
+      {"docs/guide.html", "", "/about.html", false, L, F, "about.html"},
+      {"docs/guide.html", "", "", false, L, F, "docs/guide.html"},
+      {"docs/guide.html", "", "?q#x", false, L, F, "docs/guide.html"},
+      {"docs/guide.html", "", "./", false, L, F, "docs/index.html"},
+      {"docs/guide.html", "", "..", false, L, F, "index.html"},
+      {"index.html", "", "docs", false, L, F, "docs/index.html"},
+      {"index.html", "", "/", false, L, F, "index.html"},
+      {"index.html", "", "docs//guide.html", false, L, F, "docs/guide.html"},
+      {"index.html", "", "docs\\guide.html", false, L, F, "docs/guide.html"},
+      {"index.html", "", "docs/%2E%2E/about.html", false, L, F, "about.html"},
+      {"index.html", "", "docs/a%20b.html", false, L, F, "docs/a b.html"},
+      {"index.html", "", "a%2541.html", false, L, F, "a%41.html"},
+      {"index.html", "", "nothing/../about.html", false, L, F, "about.html"},
+      {"index.html", "", ".hidden/secret.html", false, L, F, ".hidden/secret.html"},
+      {"index.html", "", "docs%2Fguide.html", false, L, M, ""},
+      {"index.html", "", "about.html/", false, L, M, ""},
+      {"index.html", "", "empty/", false, L, M, ""},
+      {"index.html", "", "about", false, L, M, ""},
+      {"index.html", "", "about", true, L, F, "about.html"},
+      {"index.html", "", "about/", true, L, F, "about.html"},
+      {"index.html", "", "../x.html", false, L, O, ""},
+      {"index.html", "", "docs/../../x.html", false, L, O, ""},
+      {"index.html", "", "/..", false, L, O, ""},
+      {"index.html", "", "locked/x.html", false, L, U, ""},
+      {"index.html", "", "docs/api/ref.html", false, L, C, "docs/API/ref.html"},
+      {"index.html", "", "IMG/logo.png", false, L, C, "img/Logo.PNG"},
+      {"index.html", "", "ABOUT", true, L, C, "about.html"},
+      {"index.html", "", "dup/x.html", false, L, C, "Dup/x.html"},
+      {"index.html", "", "dup/z.html", false, L, C, "dUp/z.html"},
+      {"index.html", "", "Docs/", false, L, C, "docs/index.html"},
+      {"index.html", "", "http://example.com/", false, RefKind::External, M, ""},
+      {"index.html", "", "HTTPS://example.com/", false, RefKind::External, M, ""},
+      {"index.html", "", "//cdn.example.com/x.js", false, RefKind::External, M, ""},
+      {"index.html", "", "\\\\host\\share", false, RefKind::External, M, ""},
+      {"index.html", "", "mailto:a@example.com", false, RefKind::Ignored, M, ""},
+      {"index.html", "", "c:/x.html", false, RefKind::Ignored, M, ""},
+      {"index.html", "", "FILE:///c:/x.html", false, RefKind::FileScheme, M, ""},
+      {"index.html", "docs/", "guide.html", false, L, F, "docs/guide.html"},
+      {"index.html", "docs/", "#x", false, L, F, "docs/index.html"},
+      {"index.html", "docs/guide.html", "", false, L, F, "docs/guide.html"},
+      {"index.html", "/docs/API/", "../a%20b.html", false, L, F, "docs/a b.html"},
+      {"index.html", "../", "about.html", false, L, O, ""},
+      {"index.html", "../", "/about.html", false, L, F, "about.html"},
+      {"index.html", "http://example.com/", "/about.html", false, RefKind::External, M, ""},
+      {"index.html", "mailto:x", "about.html", false, RefKind::Ignored, M, ""},
+  };
+  ResolveScratch scratch;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.page + " base '" + row.base + "' ref '" + row.ref + "'");
+    ResolveOptions options;
+    options.cleanUrls = row.cleanUrls;
+    UrlBase base = makeBase(tree, nodeOf(tree, row.page), !row.base.empty(), row.base);
+    std::string cleaned = cleanReference(row.ref);
+    Resolution got = resolveReference(tree, options, base, cleaned, &scratch);
+    EXPECT_EQ(int(got.kind), int(row.kind));
+    if (row.kind != RefKind::Local) continue;
+    EXPECT_EQ(int(got.status), int(row.status));
+    EXPECT_EQ(got.node == kNoNode ? "" : nodePath(tree, got.node), row.target);
+  }
+}
+
+TEST(Resolve, CleaningAndFragments) {
+  EXPECT_EQ(cleanReference(" \t a\nb\rc\td \f\n"), "abcd");
+  EXPECT_EQ(cleanReference("a b"), "a b");
+  struct {
+    const char* fragment;
+    bool checked;
+    const char* anchor;
+  } const rows[] = {
+      {"", false, ""},
+      {"top", false, ""},
+      {"ToP", false, ""},
+      {"%74op", false, ""},
+      {":~:text=x", false, ""},
+      {"sec", true, "sec"},
+      {"a%20b", true, "a b"},
+      {"sec:~:text=x", true, "sec"},
+      {"caf%C3%A9", true, "caf\xC3\xA9"},
+      {"100%", true, "100%"},
+  };
+  for (const auto& row : rows) {
+    std::string anchor;
+    EXPECT_EQ(anchorToCheck(row.fragment, &anchor), row.checked) << row.fragment;
+    if (row.checked) {
+      EXPECT_EQ(anchor, row.anchor) << row.fragment;
+    }
+  }
+}
+
+TEST(Glob, Table) {
+  struct {
+    const char* glob;
+    const char* text;
+    bool ignoreCase;
+    bool matches;
+  } const rows[] = {
+      {"*.html", "a.html", false, true},
+      {"*.html", "d/a.html", false, false},
+      {"*.html", "A.HTML", true, true},
+      {"*.html", "A.HTML", false, false},
+      {"**/x", "x", false, true},
+      {"**/x", "a/b/x", false, true},
+      {"**/x", "ax", false, false},
+      {"a/**/b", "a/b", false, true},
+      {"a/**/b", "a/x/y/b", false, true},
+      {"a/**", "a/x/y", false, true},
+      {"a/*", "a/x/y", false, false},
+      {"a?c", "abc", false, true},
+      {"a?c", "a/c", false, false},
+      {"**", "", false, true},
+      {"drafts", "drafts", false, true},
+      {"drafts", "drafts/x.html", false, false},
+      {"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false, false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(globMatches(row.glob, row.text, row.ignoreCase), row.matches)
+        << row.glob << " ~ " << row.text;
+  }
+}
+
+}  // namespace
+}  // namespace site

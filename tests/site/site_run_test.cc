@@ -1,0 +1,241 @@
+// tangler-site run as a user runs it: a site made in a scratch directory,
+// the built binary started on it, its output, error stream and status
+// compared whole.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  std::string out, err;
+  int status = -1;
+};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A scratch directory under /tmp, removed with everything in it at the end.
+class Scratch {
+ public:
+  Scratch() {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() / ("tangler-site-test-" + std::to_string(random()));
+    fs::create_directories(dir_);
+    fs::permissions(dir_, fs::perms::all);  // open to the unprivileged runs below
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_, ignored)) {
+      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(dir_, ignored);
+  }
+  const fs::path& dir() const { return dir_; }
+  void write(const std::string& name, const std::string& content) const {
+    fs::create_directories((dir_ / name).parent_path());
+    std::ofstream(dir_ / name, std::ios::binary) << content;
+  }
+
+  // Runs tangler-site in the scratch directory (not under the site, so
+  // its output files are never part of it). When the tests run as root,
+  // the program runs as "nobody" so that file permissions hold.
+  RunResult run(const std::vector<std::string>& args) const {
+    std::string command = "cd '" + dir_.string() + "' && ";
+    if (::getuid() == 0) command += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    command += TANGLER_SITE_BINARY;
+    for (const std::string& arg : args) {
+      std::string quoted;
+      for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      command += " '" + quoted + "'";
+    }
+    fs::path out = dir_.string() + ".out", err = dir_.string() + ".err";
+    command += " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'; echo $? >'" +
+               out.string() + ".status'";
+    RunResult run;
+    if (std::system(command.c_str()) != 0) return run;
+    run.out = slurp(out);
+    run.err = slurp(err);
+    run.status = std::stoi(slurp(out.string() + ".status"));
+    fs::remove(out);
+    fs::remove(err);
+    fs::remove(out.string() + ".status");
+    return run;
+  }
+
+ private:
+  fs::path dir_;
+};
+
+const char* const kIndex =
+    "<!doctype html>\n"
+    "<html><head><link rel=\"stylesheet\" href=\"/css/site.css\"><title>Home</title></head>\n"
+    "<a href=\"docs/\">Docs</a> <a href=\"docs/guide/intro.html#install\">Install</a>\n"
+    "<a href=\"Docs/guide/intro.html#usage\">Wrong case</a>\n"
+    "<img src=\"img/logo.png\" srcset=\"img/logo.png 1x, img/logo@2x.png 2x\">\n"
+    "<a href=\"https://example.com/\">ext</a> <a href=\"mailto:x@example.com\">mail</a>\n"
+    "<a href=\"file:///home/me/x.html\">local</a> <a href=\"#top\">top</a>\n"
+    "<a href=\"drafts/d.html#gone\">draft</a> <a href=\"linked/x.html\">linked</a>\n";
+
+// A nested site with one of each finding, and what is not one: an id and an
+// a-name anchor, a directory index, srcset, a style sheet's assets, hidden,
+// excluded and exempt files, a link that leads out of ROOT.
+void writeNestedSite(const Scratch& scratch) {
+  scratch.write("public/index.html", kIndex);
+  scratch.write("public/docs/index.html",
+                "<h1 id=\"docs\">Docs</h1>\n"
+                "<a href=\"guide/intro.html#setup\">Setup</a>\n"
+                "<a href=\"../index.html\">Home</a> <a href=\"/missing.html\">Missing</a>\n"
+                "<a href=\"../../outside/x.html\">Out</a>\n");
+  scratch.write("public/docs/guide/intro.html",
+                "<h2 id=\"install\">Install</h2><a name=\"usage\"></a>\n"
+                "<a href=\"../index.html#docs\">Up</a> <a href=\"intro.html#usage\">Usage</a>\n"
+                "<a href=\"/docs/#nope\">bad</a> <a href=\"#:~:text=Install\">text</a>\n");
+  scratch.write("public/css/site.css",
+                "body { background: url(\"../img/bg.png\"); }\n@import \"fonts.css\";\n");
+  for (const char* name : {"img/logo.png", "img/bg.png", "img/old.png", "404.html", "robots.txt",
+                           ".well-known/security.txt", "drafts/d.html"}) {
+    scratch.write(std::string("public/") + name, "");
+  }
+  scratch.write("outside/x.html", "");
+  fs::create_directory_symlink("../outside", scratch.dir() / "public/linked");
+}
+
+const char* const kNestedReport =
+    "public/css/site.css:2:9: error: 'fonts.css' not found [missing-file]\n"
+    "public/docs/guide/intro.html:3:10: error: '/docs/#nope': public/docs/index.html has no "
+    "anchor 'nope' [missing-anchor]\n"
+    "public/docs/index.html:2:10: error: 'guide/intro.html#setup': public/docs/guide/intro.html "
+    "has no anchor 'setup' [missing-anchor]\n"
+    "public/docs/index.html:3:43: error: '/missing.html' not found [missing-file]\n"
+    "public/docs/index.html:4:10: error: '../../outside/x.html' leads outside the site "
+    "[outside-root]\n"
+    "public/img/old.png: warning: not referenced by any page [orphan]\n"
+    "public/index.html:4:10: error: 'Docs/guide/intro.html#usage' differs in letter case from "
+    "the stored 'public/docs/guide/intro.html' [case-mismatch]\n"
+    "public/index.html:5:33: error: 'img/logo@2x.png' not found [missing-file]\n"
+    "public/index.html:7:10: warning: 'file:///home/me/x.html' only works on this computer "
+    "[file-scheme]\n"
+    "public/index.html:8:49: error: 'linked/x.html' not found [missing-file]\n";
+
+TEST(SiteRun, NestedSite) {
+  Scratch scratch;
+  writeNestedSite(scratch);
+  RunResult run = scratch.run({"--exclude=drafts", "public/"});
+  EXPECT_EQ(run.out, kNestedReport);
+  EXPECT_EQ(run.err,
+            "tangler-site: 4 pages, 9 files, 23 references (1 external, not checked): 8 errors, "
+            "2 warnings in " +
+                run.err.substr(run.err.rfind(" in ") + 4));
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(SiteRun, SymbolicLinksAndUnreadableFiles) {
+  Scratch scratch;
+  scratch.write("site/index.html",
+                "<a href=\"docs/\"></a><a href=\"secret.html#x\"></a><a href=\"private/p.html\">"
+                "</a><a href=\"latest/\"></a>\n<a href=\"gone.html\"></a>\n");
+  scratch.write("site/docs/index.html", "<a href=\"../nothing.html\"></a>");
+  scratch.write("site/secret.html", "");
+  scratch.write("site/private/p.html", "");
+  fs::create_directory_symlink("../docs", scratch.dir() / "site/docs/loop");  // skipped
+  fs::create_directory_symlink("docs", scratch.dir() / "site/latest");        // a second path
+  fs::create_symlink("nowhere.html", scratch.dir() / "site/dangling.html");   // skipped
+  fs::permissions(scratch.dir() / "site/secret.html", fs::perms::none);
+  fs::permissions(scratch.dir() / "site/private", fs::perms::none);
+  RunResult run = scratch.run({"-q", "site"});
+  EXPECT_EQ(run.out,
+            "site/docs/index.html:1:10: error: '../nothing.html' not found [missing-file]\n"
+            "site/index.html:2:10: error: 'gone.html' not found [missing-file]\n"
+            "site/latest/index.html:1:10: error: '../nothing.html' not found [missing-file]\n");
+  EXPECT_EQ(run.err,
+            "tangler-site: cannot list 'site/private': Permission denied\n"
+            "tangler-site: cannot read 'site/secret.html': Permission denied\n");
+  EXPECT_EQ(run.status, 3);
+}
+
+TEST(SiteRun, ReportIsTheSameOnAnyNumberOfThreads) {
+  Scratch scratch;
+  std::mt19937 random(7);
+  for (int page = 0; page < 300; ++page) {
+    std::string text = "<h1 id=\"a" + std::to_string(page % 7) + "\">x</h1>\n";
+    for (int link = 0; link < 6; ++link) {
+      unsigned target = random() % 330, anchor = random() % 9;
+      text += "<a href=\"/d" + std::to_string(target % 10) + "/p" + std::to_string(target) +
+              ".html#a" + std::to_string(anchor) + "\">x</a>\n";
+    }
+    scratch.write("s/d" + std::to_string(page % 10) + "/p" + std::to_string(page) + ".html", text);
+  }
+  RunResult one = scratch.run({"-q", "-j1", "s"});
+  RunResult four = scratch.run({"-q", "--jobs=4", "s"});
+  EXPECT_GT(one.out.size(), 1000u);
+  EXPECT_EQ(one.out, four.out);
+  EXPECT_EQ(one.status, 1);
+}
+
+TEST(SiteRun, CommandLineAndStatus) {
+  Scratch scratch;
+  scratch.write("site/index.html", "<a href=\"a.html\"></a>");
+  scratch.write("site/a.html", "");
+  scratch.write("site/old.png", "");
+  const std::string tryHelp = "Try 'tangler-site --help'.\n";
+  struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;  // err "*" is not compared
+  } const rows[] = {
+      {{"-q", "site"}, 0, "site/old.png: warning: not referenced by any page [orphan]\n", ""},
+      {{"-q", "--orphans", "error", "./site/"},
+       1,
+       "./site/old.png: error: not referenced by any page [orphan]\n",
+       ""},
+      {{"-q", "--orphans=off", "--", "site"}, 0, "", ""},
+      {{"-j0", "site"}, 2, "", "*"},
+      {{"--format=JSON", "site"}, 2, "", "*"},
+      {{"--bogus", "site"}, 2, "", "tangler-site: unrecognized option '--bogus'\n" + tryHelp},
+      {{"site", "more"}, 2, "", "*"},
+      {{"-q", "nowhere"},
+       3,
+       "",
+       "tangler-site: cannot read 'nowhere': No such file or directory\n"},
+      {{"-q", "site/a.html"}, 3, "", "tangler-site: cannot read 'site/a.html': Not a directory\n"},
+      {{"-q", "-o", "no/such/dir", "site"},
+       3,
+       "",
+       "tangler-site: cannot write 'no/such/dir': No such file or directory\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+    RunResult run = scratch.run(row.args);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.out, row.out);
+    if (row.err != "*") {
+      EXPECT_EQ(run.err, row.err);
+    } else {
+      // One line naming the problem, then where to look.
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2);
+      EXPECT_EQ(run.err.substr(run.err.find('\n') + 1), tryHelp);
+    }
+  }
+  RunResult help = scratch.run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: tangler-site [OPTION]... [ROOT]\n", 0), 0u);
+  RunResult version = scratch.run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tangler-site ", 0), 0u);
+  RunResult toFile = scratch.run({"-q", "-o", "report.txt", "site"});
+  EXPECT_EQ(toFile.out, "");
+  EXPECT_EQ(slurp(scratch.dir() / "report.txt"), rows[0].out);
+}
+
+}  // namespace
