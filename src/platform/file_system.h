@@ -26,7 +26,7 @@ class FileSystem {
  public:
   // --- The exact-spelling face. Paths are host paths with '/' separators,
   // taken literally: no case folding, no '\' handling, no "." or ".."
-  // folding. These four keep no state, so they may be called from several
+  // folding. These five keep no state, so they may be called from several
   // threads at once on one object.
 
   // The entries of hostDir other than "." and "..", in the host's order
@@ -47,4 +47,9 @@ class FileSystem {
   // with *error the system's reason, when it cannot be opened (or is not a
   // regular file: "Not a regular file") or a read fails.
   bool readWholeFile(const std::string& hostPath, std::string* bytes, std::string* error);
+
+  // Creates hostPath, or empties it, and writes bytes to it untouched (no
+  // line-end translation). False, with *error the system's reason (e.g. "No
+  // space left on device"), when it cannot be created or a write fails.
+  bool writeWholeFile(const std::string& hostPath, const std::string& bytes, std::string* error);
 };

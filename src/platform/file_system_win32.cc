@@ -3,6 +3,7 @@
 // and names cross this seam as UTF-8.
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
@@ -227,4 +228,35 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
     bytes->clear();
     return false;
   }
+}
+
+bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& bytes,
+                                std::string* error) {
+  std::wstring path;
+  if (hostPath.empty() || !toWide(hostPath, &path)) {
+    *error = kUnusableName;
+    return false;
+  }
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    *error = systemReason(GetLastError());
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    // WriteFile takes at most a DWORD's worth at a time.
+    const DWORD chunk = DWORD(std::min<size_t>(bytes.size() - done, 1u << 30));
+    DWORD wrote = 0;
+    if (!WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr)) {
+      *error = systemReason(GetLastError());
+      return false;
+    }
+    if (wrote == 0) {
+      *error = systemReason(ERROR_WRITE_FAULT);
+      return false;
+    }
+    done += wrote;
+  }
+  return true;
 }

@@ -1,10 +1,6 @@
-#include <string>
-#include <vector>
-
+#include "platform/program_arguments.h"
 #include "site/app/site_run.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  return site::runSite(args);
+  return site::runSite(programArguments(argc, argv));
 }
