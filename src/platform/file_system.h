@@ -13,7 +13,7 @@ enum class EntryKind : unsigned char { Missing, File, Directory, Other };
 struct DirectoryEntry {
   std::string name;  // the stored bytes of the name
   EntryKind kind;    // after following symbolic links; Missing for a dangling link or a loop
-  bool symlink;      // the entry itself is a symbolic link
+  bool symlink;      // the entry itself is a symbolic link (on Windows, or a junction)
 };
 
 // What tells two paths to the same file or directory apart.

@@ -129,8 +129,11 @@ bool FileSystem::listEntries(const std::string& hostDir, std::vector<DirectoryEn
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     DirectoryEntry entry{toUtf8(name.data(), name.size()), EntryKind::File, false};
+    // A junction leads elsewhere as a directory link does, and is as often
+    // made to: callers that keep to a tree must see both.
     entry.symlink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                    found.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+                    (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+                     found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
     if (entry.symlink) {
       entry.kind = statPath(prefix + entry.name);
     } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
