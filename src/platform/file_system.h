@@ -26,15 +26,21 @@ struct FileIdentity {
 // What the POSIX build of tangler's face has learnt of the disk while
 // caching is on. Only FileSystem touches it.
 struct DirectoryCache {
+  static constexpr uint32_t kNoName = UINT32_MAX;
   struct Listing {
     bool readable = false;
     std::vector<std::string> names;  // as the host lists them
     // What the listing itself says of each name; Missing where it does not
     // say (a link, or a file system that keeps no types), so stat() decides.
     std::vector<EntryKind> kinds;
-    // Lower-cased name -> the indices of the names that fold to it, in the
-    // order directory searches yield them. Built on first use.
-    std::unordered_map<std::string, std::vector<uint32_t>> byFoldedName;
+    // The names that are equal but for case, found by the hash of their
+    // lower-cased bytes in an open-addressing table whose slots hold the
+    // hash's top half << 32 | the first index + 1 (0: empty); sameFold[i]
+    // is the next such index (kNoName ends), in the order directory searches
+    // yield them. Built on first use; flat, so that a look-up in a listing
+    // of 100,000 names touches a few cache lines.
+    std::vector<uint64_t> foldedSlots;
+    std::vector<uint32_t> sameFold;
     bool folded = false;
   };
   // By host directory, written without a trailing '/' ("" for the current
@@ -134,7 +140,11 @@ class FileSystem {
   // The POSIX build's name resolution; each reads through the cache when
   // caching is on and afresh otherwise, by the same code.
   DirectoryCache::Listing& listing(const std::string& hostDir, DirectoryCache::Listing* fresh);
-  std::string storedName(const std::string& hostDir, const std::string& name);
+  // The stored name in hostDir that name stands for ("" when none), and,
+  // when a listing said so, its kind there (Missing where it did not).
+  std::string storedName(const std::string& hostDir, const std::string& name,
+                         EntryKind* listedKind = nullptr);
+  bool resolveTracked(const std::string& path, std::string* hostPath, EntryKind* listedKind);
   EntryKind kindOf(const std::string& hostPath);
 
   bool caching_ = false;

@@ -232,43 +232,104 @@ DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
   }
   int error = 0;
   listing->readable = readDirectory(key, &listing->names, &listing->kinds, &error);
-  listing->byFoldedName.clear();
+  listing->foldedSlots.clear();
+  listing->sameFold.clear();
   listing->folded = false;
   return *listing;
 }
 
-std::string FileSystem::storedName(const std::string& hostDir, const std::string& name) {
+namespace {
+
+uint64_t foldedHash(std::string_view name) {
+  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a over the folded bytes, then mixed
+  for (char c : name) h = (h ^ static_cast<unsigned char>(toLowerAscii(c))) * 0x100000001b3ull;
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
+}
+
+// The slot of the names that fold as name does: the one that holds them, or
+// the empty one where they would go.
+size_t foldedSlot(const DirectoryCache::Listing& listing, std::string_view name, uint64_t hash) {
+  const size_t mask = listing.foldedSlots.size() - 1;
+  for (size_t i = static_cast<size_t>(hash >> 32) & mask;; i = (i + 1) & mask) {
+    const uint64_t slot = listing.foldedSlots[i];
+    if (slot == 0) return i;
+    if ((slot >> 32) == (hash >> 32) &&
+        equalIgnoringCase(listing.names[static_cast<uint32_t>(slot) - 1], name)) {
+      return i;
+    }
+  }
+}
+
+void buildFoldedIndex(DirectoryCache::Listing* listing) {
+  const std::vector<std::string>& names = listing->names;
+  size_t size = 16;
+  while (size < names.size() * 2) size *= 2;
+  listing->foldedSlots.assign(size, 0);
+  listing->sameFold.assign(names.size(), DirectoryCache::kNoName);
+  for (uint32_t i = 0; i < names.size(); ++i) {
+    const uint64_t hash = foldedHash(names[i]);
+    uint64_t& slot = listing->foldedSlots[foldedSlot(*listing, names[i], hash)];
+    if (slot == 0) {
+      slot = (hash >> 32) << 32 | (uint64_t(i) + 1);
+      continue;
+    }
+    // Into its chain in directory order; chains are a name or two long.
+    const uint32_t head = static_cast<uint32_t>(slot) - 1;
+    if (directoryOrderLess(names[i], names[head])) {
+      listing->sameFold[i] = head;
+      slot = (hash >> 32) << 32 | (uint64_t(i) + 1);
+      continue;
+    }
+    uint32_t at = head;
+    while (listing->sameFold[at] != DirectoryCache::kNoName &&
+           !directoryOrderLess(names[i], names[listing->sameFold[at]])) {
+      at = listing->sameFold[at];
+    }
+    listing->sameFold[i] = listing->sameFold[at];
+    listing->sameFold[at] = i;
+  }
+  listing->folded = true;
+}
+
+// The first of the names that fold as name does, in directory order, or
+// kNoName.
+uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
+  if (!listing->folded) buildFoldedIndex(listing);
+  const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
+  return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
+}
+
+}  // namespace
+
+std::string FileSystem::storedName(const std::string& hostDir, const std::string& name,
+                                   EntryKind* listedKind) {
+  if (listedKind != nullptr) *listedKind = EntryKind::Missing;
   // Without a cache the exact spelling wins outright, and asking for it costs
   // one call instead of reading the whole directory.
   struct stat st;
-  const std::string exactPath = joinPath(hostDir, name);
-  if (!caching_ && lstat(exactPath.c_str(), &st) == 0) return name;
+  if (!caching_ && lstat(joinPath(hostDir, name).c_str(), &st) == 0) return name;
   DirectoryCache::Listing fresh;
   DirectoryCache::Listing& found = listing(hostDir, &fresh);
   if (!found.readable) {
     // A directory that may be searched but not listed still answers for the
     // exact spelling.
-    return lstat(exactPath.c_str(), &st) == 0 ? name : std::string();
+    return lstat(joinPath(hostDir, name).c_str(), &st) == 0 ? name : std::string();
   }
   // The index is built on first use: a listing read only for a pattern with
   // wildcards never needs it.
-  if (!found.folded) {
-    for (uint32_t i = 0; i < found.names.size(); ++i) {
-      found.byFoldedName[lowerCaseAscii(found.names[i])].push_back(i);
+  const uint32_t first = firstVariant(&found, name);
+  if (first == DirectoryCache::kNoName) return std::string();
+  uint32_t chosen = first;
+  for (uint32_t i = first; i != DirectoryCache::kNoName; i = found.sameFold[i]) {
+    if (found.names[i] == name) {
+      chosen = i;
+      break;
     }
-    for (auto& [folded, indices] : found.byFoldedName) {
-      std::sort(indices.begin(), indices.end(), [&](uint32_t a, uint32_t b) {
-        return directoryOrderLess(found.names[a], found.names[b]);
-      });
-    }
-    found.folded = true;
   }
-  auto variants = found.byFoldedName.find(lowerCaseAscii(name));
-  if (variants == found.byFoldedName.end()) return std::string();
-  for (uint32_t i : variants->second) {
-    if (found.names[i] == name) return name;
-  }
-  return found.names[variants->second.front()];
+  if (listedKind != nullptr && caching_) *listedKind = found.kinds[chosen];
+  return found.names[chosen];
 }
 
 EntryKind FileSystem::kindOf(const std::string& hostPath) {
@@ -279,15 +340,30 @@ EntryKind FileSystem::kindOf(const std::string& hostPath) {
 }
 
 bool FileSystem::resolvePath(const std::string& path, std::string* hostPath) {
+  EntryKind listedKind;
+  return resolveTracked(path, hostPath, &listedKind);
+}
+
+bool FileSystem::resolveTracked(const std::string& path, std::string* hostPath,
+                                EntryKind* listedKind) {
   hostPath->clear();
+  *listedKind = EntryKind::Missing;
   if (isUnusable(path)) return false;
+  // A bare name in the current directory, the common case, needs no
+  // splitting.
+  if (path.find_first_of("/\\") == std::string::npos && path != "." && path != "..") {
+    std::string stored = storedName("", path, listedKind);
+    *hostPath = stored.empty() ? path : std::move(stored);
+    return true;
+  }
   const SplitPath split = splitPath(path);
   std::string resolved = split.absolute ? "/" : "";
   bool found = true;  // every component so far exists on disk
   for (const std::string& component : split.components) {
     std::string name = component;
+    *listedKind = EntryKind::Missing;
     if (found && component != "..") {
-      std::string stored = storedName(resolved, component);
+      std::string stored = storedName(resolved, component, listedKind);
       if (stored.empty()) {
         found = false;
       } else {
@@ -296,15 +372,24 @@ bool FileSystem::resolvePath(const std::string& path, std::string* hostPath) {
     }
     resolved = joinPath(resolved, name);
   }
+  if (!found) *listedKind = EntryKind::Missing;
   if (resolved.empty()) resolved.push_back('.');
-  if (split.trailingSeparator && resolved.back() != '/') resolved += '/';
+  if (split.trailingSeparator && resolved.back() != '/') {
+    resolved += '/';
+    // Only a directory is there when the path ends with a separator.
+    if (*listedKind != EntryKind::Directory) *listedKind = EntryKind::Missing;
+  }
   *hostPath = std::move(resolved);
   return true;
 }
 
 bool FileSystem::pathExists(const std::string& path) {
   std::string host;
-  if (!resolvePath(path, &host)) return false;
+  EntryKind listed;
+  if (!resolveTracked(path, &host, &listed)) return false;
+  // What the listing said of a plain entry settles it; a link, or a file
+  // system that does not say, is asked.
+  if (listed != EntryKind::Missing) return true;
   return kindOf(host) != EntryKind::Missing;
 }
 
@@ -319,9 +404,15 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
   std::string dir;
   if (cut > 0 && !resolvePath(pattern.substr(0, cut), &dir)) return found;
   DirectoryCache::Listing fresh;
-  const DirectoryCache::Listing& names = listing(dir, &fresh);
+  DirectoryCache::Listing& names = listing(dir, &fresh);
   if (!names.readable) return found;
-  for (size_t i = 0; i < names.names.size(); ++i) {
+  // Without wildcards only the names equal but for case can match; with a
+  // listing kept, those are found through its index.
+  const bool literal = last.find_first_of("*?") == std::string::npos;
+  const bool indexed = literal && caching_;
+  const uint32_t first = indexed ? firstVariant(&names, last) : 0;
+  for (size_t i = first; i < names.names.size() && i != DirectoryCache::kNoName;
+       i = indexed ? names.sameFold[i] : i + 1) {
     const std::string& name = names.names[i];
     if (isSkippedName(name) || !wildcardMatch(last, name)) continue;
     // The listing's own word settles plain files and plain non-files; a link
