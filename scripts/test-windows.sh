@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds tangler.exe for 64-bit and 32-bit Windows from nothing (MinGW-w64,
-# warnings as errors) and runs the 64-bit build's tests under Wine: the unit
-# tests as a Windows program, the end-to-end cases from a native harness
-# that starts "wine tangler.exe" in each scratch site.
+# Builds tangler.exe and tangler-site.exe for 64-bit and 32-bit Windows from
+# nothing (MinGW-w64, warnings as errors) and runs the 64-bit build's tests
+# under Wine: the unit tests as Windows programs, the end-to-end cases from
+# native harnesses that start "wine tangler.exe" or "wine tangler-site.exe"
+# in each scratch site.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
@@ -21,9 +22,9 @@ cmake --build "$win64" -j "$jobs"
 # 32-bit Wine (scripts/windows-32bit-tests.sh).
 cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain-i686.cmake" >/dev/null
-cmake --build "$win32" -j "$jobs" --target tangler
+cmake --build "$win32" -j "$jobs" --target tangler tangler-site
 cmake -S "$root" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON >/dev/null
-cmake --build "$host" -j "$jobs" --target tangler_e2e_tests
+cmake --build "$host" -j "$jobs" --target tangler_e2e_tests tangler_site_e2e_tests
 
 # One Wine prefix inside the build folder, made once; a persistent server
 # keeps every later start quick, and the second wineboot waits until no
@@ -45,3 +46,15 @@ echo "== unit tests, tangler_unit_tests.exe under Wine"
 echo "== end-to-end cases, tangler.exe under Wine"
 TANGLER_TARGET=windows TANGLER_COMMAND="$wine $win64/tangler.exe" \
   "$host/tests/tangler_e2e_tests" --gtest_brief=1 </dev/null
+
+# Wine turns Linux file names and command-line words into UTF-16 through the
+# locale's character set: tangler-site's cases hold names outside ASCII,
+# which a C locale would lose on the way.
+export LC_ALL=C.UTF-8
+
+echo "== unit tests, tangler_site_tests.exe under Wine"
+(cd "$win64" && "$wine" tests/tangler_site_tests.exe --gtest_brief=1 </dev/null)
+
+echo "== end-to-end cases, tangler-site.exe under Wine"
+TANGLER_TARGET=windows TANGLER_SITE_COMMAND="$wine $win64/tangler-site.exe" \
+  "$host/tests/tangler_site_e2e_tests" --gtest_brief=1 </dev/null

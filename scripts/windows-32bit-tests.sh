@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Optional, not part of CI: builds the 32-bit tangler.exe (the original
-# target) with its unit tests and runs them and the end-to-end cases under
-# 32-bit Wine. That needs the i386 architecture and wine32:i386, which pulls
-# in a second set of system libraries and may upgrade many packages, so only
-# run it on a machine where that is welcome.
+# target) and tangler-site.exe with their unit tests and runs them and the
+# end-to-end cases under 32-bit Wine. That needs the i386 architecture and
+# wine32:i386, which pulls in a second set of system libraries and may
+# upgrade many packages, so only run it on a machine where that is welcome.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
@@ -44,7 +44,7 @@ cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLE
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" >/dev/null
 cmake --build "$win32" -j "$jobs"
 cmake -S "$root" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON >/dev/null
-cmake --build "$host" -j "$jobs" --target tangler_e2e_tests
+cmake --build "$host" -j "$jobs" --target tangler_e2e_tests tangler_site_e2e_tests
 
 # A 32-bit prefix, as a 32-bit Windows would be; made once, as in
 # scripts/test-windows.sh.
@@ -65,3 +65,9 @@ echo "== unit tests, 32-bit tangler_unit_tests.exe under Wine"
 echo "== end-to-end cases, 32-bit tangler.exe under Wine"
 TANGLER_TARGET=windows TANGLER_COMMAND="$wine $win32/tangler.exe" \
   "$host/tests/tangler_e2e_tests" --gtest_brief=1 </dev/null
+
+echo "== tangler-site: unit tests and end-to-end cases, 32-bit, under Wine"
+export LC_ALL=C.UTF-8  # names outside ASCII, as in scripts/test-windows.sh
+(cd "$win32" && "$wine" tests/tangler_site_tests.exe --gtest_brief=1 </dev/null)
+TANGLER_TARGET=windows TANGLER_SITE_COMMAND="$wine $win32/tangler-site.exe" \
+  "$host/tests/tangler_site_e2e_tests" --gtest_brief=1 </dev/null

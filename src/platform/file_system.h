@@ -14,7 +14,7 @@ enum class EntryKind : unsigned char { Missing, File, Directory, Other };
 struct DirectoryEntry {
   std::string name;  // the stored bytes of the name
   EntryKind kind;    // after following symbolic links; Missing for a dangling link or a loop
-  bool symlink;      // the entry itself is a symbolic link
+  bool symlink;      // the entry itself is a symbolic link (on Windows, or a junction)
 };
 
 // What tells two paths to the same file or directory apart.
@@ -109,7 +109,7 @@ class FileSystem {
 
   // --- The exact-spelling face. Paths are host paths with '/' separators,
   // taken literally: no case folding, no '\' handling, no "." or ".."
-  // folding. These four touch nothing the object keeps, so they may be
+  // folding. These five touch nothing the object keeps, so they may be
   // called from several threads at once on one object.
 
   // The entries of hostDir other than "." and "..", in the host's order
@@ -130,6 +130,11 @@ class FileSystem {
   // with *error the system's reason, when it cannot be opened (or is not a
   // regular file: "Not a regular file") or a read fails.
   bool readWholeFile(const std::string& hostPath, std::string* bytes, std::string* error);
+
+  // Creates hostPath, or empties it, and writes bytes to it untouched (no
+  // line-end translation). False, with *error the system's reason (e.g. "No
+  // space left on device"), when it cannot be created or a write fails.
+  bool writeWholeFile(const std::string& hostPath, const std::string& bytes, std::string* error);
 
  private:
   // The POSIX build's name resolution; each reads through the cache when

@@ -572,3 +572,34 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
     return false;
   }
 }
+
+bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& bytes,
+                                std::string* error) {
+  if (holdsNul(hostPath)) {
+    *error = systemReason(EINVAL);
+    return false;
+  }
+  const int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = systemReason(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      // A write that takes nothing would repeat for ever.
+      *error = systemReason(wrote < 0 ? errno : EIO);
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  // Some file systems (NFS) report a failed write only when it is closed.
+  if (::close(fd) != 0 && errno != EINTR) {
+    *error = systemReason(errno);
+    return false;
+  }
+  return true;
+}

@@ -8,6 +8,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -228,8 +229,11 @@ bool FileSystem::listEntries(const std::string& hostDir, std::vector<DirectoryEn
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     DirectoryEntry entry{toUtf8(name.data(), name.size()), EntryKind::File, false};
+    // A junction leads elsewhere as a directory link does, and is as often
+    // made to: callers that keep to a tree must see both.
     entry.symlink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                    found.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+                    (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+                     found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
     if (entry.symlink) {
       entry.kind = statPath(prefix + entry.name);
     } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -327,4 +331,35 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
     bytes->clear();
     return false;
   }
+}
+
+bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& bytes,
+                                std::string* error) {
+  std::wstring path;
+  if (hostPath.empty() || !toWide(hostPath, &path)) {
+    *error = kUnusableName;
+    return false;
+  }
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    *error = systemReason(GetLastError());
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    // WriteFile takes at most a DWORD's worth at a time.
+    const DWORD chunk = DWORD(std::min<size_t>(bytes.size() - done, 1u << 30));
+    DWORD wrote = 0;
+    if (!WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr)) {
+      *error = systemReason(GetLastError());
+      return false;
+    }
+    if (wrote == 0) {
+      *error = systemReason(ERROR_WRITE_FAULT);
+      return false;
+    }
+    done += wrote;
+  }
+  return true;
 }

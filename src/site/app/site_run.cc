@@ -130,7 +130,8 @@ void readAndCheck(FileSystem& fileSystem, const std::string& hostRoot, CheckCont
 }
 
 // Writes the report to FILE, or to standard output when output is empty.
-bool writeOutput(const std::string& output, const std::string& text, std::string* error) {
+bool writeOutput(FileSystem& fileSystem, const std::string& output, const std::string& text,
+                 std::string* error) {
   if (output.empty()) {
     bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     ok = std::fflush(stdout) == 0 && ok;
@@ -138,20 +139,11 @@ bool writeOutput(const std::string& output, const std::string& text, std::string
       *error = "cannot write the report to standard output: " + std::string(std::strerror(errno));
     return ok;
   }
-  errno = 0;
-  std::FILE* file = std::fopen(output.c_str(), "wb");
-  if (file == nullptr) {
-    *error = "cannot write " + quoted(output) + ": " + std::strerror(errno);
-    return false;
-  }
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  int reason = errno;
-  if (std::fclose(file) != 0 && ok) {
-    ok = false;
-    reason = errno;
-  }
-  if (!ok) *error = "cannot write " + quoted(output) + ": " + std::strerror(reason);
-  return ok;
+  // Through the file system, which reaches any name on Windows too.
+  std::string reason;
+  if (fileSystem.writeWholeFile(output, text, &reason)) return true;
+  *error = "cannot write " + quoted(output) + ": " + reason;
+  return false;
 }
 
 }  // namespace
@@ -229,7 +221,7 @@ int runSite(const std::vector<std::string>& args) {
   SiteReport report = finishReport(context);
   report.summary.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!writeOutput(options.output, writer(report), &error)) {
+  if (!writeOutput(fileSystem, options.output, writer(report), &error)) {
     printError(error);
     status = kStatusUnreadable;
   }
