@@ -15,7 +15,7 @@ struct ExtractedReference {
   // references (HTML) or escapes (CSS) decoded, nothing else done to it:
   // whitespace stripping and the rest of resolution come later.
   std::string value;
-  uint32_t line = 0;    // where the value starts, in bytes from 1
+  uint32_t line = 0;  // where the value starts, in bytes from 1
   uint32_t column = 0;
 };
 
