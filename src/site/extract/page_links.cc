@@ -289,7 +289,8 @@ void addCssReferences(PageReader& reader, std::string_view css, size_t base,
 bool namesUrl(Element element, bool inSvg, Attribute attribute, bool hasHref) {
   switch (element) {
     case Element::A:
-      return attribute == Attribute::Href || (inSvg && attribute == Attribute::XlinkHref && !hasHref);
+      return attribute == Attribute::Href ||
+             (inSvg && attribute == Attribute::XlinkHref && !hasHref);
     case Element::Use:
     case Element::Image:
       if (!inSvg) return element == Element::Image && attribute == Attribute::Src;

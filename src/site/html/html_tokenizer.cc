@@ -164,7 +164,11 @@ void repointBufferedViews(HtmlTokenizer& t) {
   }
 }
 
+// Up to this many attributes a tag's names are compared one by one.
+constexpr size_t kFewAttributes = 32;
+
 void beginTag(HtmlTokenizer& t, size_t offset, bool endTag) {
+  t.manyNamesFilled = false;
   t.endTag = endTag;
   t.tagOffset = offset;
   t.selfClosing = false;
@@ -183,8 +187,9 @@ void setTagName(HtmlTokenizer& t, size_t begin, size_t end, uint8_t classes) {
 
 void beginAttribute(HtmlTokenizer& t, size_t offset) {
   if (t.attributeCount == t.attributes.size()) {
+    const HtmlAttribute* before = t.attributes.data();
     t.attributes.emplace_back();
-    repointBufferedViews(t);
+    if (t.attributes.data() != before) repointBufferedViews(t);
   }
   HtmlAttribute& a = t.attributes[t.attributeCount++];
   a.nameOffset = offset;
@@ -207,12 +212,24 @@ void setAttributeName(HtmlTokenizer& t, size_t end, uint8_t classes) {
     a.nameBuffered = true;
     a.name = a.nameBuffer;
   }
-  for (size_t i = 0; i + 1 < t.attributeCount; ++i) {
-    if (t.attributes[i].name == a.name) {
-      --t.attributeCount;
-      t.dropAttribute = true;
-      return;
+  bool repeated = false;
+  if (t.attributeCount <= kFewAttributes) {
+    for (size_t i = 0; i + 1 < t.attributeCount && !repeated; ++i) {
+      repeated = t.attributes[i].name == a.name;
     }
+  } else {
+    if (!t.manyNamesFilled) {
+      t.manyNames.clear();
+      for (size_t i = 0; i + 1 < t.attributeCount; ++i) {
+        t.manyNames.emplace(t.attributes[i].name);
+      }
+      t.manyNamesFilled = true;
+    }
+    repeated = !t.manyNames.emplace(a.name).second;
+  }
+  if (repeated) {
+    --t.attributeCount;
+    t.dropAttribute = true;
   }
 }
 
