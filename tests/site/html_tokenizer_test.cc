@@ -83,6 +83,18 @@ TEST(HtmlTokenizer, TagsCommentsAndRawText) {
   }
 }
 
+// However many attributes a tag has, the first of equal names wins.
+TEST(HtmlTokenizer, ManyAttributes) {
+  std::string page = "<p";
+  std::string tokens = "<p";
+  for (int i = 0; i < 100; ++i) {
+    page += " a" + std::to_string(i) + "=" + std::to_string(i);
+    tokens += " a" + std::to_string(i) + "=" + std::to_string(i);
+    if (i % 10 == 0) page += " A" + std::to_string(i / 2) + "=x";
+  }
+  EXPECT_EQ(tokenize(page + " a99=x a0=y>"), tokens + ">");
+}
+
 TEST(HtmlTokenizer, CharacterReferences) {
   struct Row {
     std::string_view text;

@@ -1,6 +1,7 @@
 #include "site/extract/page_links.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "site/css/css_reader.h"
@@ -41,29 +42,92 @@ enum class Element : uint8_t {
   Math,
 };
 
-struct ElementName {
-  std::string_view name;
-  Element element;
-};
-
-// Sorted by name for binary search.
-constexpr ElementName kElements[] = {
-    {"a", Element::A},           {"area", Element::Area},     {"audio", Element::Audio},
-    {"base", Element::Base},     {"body", Element::Body},     {"embed", Element::Embed},
-    {"frame", Element::Frame},   {"iframe", Element::Iframe}, {"image", Element::Image},
-    {"img", Element::Img},       {"input", Element::Input},   {"link", Element::Link},
-    {"math", Element::Math},     {"meta", Element::Meta},     {"object", Element::Object},
-    {"script", Element::Script}, {"source", Element::Source}, {"svg", Element::Svg},
-    {"table", Element::Table},   {"td", Element::Td},         {"th", Element::Th},
-    {"track", Element::Track},   {"use", Element::Use},       {"video", Element::Video},
-};
+// Whether name is word; with the length known at compile time the
+// comparison is a few instructions, which matters once per tag and
+// attribute.
+template <size_t N>
+bool is(std::string_view name, const char (&word)[N]) {
+  return name.size() == N - 1 && std::memcmp(name.data(), word, N - 1) == 0;
+}
 
 Element classifyElement(std::string_view name) {
-  const ElementName* end = std::end(kElements);
-  const ElementName* found = std::lower_bound(
-      std::begin(kElements), end, name,
-      [](const ElementName& entry, std::string_view key) { return entry.name < key; });
-  return found != end && found->name == name ? found->element : Element::Other;
+  switch (name.size()) {
+    case 1:
+      return is(name, "a") ? Element::A : Element::Other;
+    case 2:
+      if (is(name, "td")) return Element::Td;
+      return is(name, "th") ? Element::Th : Element::Other;
+    case 3:
+      if (is(name, "img")) return Element::Img;
+      if (is(name, "svg")) return Element::Svg;
+      return is(name, "use") ? Element::Use : Element::Other;
+    case 4:
+      if (is(name, "link")) return Element::Link;
+      if (is(name, "meta")) return Element::Meta;
+      if (is(name, "area")) return Element::Area;
+      if (is(name, "base")) return Element::Base;
+      if (is(name, "body")) return Element::Body;
+      return is(name, "math") ? Element::Math : Element::Other;
+    case 5:
+      if (is(name, "table")) return Element::Table;
+      if (is(name, "input")) return Element::Input;
+      if (is(name, "image")) return Element::Image;
+      if (is(name, "video")) return Element::Video;
+      if (is(name, "audio")) return Element::Audio;
+      if (is(name, "embed")) return Element::Embed;
+      if (is(name, "frame")) return Element::Frame;
+      return is(name, "track") ? Element::Track : Element::Other;
+    case 6:
+      if (is(name, "script")) return Element::Script;
+      if (is(name, "source")) return Element::Source;
+      if (is(name, "iframe")) return Element::Iframe;
+      return is(name, "object") ? Element::Object : Element::Other;
+    default:
+      return Element::Other;
+  }
+}
+
+// The attributes extraction reads.
+enum class Attribute : uint8_t {
+  Other,
+  Id,
+  Name,
+  Href,
+  XlinkHref,
+  Src,
+  Srcset,
+  Poster,
+  Data,
+  Background,
+  Style,
+  HttpEquiv,
+  Content,
+};
+
+Attribute classifyAttribute(std::string_view name) {
+  switch (name.size()) {
+    case 2:
+      return is(name, "id") ? Attribute::Id : Attribute::Other;
+    case 3:
+      return is(name, "src") ? Attribute::Src : Attribute::Other;
+    case 4:
+      if (is(name, "href")) return Attribute::Href;
+      if (is(name, "name")) return Attribute::Name;
+      return is(name, "data") ? Attribute::Data : Attribute::Other;
+    case 5:
+      return is(name, "style") ? Attribute::Style : Attribute::Other;
+    case 6:
+      if (is(name, "srcset")) return Attribute::Srcset;
+      return is(name, "poster") ? Attribute::Poster : Attribute::Other;
+    case 7:
+      return is(name, "content") ? Attribute::Content : Attribute::Other;
+    case 10:
+      if (is(name, "xlink:href")) return Attribute::XlinkHref;
+      if (is(name, "background")) return Attribute::Background;
+      return is(name, "http-equiv") ? Attribute::HttpEquiv : Attribute::Other;
+    default:
+      return Attribute::Other;
+  }
 }
 
 // HTML start tags that end SVG and MathML content wherever they appear in
@@ -222,19 +286,18 @@ void addCssReferences(PageReader& reader, std::string_view css, size_t base,
 
 // Whether an attribute of element names a URL that the page loads or links.
 // In SVG, a, use and image take href and xlink:href, the first if both.
-bool namesUrl(Element element, bool inSvg, std::string_view attribute, const HtmlToken& tag) {
+bool namesUrl(Element element, bool inSvg, Attribute attribute, bool hasHref) {
   switch (element) {
     case Element::A:
-      if (inSvg && attribute == "xlink:href") return findAttribute(tag, "href") == nullptr;
-      return attribute == "href";
+      return attribute == Attribute::Href ||
+             (inSvg && attribute == Attribute::XlinkHref && !hasHref);
     case Element::Use:
     case Element::Image:
-      if (!inSvg) return element == Element::Image && attribute == "src";
-      if (attribute == "xlink:href") return findAttribute(tag, "href") == nullptr;
-      return attribute == "href";
+      if (!inSvg) return element == Element::Image && attribute == Attribute::Src;
+      return attribute == Attribute::Href || (attribute == Attribute::XlinkHref && !hasHref);
     case Element::Area:
     case Element::Link:
-      return attribute == "href";
+      return attribute == Attribute::Href;
     case Element::Img:
     case Element::Script:
     case Element::Iframe:
@@ -244,16 +307,16 @@ bool namesUrl(Element element, bool inSvg, std::string_view attribute, const Htm
     case Element::Track:
     case Element::Audio:
     case Element::Input:
-      return attribute == "src";
+      return attribute == Attribute::Src;
     case Element::Video:
-      return attribute == "src" || attribute == "poster";
+      return attribute == Attribute::Src || attribute == Attribute::Poster;
     case Element::Object:
-      return attribute == "data";
+      return attribute == Attribute::Data;
     case Element::Body:
     case Element::Table:
     case Element::Td:
     case Element::Th:
-      return attribute == "background";
+      return attribute == Attribute::Background;
     default:
       return false;
   }
@@ -274,21 +337,23 @@ void readStartTag(PageReader& reader, const HtmlToken& tag, bool inSvg) {
       reader.links.base.assign(href->value);
     }
   }
+  const bool hasHref = inSvg && findAttribute(tag, "href") != nullptr;
   for (const HtmlAttribute& attribute : tag.attributes) {
-    const std::string_view name = attribute.name;
-    if (name == "id" || (name == "name" && element == Element::A)) {
+    const Attribute kind = classifyAttribute(attribute.name);
+    if (kind == Attribute::Other) continue;
+    if (kind == Attribute::Id || (kind == Attribute::Name && element == Element::A)) {
       if (!attribute.value.empty()) reader.links.anchors.emplace_back(attribute.value);
-    } else if (name == "style") {
+    } else if (kind == Attribute::Style) {
       const TextPosition at = positionAt(reader.lines, attribute.valueOffset);
       addCssReferences(reader, attribute.value, 0, &at);
-    } else if (name == "srcset" && takesSrcset) {
+    } else if (kind == Attribute::Srcset && takesSrcset) {
       addSrcsetReferences(reader, attribute.value, positionAt(reader.lines, attribute.valueOffset));
-    } else if (name == "content" && refresh) {
+    } else if (kind == Attribute::Content && refresh) {
       std::string_view url;
       if (refreshUrl(attribute.value, &url)) {
         addReference(reader, url, positionAt(reader.lines, attribute.valueOffset));
       }
-    } else if (namesUrl(element, inSvg, name, tag)) {
+    } else if (namesUrl(element, inSvg, kind, hasHref)) {
       addReference(reader, attribute.value, positionAt(reader.lines, attribute.valueOffset));
     }
   }
@@ -309,18 +374,18 @@ PageLinks extractHtml(std::string_view bytes) {
   HtmlToken token;
   while (nextHtmlToken(tokenizer, &token)) {
     if (token.kind == HtmlTokenKind::RawText) {
-      if (token.name == "style") addCssReferences(reader, token.text, token.offset, nullptr);
+      if (is(token.name, "style")) addCssReferences(reader, token.text, token.offset, nullptr);
       continue;
     }
     const bool foreign = svgDepth > 0 || mathDepth > 0;
     if (token.kind == HtmlTokenKind::EndTag) {
-      if (token.name == "svg" && svgDepth > 0) --svgDepth;
-      if (token.name == "math" && mathDepth > 0) --mathDepth;
+      if (is(token.name, "svg") && svgDepth > 0) --svgDepth;
+      if (is(token.name, "math") && mathDepth > 0) --mathDepth;
     } else {
       if (foreign && breaksOutOfForeignContent(token)) svgDepth = mathDepth = 0;
       readStartTag(reader, token, svgDepth > 0);
-      if (!token.selfClosing && token.name == "svg") ++svgDepth;
-      if (!token.selfClosing && token.name == "math") ++mathDepth;
+      if (!token.selfClosing && is(token.name, "svg")) ++svgDepth;
+      if (!token.selfClosing && is(token.name, "math")) ++mathDepth;
     }
     tokenizer.foreignContent = svgDepth > 0 || mathDepth > 0;
   }

@@ -29,6 +29,11 @@ struct PageLinks {
 // Every reference and anchor of an HTML page: the attributes that name
 // URLs, srcset candidates, the meta refresh URL, and the url()/@import of
 // its style elements and style attributes.
+// Places: an attribute value starts at its first byte (for a quoted value
+// the byte after the quote; a valueless attribute at its name); srcset
+// candidates, the refresh URL and a style attribute's urls share their
+// attribute's place; in a style element, a url( at its 'u' and an @import
+// string at its opening quote. A byte order mark is not a column.
 PageLinks extractHtml(std::string_view bytes);
 
 // The url() and @import references of a style sheet (no anchors, no base).

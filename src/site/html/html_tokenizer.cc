@@ -1,6 +1,7 @@
 #include "site/html/html_tokenizer.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "site/html/character_references.h"
@@ -18,8 +19,6 @@ enum : uint8_t {
   kEndsUnquoted = 8,       // space, '>'
   kNameNeedsChange = 16,   // A-Z, NUL
   kValueNeedsChange = 32,  // '&', NUL, CR
-  kDoubleQuote = 64,
-  kSingleQuote = 128,
 };
 
 constexpr std::array<uint8_t, 256> makeByteClasses() {
@@ -35,8 +34,6 @@ constexpr std::array<uint8_t, 256> makeByteClasses() {
   table[0] |= kNameNeedsChange | kValueNeedsChange;
   table['&'] |= kValueNeedsChange;
   table['\r'] |= kValueNeedsChange;
-  table['"'] |= kDoubleQuote;
-  table['\''] |= kSingleQuote;
   return table;
 }
 
@@ -56,10 +53,66 @@ char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Elements whose content is text up to their end tag.
-constexpr std::string_view kRawTextElements[] = {
-    "script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title",
-};
+// Where a quoted value ends: the first quote byte at or after pos, or
+// size. Sets *needsChange when a byte before it must change ('&', NUL,
+// CR). Values are the longest runs inside tags, so eight bytes are tested
+// at a time: a byte equal to b makes its lane of x ^ (b * kOnes) zero, and
+// (v - kOnes) & ~v & kHighs marks the lowest zero lane exactly.
+size_t findQuotedValueEnd(const char* data, size_t pos, size_t size, char quote,
+                          bool* needsChange) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  auto zeroLanes = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  const uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
+  for (;;) {
+    if constexpr (std::endian::native == std::endian::little) {
+      while (size - pos >= 8) {
+        uint64_t word;
+        std::memcpy(&word, data + pos, 8);
+        const uint64_t hits = zeroLanes(word ^ quotes) | zeroLanes(word ^ (kOnes * '&')) |
+                              zeroLanes(word ^ (kOnes * '\r')) | zeroLanes(word);
+        if (hits != 0) {
+          pos += static_cast<size_t>(std::countr_zero(hits)) / 8;
+          break;
+        }
+        pos += 8;
+      }
+    }
+    while (pos < size && data[pos] != quote && (byteClass(data[pos]) & kValueNeedsChange) == 0) {
+      ++pos;
+    }
+    if (pos == size || data[pos] == quote) return pos;
+    *needsChange = true;
+    ++pos;
+  }
+}
+
+template <size_t N>
+bool is(std::string_view name, const char (&word)[N]) {
+  return name.size() == N - 1 && std::memcmp(name.data(), word, N - 1) == 0;
+}
+
+// The element whose content is text up to its end tag, if name is one;
+// else empty. Checked on every start tag, so by length first.
+std::string_view rawTextElement(std::string_view name) {
+  switch (name.size()) {
+    case 3:
+      return is(name, "xmp") ? "xmp" : "";
+    case 5:
+      if (is(name, "style")) return "style";
+      return is(name, "title") ? "title" : "";
+    case 6:
+      if (is(name, "script")) return "script";
+      return is(name, "iframe") ? "iframe" : "";
+    case 7:
+      return is(name, "noembed") ? "noembed" : "";
+    case 8:
+      if (is(name, "noframes")) return "noframes";
+      return is(name, "textarea") ? "textarea" : "";
+    default:
+      return "";
+  }
+}
 
 // A tag or attribute name as the standard builds it: lower case, NUL as
 // U+FFFD.
@@ -111,7 +164,11 @@ void repointBufferedViews(HtmlTokenizer& t) {
   }
 }
 
+// Up to this many attributes a tag's names are compared one by one.
+constexpr size_t kFewAttributes = 32;
+
 void beginTag(HtmlTokenizer& t, size_t offset, bool endTag) {
+  t.manyNamesFilled = false;
   t.endTag = endTag;
   t.tagOffset = offset;
   t.selfClosing = false;
@@ -130,8 +187,9 @@ void setTagName(HtmlTokenizer& t, size_t begin, size_t end, uint8_t classes) {
 
 void beginAttribute(HtmlTokenizer& t, size_t offset) {
   if (t.attributeCount == t.attributes.size()) {
+    const HtmlAttribute* before = t.attributes.data();
     t.attributes.emplace_back();
-    repointBufferedViews(t);
+    if (t.attributes.data() != before) repointBufferedViews(t);
   }
   HtmlAttribute& a = t.attributes[t.attributeCount++];
   a.nameOffset = offset;
@@ -154,12 +212,24 @@ void setAttributeName(HtmlTokenizer& t, size_t end, uint8_t classes) {
     a.nameBuffered = true;
     a.name = a.nameBuffer;
   }
-  for (size_t i = 0; i + 1 < t.attributeCount; ++i) {
-    if (t.attributes[i].name == a.name) {
-      --t.attributeCount;
-      t.dropAttribute = true;
-      return;
+  bool repeated = false;
+  if (t.attributeCount <= kFewAttributes) {
+    for (size_t i = 0; i + 1 < t.attributeCount && !repeated; ++i) {
+      repeated = t.attributes[i].name == a.name;
     }
+  } else {
+    if (!t.manyNamesFilled) {
+      t.manyNames.clear();
+      for (size_t i = 0; i + 1 < t.attributeCount; ++i) {
+        t.manyNames.emplace(t.attributes[i].name);
+      }
+      t.manyNamesFilled = true;
+    }
+    repeated = !t.manyNames.emplace(a.name).second;
+  }
+  if (repeated) {
+    --t.attributeCount;
+    t.dropAttribute = true;
   }
 }
 
@@ -187,15 +257,14 @@ bool emitTag(HtmlTokenizer& t, size_t pos, HtmlToken* token) {
   token->offset = t.tagOffset;
   token->text = std::string_view();
   if (t.endTag) return true;
-  for (const std::string_view name : kRawTextElements) {
-    // In SVG and MathML, <script/> is a whole element.
-    if (t.tagName == name && !(t.foreignContent && t.selfClosing)) {
-      t.state = HtmlState::RawText;
-      t.rawTextEnd = name;
-      return true;
-    }
+  const std::string_view rawText = rawTextElement(t.tagName);
+  // In SVG and MathML, <script/> is a whole element.
+  if (!rawText.empty() && !(t.foreignContent && t.selfClosing)) {
+    t.state = HtmlState::RawText;
+    t.rawTextEnd = rawText;
+  } else if (is(t.tagName, "plaintext")) {
+    t.state = HtmlState::Plaintext;
   }
-  if (t.tagName == "plaintext") t.state = HtmlState::Plaintext;
   return true;
 }
 
@@ -246,11 +315,14 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
   const char* const data = t.page.data();
   const size_t size = t.page.size();
   size_t pos = t.pos;
+  // The state lives in a local while the loop runs, so that the compiler
+  // can jump straight from one state's code to the next it sets.
+  HtmlState state = t.state;
   for (;;) {
     if (pos >= size) {
       // The end of the page: text so far is done with, a tag or comment
       // still open is dropped.
-      switch (t.state) {
+      switch (state) {
         case HtmlState::RawText:
         case HtmlState::Plaintext:
           break;
@@ -260,42 +332,52 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
           return false;
       }
     }
-    switch (t.state) {
+    switch (state) {
       case HtmlState::Data: {
+        // Text between tags is often a line end and some indentation:
+        // look at a few bytes before paying for a call.
+        const size_t near = size - pos < 16 ? size : pos + 16;
+        while (pos < near && data[pos] != '<') ++pos;
+        if (pos < near) {
+          ++pos;
+          state = HtmlState::TagOpen;
+          break;
+        }
+        if (pos == size) break;
         const void* found = std::memchr(data + pos, '<', size - pos);
         if (found == nullptr) {
           pos = size;
           break;
         }
         pos = static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
-        t.state = HtmlState::TagOpen;
+        state = HtmlState::TagOpen;
         break;
       }
       case HtmlState::RawText: {
         const size_t end = findRawTextEnd(t.page, pos, t.rawTextEnd);
         if (end > pos) return emitText(t, pos, end, t.rawTextEnd, token);
-        t.state = HtmlState::Data;
+        state = HtmlState::Data;
         break;
       }
       case HtmlState::Plaintext:
         if (size > pos) return emitText(t, pos, size, "plaintext", token);
-        t.state = HtmlState::Data;
+        state = HtmlState::Data;
         break;
       case HtmlState::TagOpen: {
         const char c = data[pos];
         if (c == '!') {
           ++pos;
-          t.state = HtmlState::MarkupDeclarationOpen;
+          state = HtmlState::MarkupDeclarationOpen;
         } else if (c == '/') {
           ++pos;
-          t.state = HtmlState::EndTagOpen;
+          state = HtmlState::EndTagOpen;
         } else if (isAsciiAlpha(c)) {
           beginTag(t, pos - 1, false);
-          t.state = HtmlState::TagName;
+          state = HtmlState::TagName;
         } else if (c == '?') {
-          t.state = HtmlState::BogusComment;
+          state = HtmlState::BogusComment;
         } else {
-          t.state = HtmlState::Data;  // the '<' was text
+          state = HtmlState::Data;  // the '<' was text
         }
         break;
       }
@@ -303,12 +385,12 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         const char c = data[pos];
         if (isAsciiAlpha(c)) {
           beginTag(t, pos - 2, true);
-          t.state = HtmlState::TagName;
+          state = HtmlState::TagName;
         } else if (c == '>') {
           ++pos;  // "</>" is nothing
-          t.state = HtmlState::Data;
+          state = HtmlState::Data;
         } else {
-          t.state = HtmlState::BogusComment;
+          state = HtmlState::BogusComment;
         }
         break;
       }
@@ -323,7 +405,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         setTagName(t, begin, pos, classes);
         const char c = data[pos++];
         if (c == '>') return emitTag(t, pos, token);
-        t.state = c == '/' ? HtmlState::SelfClosingStartTag : HtmlState::BeforeAttributeName;
+        state = c == '/' ? HtmlState::SelfClosingStartTag : HtmlState::BeforeAttributeName;
         break;
       }
       case HtmlState::BeforeAttributeName: {
@@ -331,12 +413,12 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         if (pos == size) break;
         const char c = data[pos];
         if (c == '/' || c == '>') {
-          t.state = HtmlState::AfterAttributeName;
+          state = HtmlState::AfterAttributeName;
         } else {
           beginAttribute(t, pos);
           // A name may start with '=': it is taken as a character.
           if (c == '=') ++pos;
-          t.state = HtmlState::AttributeName;
+          state = HtmlState::AttributeName;
         }
         break;
       }
@@ -349,9 +431,9 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         setAttributeName(t, pos, classes);
         if (pos < size && data[pos] == '=') {
           ++pos;
-          t.state = HtmlState::BeforeAttributeValue;
+          state = HtmlState::BeforeAttributeValue;
         } else {
-          t.state = HtmlState::AfterAttributeName;
+          state = HtmlState::AfterAttributeName;
         }
         break;
       }
@@ -361,15 +443,15 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         const char c = data[pos];
         if (c == '/') {
           ++pos;
-          t.state = HtmlState::SelfClosingStartTag;
+          state = HtmlState::SelfClosingStartTag;
         } else if (c == '=') {
           ++pos;
-          t.state = HtmlState::BeforeAttributeValue;
+          state = HtmlState::BeforeAttributeValue;
         } else if (c == '>') {
           return emitTag(t, pos + 1, token);
         } else {
           beginAttribute(t, pos);
-          t.state = HtmlState::AttributeName;
+          state = HtmlState::AttributeName;
         }
         break;
       }
@@ -379,31 +461,27 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         const char c = data[pos];
         if (c == '"') {
           t.valueStart = ++pos;
-          t.state = HtmlState::AttributeValueDoubleQuoted;
+          state = HtmlState::AttributeValueDoubleQuoted;
         } else if (c == '\'') {
           t.valueStart = ++pos;
-          t.state = HtmlState::AttributeValueSingleQuoted;
+          state = HtmlState::AttributeValueSingleQuoted;
         } else if (c == '>') {
           return emitTag(t, pos + 1, token);  // a missing value is empty
         } else {
           t.valueStart = pos;
-          t.state = HtmlState::AttributeValueUnquoted;
+          state = HtmlState::AttributeValueUnquoted;
         }
         break;
       }
       case HtmlState::AttributeValueDoubleQuoted:
       case HtmlState::AttributeValueSingleQuoted: {
-        const uint8_t quote =
-            t.state == HtmlState::AttributeValueDoubleQuoted ? kDoubleQuote : kSingleQuote;
-        uint8_t classes = 0;
-        while (pos < size && (byteClass(data[pos]) & quote) == 0) {
-          classes |= byteClass(data[pos]);
-          ++pos;
-        }
+        const char quote = state == HtmlState::AttributeValueDoubleQuoted ? '"' : '\'';
+        bool needsChange = false;
+        pos = findQuotedValueEnd(data, pos, size, quote, &needsChange);
         if (pos == size) break;
-        setAttributeValue(t, t.valueStart, pos, classes);
+        setAttributeValue(t, t.valueStart, pos, needsChange ? kValueNeedsChange : 0);
         ++pos;
-        t.state = HtmlState::AfterAttributeValueQuoted;
+        state = HtmlState::AfterAttributeValueQuoted;
         break;
       }
       case HtmlState::AttributeValueUnquoted: {
@@ -415,21 +493,21 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         if (pos == size) break;
         setAttributeValue(t, t.valueStart, pos, classes);
         if (data[pos++] == '>') return emitTag(t, pos, token);
-        t.state = HtmlState::BeforeAttributeName;
+        state = HtmlState::BeforeAttributeName;
         break;
       }
       case HtmlState::AfterAttributeValueQuoted: {
         const char c = data[pos];
         if ((byteClass(c) & kSpace) != 0) {
           ++pos;
-          t.state = HtmlState::BeforeAttributeName;
+          state = HtmlState::BeforeAttributeName;
         } else if (c == '/') {
           ++pos;
-          t.state = HtmlState::SelfClosingStartTag;
+          state = HtmlState::SelfClosingStartTag;
         } else if (c == '>') {
           return emitTag(t, pos + 1, token);
         } else {
-          t.state = HtmlState::BeforeAttributeName;
+          state = HtmlState::BeforeAttributeName;
         }
         break;
       }
@@ -438,120 +516,120 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
           t.selfClosing = true;
           return emitTag(t, pos + 1, token);
         }
-        t.state = HtmlState::BeforeAttributeName;
+        state = HtmlState::BeforeAttributeName;
         break;
       case HtmlState::MarkupDeclarationOpen:
         if (t.page.substr(pos).starts_with("--")) {
           pos += 2;
-          t.state = HtmlState::CommentStart;
+          state = HtmlState::CommentStart;
         } else if (t.foreignContent && t.page.substr(pos).starts_with("[CDATA[")) {
           pos += 7;
-          t.state = HtmlState::CdataSection;
+          state = HtmlState::CdataSection;
         } else {
-          t.state = HtmlState::BogusComment;  // DOCTYPEs too
+          state = HtmlState::BogusComment;  // DOCTYPEs too
         }
         break;
       case HtmlState::CommentStart:
         if (data[pos] == '-') {
           ++pos;
-          t.state = HtmlState::CommentStartDash;
+          state = HtmlState::CommentStartDash;
         } else if (data[pos] == '>') {
           ++pos;  // "<!-->"
-          t.state = HtmlState::Data;
+          state = HtmlState::Data;
         } else {
-          t.state = HtmlState::Comment;
+          state = HtmlState::Comment;
         }
         break;
       case HtmlState::CommentStartDash:
         if (data[pos] == '-') {
           ++pos;
-          t.state = HtmlState::CommentEnd;
+          state = HtmlState::CommentEnd;
         } else if (data[pos] == '>') {
           ++pos;  // "<!--->"
-          t.state = HtmlState::Data;
+          state = HtmlState::Data;
         } else {
-          t.state = HtmlState::Comment;
+          state = HtmlState::Comment;
         }
         break;
       case HtmlState::Comment:
         while (pos < size && data[pos] != '-' && data[pos] != '<') ++pos;
         if (pos == size) break;
-        t.state = data[pos] == '-' ? HtmlState::CommentEndDash : HtmlState::CommentLessThanSign;
+        state = data[pos] == '-' ? HtmlState::CommentEndDash : HtmlState::CommentLessThanSign;
         ++pos;
         break;
       case HtmlState::CommentLessThanSign:
         if (data[pos] == '!') {
           ++pos;
-          t.state = HtmlState::CommentLessThanSignBang;
+          state = HtmlState::CommentLessThanSignBang;
         } else if (data[pos] == '<') {
           ++pos;
         } else {
-          t.state = HtmlState::Comment;
+          state = HtmlState::Comment;
         }
         break;
       case HtmlState::CommentLessThanSignBang:
         if (data[pos] == '-') {
           ++pos;
-          t.state = HtmlState::CommentLessThanSignBangDash;
+          state = HtmlState::CommentLessThanSignBangDash;
         } else {
-          t.state = HtmlState::Comment;
+          state = HtmlState::Comment;
         }
         break;
       case HtmlState::CommentLessThanSignBangDash:
         if (data[pos] == '-') {
           ++pos;
-          t.state = HtmlState::CommentLessThanSignBangDashDash;
+          state = HtmlState::CommentLessThanSignBangDashDash;
         } else {
-          t.state = HtmlState::CommentEndDash;
+          state = HtmlState::CommentEndDash;
         }
         break;
       case HtmlState::CommentLessThanSignBangDashDash:
         // A nested "<!--" is only an error: the comment goes on.
-        t.state = HtmlState::CommentEnd;
+        state = HtmlState::CommentEnd;
         break;
       case HtmlState::CommentEndDash:
         if (data[pos] == '-') {
           ++pos;
-          t.state = HtmlState::CommentEnd;
+          state = HtmlState::CommentEnd;
         } else {
-          t.state = HtmlState::Comment;
+          state = HtmlState::Comment;
         }
         break;
       case HtmlState::CommentEnd:
         if (data[pos] == '>') {
           ++pos;
-          t.state = HtmlState::Data;
+          state = HtmlState::Data;
         } else if (data[pos] == '!') {
           ++pos;
-          t.state = HtmlState::CommentEndBang;
+          state = HtmlState::CommentEndBang;
         } else if (data[pos] == '-') {
           ++pos;  // "--->": the extra dash is comment text
         } else {
-          t.state = HtmlState::Comment;
+          state = HtmlState::Comment;
         }
         break;
       case HtmlState::CommentEndBang:
         if (data[pos] == '-') {
           ++pos;
-          t.state = HtmlState::CommentEndDash;
+          state = HtmlState::CommentEndDash;
         } else if (data[pos] == '>') {
           ++pos;  // "--!>"
-          t.state = HtmlState::Data;
+          state = HtmlState::Data;
         } else {
-          t.state = HtmlState::Comment;
+          state = HtmlState::Comment;
         }
         break;
       case HtmlState::BogusComment: {
         const void* found = std::memchr(data + pos, '>', size - pos);
         pos = found == nullptr ? size
                                : static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
-        t.state = HtmlState::Data;
+        state = HtmlState::Data;
         break;
       }
       case HtmlState::CdataSection: {
         const size_t end = t.page.find("]]>", pos);
         pos = end == std::string_view::npos ? size : end + 3;
-        t.state = HtmlState::Data;
+        state = HtmlState::Data;
         break;
       }
     }

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace site {
@@ -108,6 +109,10 @@ struct HtmlTokenizer {
   std::vector<HtmlAttribute> attributes;  // the first attributeCount are the tag's
   size_t attributeCount = 0;
   bool dropAttribute = false;  // the attribute being read repeats an earlier name
+  // The names so far of a tag with many attributes, so that finding a
+  // repeated name stays cheap however many a tag has.
+  std::unordered_set<std::string> manyNames;
+  bool manyNamesFilled = false;
   size_t valueStart = 0;
   std::string_view rawTextEnd;  // the element whose end tag ends RawText
 };

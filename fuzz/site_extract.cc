@@ -1,0 +1,118 @@
+// Page bytes through the HTML tokenizer and extraction, and the same bytes
+// read as a style sheet. Whatever the bytes, nothing may crash, and what
+// comes out must be well formed: tag and attribute names in lower case and
+// unique per tag, offsets inside the page and in order, every value valid
+// UTF-8 when the page is, and every reference placed on a line and column
+// that exist, never before the reference ahead of it.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "site/extract/page_links.h"
+#include "site/html/html_tokenizer.h"
+
+namespace {
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+bool isValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = 1;
+    uint32_t min = 0;
+    uint32_t value = c;
+    if (c >= 0xF0 && c <= 0xF4) {
+      length = 4, min = 0x10000, value = c & 0x07;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3, min = 0x800, value = c & 0x0F;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2, min = 0x80, value = c & 0x1F;
+    } else if (c >= 0x80) {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      value = value << 6 | (next & 0x3F);
+    }
+    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// Where each line starts, as HTML counts lines (CR LF, CR, LF), past a
+// byte order mark.
+std::vector<size_t> lineStarts(std::string_view page) {
+  const size_t first = page.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  std::vector<size_t> starts{first};
+  for (size_t i = first; i < page.size(); ++i) {
+    if (page[i] == '\n' || (page[i] == '\r' && (i + 1 == page.size() || page[i + 1] != '\n'))) {
+      starts.push_back(i + 1);
+    }
+  }
+  return starts;
+}
+
+void checkLinks(const site::PageLinks& links, std::string_view page, bool utf8) {
+  const std::vector<size_t> starts = lineStarts(page);
+  uint32_t line = 1;
+  uint32_t column = 1;
+  for (const site::ExtractedReference& r : links.references) {
+    check(r.line >= 1 && r.line <= starts.size() && r.column >= 1);
+    const size_t lineEnd = r.line < starts.size() ? starts[r.line] : page.size();
+    check(starts[r.line - 1] + r.column - 1 <= lineEnd);
+    check(r.line > line || (r.line == line && r.column >= column));
+    line = r.line;
+    column = r.column;
+    check(!utf8 || isValidUtf8(r.value));
+  }
+  for (const std::string& anchor : links.anchors)
+    check(!anchor.empty() && (!utf8 || isValidUtf8(anchor)));
+  check(links.hasBase || links.base.empty());
+  check(!utf8 || isValidUtf8(links.base));
+}
+
+void checkTokens(std::string_view page, bool utf8) {
+  site::HtmlTokenizer tokenizer;
+  site::startHtml(tokenizer, page, 0);
+  site::HtmlToken token;
+  size_t previous = 0;
+  while (site::nextHtmlToken(tokenizer, &token)) {
+    check(token.offset >= previous && token.offset < page.size());
+    previous = token.offset;
+    if (token.kind == site::HtmlTokenKind::RawText) {
+      check(token.text.data() == page.data() + token.offset &&
+            token.offset + token.text.size() <= page.size());
+      continue;
+    }
+    check(!token.name.empty() && (!utf8 || isValidUtf8(token.name)));
+    for (size_t i = 0; i < token.attributes.size(); ++i) {
+      const site::HtmlAttribute& a = token.attributes[i];
+      check(!a.name.empty() && a.nameOffset > token.offset && a.valueOffset >= a.nameOffset &&
+            a.valueOffset < page.size());
+      for (char c : a.name) check(c < 'A' || c > 'Z');
+      check(!utf8 || (isValidUtf8(a.name) && isValidUtf8(a.value)));
+      for (size_t k = 0; k < i; ++k) check(token.attributes[k].name != a.name);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view page(reinterpret_cast<const char*>(data), size);
+  const bool utf8 = isValidUtf8(page);
+  checkTokens(page, utf8);
+  checkLinks(site::extractHtml(page), page, utf8);
+  const site::PageLinks css = site::extractCss(page);
+  check(css.anchors.empty() && !css.hasBase);
+  checkLinks(css, page, utf8);
+  return 0;
+}
