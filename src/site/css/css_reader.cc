@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/ascii_case.h"
 #include "site/html/character_references.h"
 
 namespace site {
@@ -76,15 +77,6 @@ bool startsNumber(const CssInput& in) {
   }
   if (first == '.') return isDigit(peek(in, 1));
   return isDigit(first);
-}
-
-bool equalsIgnoringCase(std::string_view text, std::string_view lowerWord) {
-  if (text.size() != lowerWord.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-    if (c != lowerWord[i]) return false;
-  }
-  return true;
 }
 
 void appendByte(int c, std::string* out) {
@@ -272,8 +264,8 @@ void readCssReferences(std::string_view css, std::vector<CssReference>* out) {
       ++in.pos;
       name.clear();
       consumeIdentifier(in, &name);
-      importPending = equalsIgnoringCase(name, "import");
-      if (equalsIgnoringCase(name, "namespace")) inNamespace = true;
+      importPending = equalIgnoringCase(name, "import");
+      if (equalIgnoringCase(name, "namespace")) inNamespace = true;
     } else if (c == '#' &&
                (isNameCharacter(peek(in, 1)) || isValidEscape(peek(in, 1), peek(in, 2)))) {
       ++in.pos;
@@ -283,7 +275,7 @@ void readCssReferences(std::string_view css, std::vector<CssReference>* out) {
       consumeIdentifier(in, &name);
       if (peek(in) != '(') continue;
       ++in.pos;
-      if (!equalsIgnoringCase(name, "url")) continue;
+      if (!equalIgnoringCase(name, "url")) continue;
       skipWhitespace(in);
       CssReference reference;
       reference.offset = start;

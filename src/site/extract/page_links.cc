@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/ascii_case.h"
 #include "site/css/css_reader.h"
 #include "site/html/html_tokenizer.h"
 #include "site/html/text_position.h"
@@ -146,15 +147,6 @@ bool breaksOutOfForeignContent(const HtmlToken& tag) {
            findAttribute(tag, "size") != nullptr;
   }
   return std::binary_search(std::begin(kForeignBreakouts), std::end(kForeignBreakouts), tag.name);
-}
-
-bool equalsIgnoringCase(std::string_view text, std::string_view lowerWord) {
-  if (text.size() != lowerWord.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-    if (c != lowerWord[i]) return false;
-  }
-  return true;
 }
 
 bool isAsciiWhitespace(char c) {
@@ -329,7 +321,7 @@ void readStartTag(PageReader& reader, const HtmlToken& tag, bool inSvg) {
   bool refresh = false;
   if (element == Element::Meta) {
     const HtmlAttribute* httpEquiv = findAttribute(tag, "http-equiv");
-    refresh = httpEquiv != nullptr && equalsIgnoringCase(httpEquiv->value, "refresh");
+    refresh = httpEquiv != nullptr && equalIgnoringCase(httpEquiv->value, "refresh");
   }
   if (element == Element::Base && !reader.links.hasBase) {
     if (const HtmlAttribute* href = findAttribute(tag, "href")) {
