@@ -21,6 +21,7 @@ struct DirectoryEntry {
 struct FileIdentity {
   unsigned long long device = 0;
   unsigned long long inode = 0;
+  bool operator==(const FileIdentity&) const = default;
 };
 
 // What the POSIX build of tangler's face has learnt of the disk while

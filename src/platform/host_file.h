@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+struct FileIdentity;
+
 namespace host_file {
 
 // The descriptors of the standard streams; never closed through close().
@@ -24,6 +26,11 @@ bool writeText(int fd, const char* data, size_t size);
 
 // Back to the start of a file opened for reading. False if it cannot be.
 bool rewind(int fd);
+
+// The identity of the file open at fd (a standard stream included): the
+// same for every name and every descriptor of one file. False when the
+// system cannot say.
+bool identity(int fd, FileIdentity* id);
 
 // Closes what FileSystem::openForReading() or createForWriting() opened. False when the
 // system reports a failure (data that could not be written after all).

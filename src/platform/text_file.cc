@@ -189,6 +189,14 @@ bool TextWriter::create(const std::string& path, FileSystem& fs) {
   return true;
 }
 
+bool TextReader::identity(FileIdentity* id) const {
+  return !memory_ && fd_ >= 0 && host_file::identity(fd_, id);
+}
+
+bool TextWriter::identity(FileIdentity* id) const {
+  return sink_ == nullptr && fd_ >= 0 && host_file::identity(fd_, id);
+}
+
 void TextWriter::attachStdout() {
   close();
   failed_ = false;

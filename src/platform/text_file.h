@@ -9,6 +9,7 @@
 #include <string>
 
 class FileSystem;
+struct FileIdentity;
 
 // Reads one file sequentially through a buffer, with one character of
 // push-back. Owns its descriptor: the file is closed by close() or on
@@ -64,6 +65,11 @@ class TextReader {
   // the next call on this reader. False at the end of the text.
   bool readChunk(const unsigned char** data, size_t* size);
 
+  // The identity of the open file (see FileSystem's FileIdentity); false
+  // when none is open, for text read from memory, or when the system cannot
+  // say.
+  bool identity(FileIdentity* id) const;
+
   // True once a read has failed: the text got so far is not the whole file.
   bool readError() const { return readError_; }
 
@@ -118,6 +124,10 @@ class TextWriter {
       write(&c, 1);
     }
   }
+
+  // The identity of the file or standard stream written to; false for
+  // memory, when nothing is attached, or when the system cannot say.
+  bool identity(FileIdentity* id) const;
 
   // Writes out what is buffered. False if any write so far has failed.
   bool flush();

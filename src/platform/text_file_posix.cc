@@ -2,8 +2,10 @@
 // feed here, so writeText() writes the bytes as they are.
 #include <errno.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_system.h"
 #include "platform/host_file.h"
 
 namespace host_file {
@@ -45,6 +47,14 @@ bool writeText(int fd, const char* data, size_t size) {
 
 bool rewind(int fd) {
   return lseek(fd, 0, SEEK_SET) == 0;
+}
+
+bool identity(int fd, FileIdentity* id) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  id->device = static_cast<unsigned long long>(st.st_dev);
+  id->inode = static_cast<unsigned long long>(st.st_ino);
+  return true;
 }
 
 bool close(int fd) {

@@ -6,6 +6,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include "platform/file_system.h"
 #include "platform/host_file.h"
 
 namespace host_file {
@@ -81,6 +82,15 @@ bool rewind(int fd) {
   const HANDLE handle = handleOf(fd);
   LARGE_INTEGER zero{};
   return isUsable(handle) && SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN) != 0;
+}
+
+bool identity(int fd, FileIdentity* id) {
+  const HANDLE handle = handleOf(fd);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!isUsable(handle) || !GetFileInformationByHandle(handle, &info)) return false;
+  id->device = info.dwVolumeSerialNumber;
+  id->inode = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
 }
 
 bool close(int fd) {

@@ -467,3 +467,35 @@ TEST(TextWriter, StandardErrorIsWrittenThroughAtOnce) {
 }
 
 }  // namespace
+
+// The identity tells a file apart from every other whatever name it is
+// opened by, which is how a run recognises its own output among the pages.
+TEST(TextFiles, IdentityIsTheFilesNotTheNames) {
+  TempDir dir;
+  ASSERT_TRUE(writeRaw(dir / "Other.htm", "x"));
+  TextWriter writer;
+  ASSERT_TRUE(writer.create(dir / "out.txt", fs));
+  TextReader same;
+  TextReader other;
+  ASSERT_TRUE(same.open(dir / "OUT.TXT", fs));
+  ASSERT_TRUE(other.open(dir / "other.htm", fs));
+  FileIdentity written;
+  FileIdentity read;
+  FileIdentity elsewhere;
+  ASSERT_TRUE(writer.identity(&written));
+  ASSERT_TRUE(same.identity(&read));
+  ASSERT_TRUE(other.identity(&elsewhere));
+  EXPECT_EQ(written, read);
+  EXPECT_FALSE(written == elsewhere);
+
+  std::string sink;
+  TextWriter memory;
+  memory.attachMemory(&sink);
+  TextReader memoryReader;
+  memoryReader.openMemory("text");
+  TextReader closed;
+  FileIdentity none;
+  EXPECT_FALSE(memory.identity(&none));
+  EXPECT_FALSE(memoryReader.identity(&none));
+  EXPECT_FALSE(closed.identity(&none));
+}
