@@ -27,7 +27,11 @@ inline unsigned helperThreads() {
 // Runs items through fill, work and drain:
 //   bool fill(Slot&)   on the calling thread, in order, until it returns false
 //                      (no more items); it sets up the next item in the slot.
-//   void work(Slot&)   on any thread, once for each item filled.
+//   void work(Slot&, unsigned worker)
+//                      on any thread, once for each item filled; worker is 0
+//                      on the calling thread and 1 to helpers on the others,
+//                      so that each thread can keep things of its own (a
+//                      reader, a directory cache) in an array by that number.
 //   bool drain(Slot&)  on the calling thread, in the order filled; false
 //                      stops the run (nothing further is filled or drained).
 // At most `window` items are between fill and drain at once; slots are
@@ -44,7 +48,7 @@ void runInOrder(unsigned helpers, size_t window, Fill&& fill, Work&& work, Drain
   if (helpers == 0) {
     Slot slot;
     while (fill(slot)) {
-      work(slot);
+      work(slot, 0u);
       if (!drain(slot)) return;
     }
     return;
@@ -61,10 +65,10 @@ void runInOrder(unsigned helpers, size_t window, Fill&& fill, Work&& work, Drain
 
   // Takes the oldest item nobody works on yet, works on it and marks it done.
   // Called with the lock held; returns with it held.
-  auto workOne = [&](std::unique_lock<std::mutex>& lock) {
+  auto workOne = [&](std::unique_lock<std::mutex>& lock, unsigned worker) {
     const size_t item = claimed++;
     lock.unlock();
-    work(slots[item % window]);
+    work(slots[item % window], worker);
     lock.lock();
     done[item % window] = 1;
     itemDone.notify_all();
@@ -73,12 +77,12 @@ void runInOrder(unsigned helpers, size_t window, Fill&& fill, Work&& work, Drain
   std::vector<std::thread> threads;
   threads.reserve(helpers);
   for (unsigned i = 0; i < helpers; ++i) {
-    threads.emplace_back([&] {
+    threads.emplace_back([&, worker = i + 1] {
       std::unique_lock<std::mutex> lock(mutex);
       for (;;) {
         workReady.wait(lock, [&] { return quit || claimed < filled; });
         if (quit) return;
-        workOne(lock);
+        workOne(lock, worker);
       }
     });
   }
@@ -102,7 +106,7 @@ void runInOrder(unsigned helpers, size_t window, Fill&& fill, Work&& work, Drain
       std::unique_lock<std::mutex> lock(mutex);
       while (!done[drained % window]) {
         if (claimed < filled) {
-          workOne(lock);
+          workOne(lock, 0u);
         } else {
           itemDone.wait(lock);
         }

@@ -40,7 +40,8 @@ TEST(RunInOrderTest, DrainsInFillOrder) {
           slot.item = next++;
           return true;
         },
-        [&](Slot& slot) {
+        [&](Slot& slot, unsigned worker) {
+          EXPECT_LE(worker, c.helpers);
           slot.result = slot.item * 3 + 1;
           worked.fetch_add(1);
         },
