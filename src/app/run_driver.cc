@@ -11,6 +11,7 @@
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
 #include "platform/key_wait.h"
+#include "platform/ordered_work.h"
 #include "platform/text_file.h"
 #include "reffile/reference_file.h"
 #include "report/run_state.h"
@@ -51,11 +52,12 @@ bool runScanPhase(const RunOptions& options, RunState& state, FileSystem& fs) {
   auto refFile = std::make_unique<TextWriter>();
   if (!openOrExit(state, fs, options.referenceFileName, refFile.get())) return false;
   writeHeader(*refFile, headerDirectory(fs));
+  const unsigned helpers = helperThreads();
   if (options.patterns.empty()) {
-    if (!scanPattern(state, fs, *refFile, "*.htm")) return false;
+    if (!scanPattern(state, fs, *refFile, "*.htm", helpers)) return false;
   } else {
     for (const std::string& pattern : options.patterns) {
-      if (!scanPattern(state, fs, *refFile, pattern)) return false;
+      if (!scanPattern(state, fs, *refFile, pattern, helpers)) return false;
     }
   }
   if (!refFile->close()) {

@@ -218,7 +218,7 @@ void TextWriter::attachMemory(std::string* sink) {
   unbuffered_ = true;
 }
 
-void TextWriter::write(const char* data, size_t size) {
+void TextWriter::writeSlow(const char* data, size_t size) {
   if (size == 0) return;
   if (unbuffered_) {
     writeThrough(data, size);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 class FileSystem;
@@ -115,13 +116,22 @@ class TextWriter {
   // Appends everything written to *sink instead of a file; for tests.
   void attachMemory(std::string* sink);
 
-  void write(const char* data, size_t size);
+  void write(const char* data, size_t size) {
+    // The common case, a piece that fits the buffer, is a copy: the scan
+    // writes every record in three pieces.
+    if (size != 0 && size <= kBufferSize - len_ && !unbuffered_) {
+      std::memcpy(buf_ + len_, data, size);
+      len_ += size;
+    } else {
+      writeSlow(data, size);
+    }
+  }
   void write(const std::string& text) { write(text.data(), text.size()); }
   void put(char c) {
     if (len_ < kBufferSize && !unbuffered_) {
       buf_[len_++] = c;
     } else {
-      write(&c, 1);
+      writeSlow(&c, 1);
     }
   }
 
@@ -136,6 +146,7 @@ class TextWriter {
   bool close();
 
  private:
+  void writeSlow(const char* data, size_t size);
   void writeThrough(const char* data, size_t size);
 
   static constexpr size_t kBufferSize = 64 * 1024;

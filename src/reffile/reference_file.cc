@@ -11,11 +11,9 @@ constexpr char kSeparator[] = "---------------";
 constexpr size_t kPrefixLength = 7;
 constexpr std::string_view kLineMark = " line#<";
 
-void writeValueRecord(TextWriter& out, const char* prefix, const std::string& value,
-                      uint32_t line) {
-  // The line mark and number are put together in place: one record is
-  // written for every link of every page.
-  char tail[32];
+// The line mark and number are put together in place: one record is
+// written for every link of every page. Returns the size of the tail.
+size_t formatTail(uint32_t line, char (&tail)[32]) {
   std::memcpy(tail, kLineMark.data(), kLineMark.size());
   char digits[10];
   size_t count = 0;
@@ -27,9 +25,29 @@ void writeValueRecord(TextWriter& out, const char* prefix, const std::string& va
   while (count > 0) tail[size++] = digits[--count];
   tail[size++] = '>';
   tail[size++] = '\n';
+  return size;
+}
+
+void writeValueRecord(TextWriter& out, const char* prefix, const std::string& value,
+                      uint32_t line) {
+  char tail[32];
+  const size_t size = formatTail(line, tail);
   out.write(prefix, kPrefixLength);
   out.write(value);
   out.write(tail, size);
+}
+
+const char* valuePrefix(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::Ref:
+      return "ref:   ";
+    case RecordKind::Mark:
+      return "mark:  ";
+    case RecordKind::Image:
+      return "image: ";
+    default:
+      return nullptr;
+  }
 }
 
 }  // namespace
@@ -43,15 +61,45 @@ void writePage(TextWriter& out, const std::string& path) {
 }
 
 void writeRef(TextWriter& out, const std::string& value, uint32_t line) {
-  writeValueRecord(out, "ref:   ", value, line);
+  writeValueRecord(out, valuePrefix(RecordKind::Ref), value, line);
 }
 
 void writeMark(TextWriter& out, const std::string& value, uint32_t line) {
-  writeValueRecord(out, "mark:  ", value, line);
+  writeValueRecord(out, valuePrefix(RecordKind::Mark), value, line);
 }
 
 void writeImage(TextWriter& out, const std::string& value, uint32_t line) {
-  writeValueRecord(out, "image: ", value, line);
+  writeValueRecord(out, valuePrefix(RecordKind::Image), value, line);
+}
+
+void addPendingRecord(PendingRecords* pending, RecordKind kind, std::string_view value,
+                      uint32_t line) {
+  const char* prefix = valuePrefix(kind);
+  if (prefix == nullptr) return;
+  char tail[32];
+  const size_t tailSize = formatTail(line, tail);
+  std::string& bytes = pending->bytes;
+  const size_t at = bytes.size();
+  bytes.resize(at + kPrefixLength + value.size() + tailSize);
+  char* out = bytes.data() + at;
+  std::memcpy(out, prefix, kPrefixLength);
+  if (!value.empty()) std::memcpy(out + kPrefixLength, value.data(), value.size());
+  std::memcpy(out + kPrefixLength + value.size(), tail, tailSize);
+  pending->sizes.push_back({static_cast<uint32_t>(value.size()), static_cast<uint32_t>(tailSize)});
+}
+
+void writePendingRecords(TextWriter& out, const PendingRecords& pending, size_t first, size_t end,
+                         size_t at) {
+  const char* data = pending.bytes.data() + at;
+  for (size_t i = first; i < end; ++i) {
+    const PendingRecords::Sizes& sizes = pending.sizes[i];
+    out.write(data, kPrefixLength);
+    data += kPrefixLength;
+    out.write(data, sizes.value);
+    data += sizes.value;
+    out.write(data, sizes.tail);
+    data += sizes.tail;
+  }
 }
 
 RecordKind recordKind(std::string_view line) {

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/text_file.h"
 
@@ -31,6 +32,30 @@ void writePage(TextWriter& out, const std::string& path);
 void writeRef(TextWriter& out, const std::string& value, uint32_t line);
 void writeMark(TextWriter& out, const std::string& value, uint32_t line);
 void writeImage(TextWriter& out, const std::string& value, uint32_t line);
+
+// Ref, mark and image records put together on a thread that must not touch
+// the reference file, to be written later by the one that does.
+// writePendingRecords() makes exactly the write calls that writeRef() and
+// the others would have made, piece for piece, so the file is flushed at the
+// same moments: a run that reads its own reference file as a page sees what
+// had been flushed when its turn came.
+struct PendingRecords {
+  struct Sizes {
+    uint32_t value;
+    uint32_t tail;  // the line mark, number and line feed
+  };
+  std::string bytes;  // the records, one after another, as they are written
+  std::vector<Sizes> sizes;
+};
+
+// Appends a Ref, Mark or Image record (other kinds add nothing).
+void addPendingRecord(PendingRecords* pending, RecordKind kind, std::string_view value,
+                      uint32_t line);
+
+// Writes records [first, end) of pending, the first starting at byte offset
+// `at` of pending.bytes.
+void writePendingRecords(TextWriter& out, const PendingRecords& pending, size_t first, size_t end,
+                         size_t at);
 
 // --- Reading (check and orphan phases).
 

@@ -13,8 +13,12 @@
 // Scans every page that pattern matches into refFile. A pattern that matches
 // nothing gives the counted note "no <pattern>". Returns false when a page
 // could not be opened or read: the fatal message is written and the run must
-// end with status 3.
-bool scanPattern(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& pattern);
+// end with status 3. With helpers > 0 that many more threads open and read
+// pages ahead while this one writes their records; refFile, the messages and
+// the count come out the same as with none, including for a page that is
+// refFile itself.
+bool scanPattern(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& pattern,
+                 unsigned helpers);
 
 // Scans one page into refFile, recording it under its lower-cased path.
 // Returns false (fatal message written) when the page cannot be opened or

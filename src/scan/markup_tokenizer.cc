@@ -126,6 +126,7 @@ bool refill(MarkupTokenizer& t) {
     return false;
   }
   t.end = t.next + size;
+  t.bytesRead += size;
   return true;
 }
 

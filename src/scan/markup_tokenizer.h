@@ -45,6 +45,7 @@ struct MarkupTokenizer {
   bool closePending = false;            // a '>' was read and not yet dealt with
   const unsigned char* next = nullptr;  // the unread rest of the piece: [next, end)
   const unsigned char* end = nullptr;
+  uint64_t bytesRead = 0;  // of the page's text so far, for callers that share out work by size
 };
 
 // The next token. While closePending is set it answers TagClose without

@@ -4,12 +4,17 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "reffile/reference_file.h"
 #include "scan_temp_dir.h"
 
 namespace {
@@ -103,7 +108,8 @@ const char kSampleBlock[] =
     "image: p.gif line#<3>\n"
     "ref:   x.htm line#<5>\n";
 
-class ScanPhase : public testing::Test {
+// Each scan test runs on the calling thread alone and with three more.
+class ScanPhase : public testing::TestWithParam<unsigned> {
  protected:
   ScanPhase() {
     refFile_.attachMemory(&records_);
@@ -128,50 +134,50 @@ class ScanPhase : public testing::Test {
   std::string report_;
 };
 
-TEST_F(ScanPhase, SamplePageGivesItsBlock) {
+TEST_P(ScanPhase, SamplePageGivesItsBlock) {
   dir_.write("sample.htm", kSamplePage);
-  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm", GetParam()));
   EXPECT_EQ(records(), kSampleBlock);
   EXPECT_EQ(errors(), "");
   EXPECT_EQ(state_.complaintCount, 0);
 }
 
-TEST_F(ScanPhase, PageIsRecordedInLowerCaseWithItsDirectory) {
+TEST_P(ScanPhase, PageIsRecordedInLowerCaseWithItsDirectory) {
   dir_.write("Sub/Index.HTM", "<A HREF=\"Up.htm\">");
-  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "SUB\\*.htm"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "SUB\\*.htm", GetParam()));
   EXPECT_EQ(records(), "---------------\nname:  sub\\index.htm\nref:   Up.htm line#<1>\n");
 }
 
-TEST_F(ScanPhase, PagesInDirectoryOrderAndTwiceWhenMatchedTwice) {
+TEST_P(ScanPhase, PagesInDirectoryOrderAndTwiceWhenMatchedTwice) {
   dir_.write("b.htm", "<A NAME=\"b\">");
   dir_.write("A.htm", "<A NAME=\"a\">");
-  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm"));
-  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "b*"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm", GetParam()));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "b*", GetParam()));
   EXPECT_EQ(records(),
             "---------------\nname:  a.htm\nmark:  a line#<1>\n"
             "---------------\nname:  b.htm\nmark:  b line#<1>\n"
             "---------------\nname:  b.htm\nmark:  b line#<1>\n");
 }
 
-TEST_F(ScanPhase, PatternMatchingNothingGivesCountedNote) {
+TEST_P(ScanPhase, PatternMatchingNothingGivesCountedNote) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows matches 8.3 short names too: \"*.HTM\" finds a.html (A~1.HTM)";
 #endif
   dir_.write("a.html", "");
-  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.HTM"));
-  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.html"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.HTM", GetParam()));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.html", GetParam()));
   EXPECT_EQ(errors(), "no *.HTM\n");
   EXPECT_EQ(state_.complaintCount, 1);
   EXPECT_EQ(records(), "---------------\nname:  a.html\n");
 }
 
-TEST_F(ScanPhase, PageThatCannotBeOpenedIsFatal) {
+TEST_P(ScanPhase, PageThatCannotBeOpenedIsFatal) {
   EXPECT_FALSE(scanPage(state_, fs_, refFile_, "Missing.HTM"));
   EXPECT_EQ(errors(), "couldn't open Missing.HTM for r.");
   EXPECT_EQ(records(), "");
 }
 
-TEST_F(ScanPhase, PageThatCannotBeReadIsFatal) {
+TEST_P(ScanPhase, PageThatCannotBeReadIsFatal) {
 #ifdef _WIN32
   GTEST_SKIP() << "no file here opens and then fails to read";
 #else
@@ -183,14 +189,142 @@ TEST_F(ScanPhase, PageThatCannotBeReadIsFatal) {
 #endif
 }
 
-TEST_F(ScanPhase, PageEachLineNumberStartsAtOne) {
+TEST_P(ScanPhase, PageEachLineNumberStartsAtOne) {
   dir_.write("a.htm", "\n\n<A NAME=\"x\">");
   dir_.write("b.htm", "<A NAME=\"y\">");
-  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm"));
+  EXPECT_TRUE(scanPattern(state_, fs_, refFile_, "*.htm", GetParam()));
   EXPECT_EQ(records(),
             "---------------\nname:  a.htm\nmark:  x line#<3>\n"
             "---------------\nname:  b.htm\nmark:  y line#<1>\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Helpers, ScanPhase, testing::Values(0u, 3u));
+
+// What a scan leaves: the reference file's bytes, the error stream, the count
+// and the result.
+struct ScanOutcome {
+  std::string records;
+  std::string errors;
+  long long count = 0;
+  bool scanned = false;
+};
+
+// Scans the patterns into a new reference file, tangler~.txt, in the current
+// directory. Its header holds a link, so that a page that is the reference
+// file itself finds one record once the header has been flushed.
+ScanOutcome scanSite(const std::vector<std::string>& patterns, unsigned helpers) {
+  ScanOutcome outcome;
+  FileSystem fs;
+  RunState state;
+  std::string report;
+  state.report.attachMemory(&report);
+  state.errors.attachMemory(&outcome.errors);
+  {
+    TextWriter refFile;
+    EXPECT_TRUE(refFile.create("tangler~.txt", fs));
+    writeHeader(refFile, "<a href=\"q.htm\">");
+    outcome.scanned = true;
+    for (const std::string& pattern : patterns) {
+      outcome.scanned = scanPattern(state, fs, refFile, pattern, helpers);
+      if (!outcome.scanned) break;
+    }
+  }
+  std::ifstream in("tangler~.txt", std::ios::binary);
+  outcome.records.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  outcome.count = state.complaintCount;
+  EXPECT_EQ(report, "");
+  return outcome;
+}
+
+struct SiteCase {
+  const char* name;
+  std::vector<std::string> patterns;
+  const char* failingTarget;  // what p300x.htm links to; nullptr: no such page
+  const char* errors;
+  bool scanned;
+  const char* ownBlock;  // a block the reference file must hold
+};
+
+void PrintTo(const SiteCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ScanOnThreads : public testing::TestWithParam<SiteCase> {};
+
+// A site of far more batches than are in flight at once, with small and
+// large pages, pages that are the reference file, and a page that fails part
+// way: helpers change nothing anyone can see.
+TEST_P(ScanOnThreads, SameAsOnOneThread) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the failing pages are links into Linux's /proc";
+#else
+  const SiteCase& c = GetParam();
+  ScanTempDir dir;
+  for (int i = 0; i < 600; ++i) {
+    std::string page = std::string(size_t(i % 7) * 3000, 'x') + "\n";
+    for (int link = 0; link < (i * 7) % 5; ++link) {
+      page += "<A HREF=\"p" + std::to_string(link) + ".htm#n" + std::to_string(i) + "\">\n";
+    }
+    // The reference file is first flushed while the last of these pages is
+    // written, just before tangler~.txt is read.
+    if (i == 599) {
+      for (int link = 0; link < 8000; ++link) page += "<IMG SRC=\"big.gif\"> ";
+    }
+    char name[16];
+    std::snprintf(name, sizeof name, "p%03d.htm", i);
+    dir.write(name, page);
+  }
+  // More records than a batch may hold: scanned again at its turn.
+  std::string huge;
+  for (int link = 0; link < 100000; ++link) huge += "<A NAME=\"\">";
+  dir.write("zz-huge.htm", huge);
+  if (c.failingTarget != nullptr) std::filesystem::create_symlink(c.failingTarget, "p300x.htm");
+  {
+    FileSystem fs;
+    TextWriter own;
+    ASSERT_TRUE(own.create("tangler~.txt", fs));
+  }
+  std::filesystem::create_hard_link("tangler~.txt", "own-hard.htm");
+  std::filesystem::create_symlink("tangler~.txt", "zz-own.htm");
+
+  const ScanOutcome one = scanSite(c.patterns, 0);
+  const ScanOutcome many = scanSite(c.patterns, 3);
+  EXPECT_EQ(one.errors, c.errors);
+  EXPECT_EQ(one.scanned, c.scanned);
+  EXPECT_NE(one.records.find(c.ownBlock), std::string::npos);
+  EXPECT_TRUE(one.records == many.records)
+      << "reference files differ; sizes " << one.records.size() << " and " << many.records.size();
+  EXPECT_EQ(one.errors, many.errors);
+  EXPECT_EQ(one.count, many.count);
+  EXPECT_EQ(one.scanned, many.scanned);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Sites, ScanOnThreads,
+                         testing::Values(
+                             // The reference file is empty on disk when own-hard.htm is read, and
+                             // holds its header by the time tangler~.txt is.
+                             SiteCase{"OwnFileAmongThePages",
+                                      {"*.none", "*.*", "*.htm"},
+                                      nullptr,
+                                      "no *.none\n",
+                                      true,
+                                      "name:  tangler~.txt\nref:   q.htm line#<2>\n"},
+                             SiteCase{"PageThatCannotBeOpened",
+                                      {"*.*"},
+                                      "/proc/sys/vm/drop_caches",
+                                      "couldn't open p300x.htm for r.",
+                                      false,
+                                      "name:  own-hard.htm\n---------------\nname:  p000.htm\n"},
+                             SiteCase{"PageThatCannotBeRead",
+                                      {"*.htm"},
+                                      "/proc/self/mem",
+                                      "couldn't read p300x.htm.",
+                                      false,
+                                      "name:  p300.htm\n"}),
+                         [](const testing::TestParamInfo<SiteCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(ExtractionLoad, PageOfSeveralMegabytesOnOneLine) {
   std::string page;
