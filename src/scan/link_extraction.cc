@@ -79,6 +79,8 @@ TokenKind readAttributes(MarkupTokenizer& t, Sink& sink, const AttributeRule (&r
     if (nextToken(t) != TokenKind::Equals) continue;
     if (nextToken(t) != TokenKind::String) continue;
     sink.add(rule->record, t.tokenText, t.lineNumber);
+    // One tag may hold any number of attributes.
+    if (!sink.wantsMore()) return TokenKind::End;
   }
 }
 
@@ -92,26 +94,29 @@ uint64_t extractInto(TextReader& input, Sink& sink) {
   t.tokenText.reserve(kMaxTokenText);
 
   while (sink.wantsMore() && skipToTagOpen(t) == TokenKind::TagOpen) {
-    TokenKind tag = nextToken(t);
+    const TokenKind tag = nextToken(t);
+    TokenKind last = tag;  // the token the tag's end is sought after
     switch (tag) {
       case TokenKind::TagClose:  // '<>'
-        break;
+        continue;
       case TokenKind::KeywordFrame:
-        skipToTagEnd(t, readAttributes(t, sink, kFrameRules));
+        last = readAttributes(t, sink, kFrameRules);
         break;
       case TokenKind::KeywordA:
-        skipToTagEnd(t, readAttributes(t, sink, kAnchorRules));
+        last = readAttributes(t, sink, kAnchorRules);
         break;
       case TokenKind::KeywordImg:
-        skipToTagEnd(t, readAttributes(t, sink, kImageRules));
+        last = readAttributes(t, sink, kImageRules);
         break;
       case TokenKind::KeywordBody:
-        skipToTagEnd(t, readAttributes(t, sink, kBodyRules));
+        last = readAttributes(t, sink, kBodyRules);
         break;
       default:
-        skipToTagEnd(t, tag);
         break;
     }
+    // A sink that is full has no use for the rest of the page.
+    if (!sink.wantsMore()) break;
+    skipToTagEnd(t, last);
   }
   return t.bytesRead;
 }
@@ -151,7 +156,7 @@ struct PageBatch {
   std::vector<BatchPage> pages;  // reused: only the first `count` are this batch's
   size_t count = 0;
   PendingRecords records;
-  uint64_t cost = 0;  // of the pages worked on, in kBatchCost's units
+  uint64_t cost = 0;  // of the pages worked on: their bytes, and kPageCost for each
 };
 
 // A batch should be worth handing to another thread (a page takes some

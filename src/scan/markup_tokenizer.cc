@@ -209,6 +209,17 @@ void skipString(MarkupTokenizer& t) {
 // A word starting with first (already read): it runs up to the first blank,
 // control character or punctuation character, which stays unread.
 TokenKind scanWord(MarkupTokenizer& t, unsigned char first) {
+  // first is the byte just before t.next, in the same piece, and almost
+  // every word ends within the piece it starts in: taken in one copy then.
+  const unsigned char* p = t.next;
+  while (p != t.end && kClass[*p] == kWordChar) ++p;
+  if (p != t.end) {
+    const unsigned char* from = t.next - 1;
+    t.tokenText.assign(reinterpret_cast<const char*>(from),
+                       std::min(static_cast<size_t>(p - from), kMaxTokenText));
+    t.next = p;
+    return classify(t.tokenText.data(), t.tokenText.size());
+  }
   t.tokenText.assign(1, static_cast<char>(first));
   for (;;) {
     const unsigned char* p = t.next;
