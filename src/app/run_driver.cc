@@ -11,6 +11,7 @@
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
 #include "platform/key_wait.h"
+#include "platform/ordered_work.h"
 #include "platform/text_file.h"
 #include "reffile/reference_file.h"
 #include "report/run_state.h"
@@ -81,7 +82,7 @@ bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs) 
     // The look-up's memory is given back before the orphan search takes its own.
     PageLookup pages;
     CheckContext cx{options, state, pages, fs};
-    read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1);
+    read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1, helperThreads());
   }
   if (read && options.orphanSearch && !options.referencesOnly) {
     read = searchAllOrphans(state, fs, *reader1);

@@ -173,7 +173,7 @@ SplitPath splitPath(std::string_view path) {
 // A name that a directory search passes over: hidden, or one that Windows
 // could not hold, so that a site gives the same pages and candidates on
 // either host.
-bool isSkippedName(const std::string& name) {
+bool isSkippedName(std::string_view name) {
   if (name.empty() || name[0] == '.') return true;
   for (char c : name) {
     if (static_cast<unsigned char>(c) < 0x20) return true;
@@ -301,6 +301,25 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
 }
 
+// The name in a readable listing that name stands for: its exact spelling
+// when the listing holds it, else the first that equals it but for case in
+// directory order; kNoName when none does.
+uint32_t storedIndex(DirectoryCache::Listing* listing, std::string_view name) {
+  const uint32_t first = firstVariant(listing, name);
+  for (uint32_t i = first; i != DirectoryCache::kNoName; i = listing->sameFold[i]) {
+    if (listing->names[i] == name) return i;
+  }
+  return first;
+}
+
+// The index of the separator-free last component of path: what follows its
+// last '/' or '\\'.
+size_t lastComponentStart(std::string_view path) {
+  size_t cut = path.size();
+  while (cut > 0 && !isSeparator(path[cut - 1])) --cut;
+  return cut;
+}
+
 }  // namespace
 
 std::string FileSystem::storedName(const std::string& hostDir, const std::string& name,
@@ -319,15 +338,8 @@ std::string FileSystem::storedName(const std::string& hostDir, const std::string
   }
   // The index is built on first use: a listing read only for a pattern with
   // wildcards never needs it.
-  const uint32_t first = firstVariant(&found, name);
-  if (first == DirectoryCache::kNoName) return std::string();
-  uint32_t chosen = first;
-  for (uint32_t i = first; i != DirectoryCache::kNoName; i = found.sameFold[i]) {
-    if (found.names[i] == name) {
-      chosen = i;
-      break;
-    }
-  }
+  const uint32_t chosen = storedIndex(&found, name);
+  if (chosen == DirectoryCache::kNoName) return std::string();
   if (listedKind != nullptr && caching_) *listedKind = found.kinds[chosen];
   return found.names[chosen];
 }
@@ -383,7 +395,59 @@ bool FileSystem::resolveTracked(const std::string& path, std::string* hostPath,
   return true;
 }
 
+const DirectoryCache::ResolvedDirectory& FileSystem::resolvedDirectory(
+    std::string_view dirPart, DirectoryCache::ResolvedDirectory* fresh) {
+  directoryKey_.assign(dirPart);
+  auto known = cache_.directories.find(directoryKey_);
+  if (known != cache_.directories.end()) return known->second;
+  DirectoryCache::ResolvedDirectory* resolved = fresh;
+  if (cache_.directories.size() < DirectoryCache::kMaxDirectories) {
+    resolved = &cache_.directories[directoryKey_];
+  }
+  // The same walk as resolveTracked() makes over the components before a
+  // path's last one.
+  const SplitPath split = splitPath(dirPart);
+  std::string hostDir = split.absolute ? "/" : "";
+  bool found = true;
+  for (const std::string& component : split.components) {
+    std::string name = component;
+    if (found && component != "..") {
+      std::string stored = storedName(hostDir, component);
+      if (stored.empty()) {
+        found = false;
+      } else {
+        name = std::move(stored);
+      }
+    }
+    hostDir = joinPath(hostDir, name);
+  }
+  DirectoryCache::Listing unused;
+  resolved->listing = &listing(hostDir, &unused);
+  resolved->hostDir = std::move(hostDir);
+  resolved->found = found;
+  return *resolved;
+}
+
 bool FileSystem::pathExists(const std::string& path) {
+  const size_t cut = lastComponentStart(path);
+  const std::string_view name = std::string_view(path).substr(cut);
+  if (caching_ && !isUnusable(path) && !name.empty() && name != "." && name != "..") {
+    // What resolveTracked() and the test below would answer, with the
+    // directory part resolved once for all the paths that share it.
+    DirectoryCache::ResolvedDirectory fresh;
+    const DirectoryCache::ResolvedDirectory& dir =
+        resolvedDirectory(std::string_view(path).substr(0, cut), &fresh);
+    if (dir.found && dir.listing->readable) {
+      const uint32_t i = storedIndex(dir.listing, name);
+      if (i != DirectoryCache::kNoName) {
+        if (dir.listing->kinds[i] != EntryKind::Missing) return true;
+        return kindOf(joinPath(dir.hostDir, dir.listing->names[i])) != EntryKind::Missing;
+      }
+    }
+    // Not listed, or in a directory that cannot be listed: the spelling as
+    // written is asked about.
+    return kindOf(joinPath(dir.hostDir, std::string(name))) != EntryKind::Missing;
+  }
   std::string host;
   EntryKind listed;
   if (!resolveTracked(path, &host, &listed)) return false;
@@ -425,6 +489,50 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
   }
   std::sort(found.begin(), found.end(), directoryOrderLess);
   return found;
+}
+
+bool FileSystem::findFirstFile(const std::string& pattern, std::string* storedName) {
+  const size_t cut = lastComponentStart(pattern);
+  const std::string_view last = std::string_view(pattern).substr(cut);
+  // One look at each byte: wildcards, and the bytes no stored name can hold.
+  bool wildcards = false;
+  bool holdsSkipped = false;
+  for (const char c : last) {
+    if (c == '*' || c == '?') {
+      wildcards = true;
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == '\\' || c == ':' || c == '"' ||
+               c == '<' || c == '>' || c == '|') {
+      holdsSkipped = true;
+    }
+  }
+  if (!caching_ || wildcards) {
+    std::vector<std::string> names = findFiles(pattern);
+    if (names.empty()) return false;
+    *storedName = std::move(names.front());
+    return true;
+  }
+  // Without wildcards only the names equal to the last component but for
+  // case can match, and the listing's index holds those in directory order:
+  // the first that is a file is the one. A name that a search skips has
+  // only variants that are skipped too, since case folding leaves every
+  // byte but the letters alone.
+  if (isUnusable(pattern) || last.empty() || last[0] == '.' || holdsSkipped) return false;
+  DirectoryCache::ResolvedDirectory fresh;
+  const DirectoryCache::ResolvedDirectory& dir =
+      resolvedDirectory(std::string_view(pattern).substr(0, cut), &fresh);
+  DirectoryCache::Listing* names = dir.listing;
+  if (!names->readable) return false;
+  for (uint32_t i = firstVariant(names, last); i != DirectoryCache::kNoName;
+       i = names->sameFold[i]) {
+    const EntryKind listed = names->kinds[i];
+    if (listed == EntryKind::File ||
+        (listed == EntryKind::Missing &&
+         kindOf(joinPath(dir.hostDir, names->names[i])) == EntryKind::File)) {
+      *storedName = names->names[i];
+      return true;
+    }
+  }
+  return false;
 }
 
 int FileSystem::openForReading(const std::string& path) {
