@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "reffile/reference_file.h"
 
 namespace {
@@ -58,15 +59,10 @@ void getMarks(const std::string& text, size_t entry, uint64_t* begin, uint64_t* 
   std::memcpy(end, text.data() + entry + 8, 8);
 }
 
+// Names are compared exactly once their slot is found; folding case in the
+// hash costs nothing, since the pages are recorded in lower case anyway.
 uint64_t hashOf(std::string_view name) {
-  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then mixed
-  for (char c : name) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 0x100000001b3ull;
-  }
-  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-  return h ^ (h >> 31);
+  return hashIgnoringCase(name);
 }
 
 // The slot of name: the one that holds it, or the empty one where it would go.

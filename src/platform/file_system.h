@@ -29,6 +29,16 @@ struct FileIdentity {
 // caching is on. Only FileSystem touches it.
 struct DirectoryCache {
   static constexpr uint32_t kNoName = UINT32_MAX;
+  DirectoryCache() = default;
+  // A copy starts empty, since what is kept points into the cache it was
+  // kept in; a move keeps it all.
+  DirectoryCache(const DirectoryCache&) {}
+  DirectoryCache& operator=(const DirectoryCache& other) {
+    if (this != &other) *this = DirectoryCache();
+    return *this;
+  }
+  DirectoryCache(DirectoryCache&&) = default;
+  DirectoryCache& operator=(DirectoryCache&&) = default;
   struct Listing {
     bool readable = false;
     std::vector<std::string> names;  // as the host lists them
@@ -61,6 +71,7 @@ struct DirectoryCache {
     Listing* listing = nullptr;
   };
   std::unordered_map<std::string, ResolvedDirectory> directories;
+  ResolvedDirectory* currentDirectory = nullptr;  // directories[""], once made
 };
 
 class FileSystem {

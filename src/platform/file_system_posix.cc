@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -241,11 +242,7 @@ DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
 namespace {
 
 uint64_t foldedHash(std::string_view name) {
-  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a over the folded bytes, then mixed
-  for (char c : name) h = (h ^ static_cast<unsigned char>(toLowerAscii(c))) * 0x100000001b3ull;
-  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-  return h ^ (h >> 31);
+  return hashIgnoringCase(name);
 }
 
 // The slot of the names that fold as name does: the one that holds them, or
@@ -300,6 +297,19 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
   return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
 }
+
+// What a byte of a pattern's last component says: a wildcard, or a byte no
+// name that a directory search yields can hold (see isSkippedName()).
+constexpr unsigned char kWildcardByte = 1;
+constexpr unsigned char kSkippedByte = 2;
+constexpr std::array<unsigned char, 256> kNameByteClass = [] {
+  std::array<unsigned char, 256> classes{};
+  for (int c = 0; c < 0x20; ++c) classes[c] = kSkippedByte;
+  for (char c : std::string_view("\\:\"<>|")) classes[static_cast<unsigned char>(c)] = kSkippedByte;
+  classes['*'] = kWildcardByte;
+  classes['?'] = kWildcardByte;
+  return classes;
+}();
 
 // The name in a readable listing that name stands for: its exact spelling
 // when the listing holds it, else the first that equals it but for case in
@@ -397,6 +407,8 @@ bool FileSystem::resolveTracked(const std::string& path, std::string* hostPath,
 
 const DirectoryCache::ResolvedDirectory& FileSystem::resolvedDirectory(
     std::string_view dirPart, DirectoryCache::ResolvedDirectory* fresh) {
+  // Most references name a file of the current directory.
+  if (dirPart.empty() && cache_.currentDirectory != nullptr) return *cache_.currentDirectory;
   directoryKey_.assign(dirPart);
   auto known = cache_.directories.find(directoryKey_);
   if (known != cache_.directories.end()) return known->second;
@@ -425,6 +437,7 @@ const DirectoryCache::ResolvedDirectory& FileSystem::resolvedDirectory(
   resolved->listing = &listing(hostDir, &unused);
   resolved->hostDir = std::move(hostDir);
   resolved->found = found;
+  if (dirPart.empty() && resolved != fresh) cache_.currentDirectory = resolved;
   return *resolved;
 }
 
@@ -494,18 +507,10 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
 bool FileSystem::findFirstFile(const std::string& pattern, std::string* storedName) {
   const size_t cut = lastComponentStart(pattern);
   const std::string_view last = std::string_view(pattern).substr(cut);
-  // One look at each byte: wildcards, and the bytes no stored name can hold.
-  bool wildcards = false;
-  bool holdsSkipped = false;
-  for (const char c : last) {
-    if (c == '*' || c == '?') {
-      wildcards = true;
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == '\\' || c == ':' || c == '"' ||
-               c == '<' || c == '>' || c == '|') {
-      holdsSkipped = true;
-    }
-  }
-  if (!caching_ || wildcards) {
+  // One look at each byte: wildcards, and the bytes no listed name can hold.
+  unsigned char classes = 0;
+  for (const char c : last) classes |= kNameByteClass[static_cast<unsigned char>(c)];
+  if (!caching_ || (classes & kWildcardByte) != 0) {
     std::vector<std::string> names = findFiles(pattern);
     if (names.empty()) return false;
     *storedName = std::move(names.front());
@@ -516,7 +521,9 @@ bool FileSystem::findFirstFile(const std::string& pattern, std::string* storedNa
   // the first that is a file is the one. A name that a search skips has
   // only variants that are skipped too, since case folding leaves every
   // byte but the letters alone.
-  if (isUnusable(pattern) || last.empty() || last[0] == '.' || holdsSkipped) return false;
+  if (isUnusable(pattern) || last.empty() || last[0] == '.' || (classes & kSkippedByte) != 0) {
+    return false;
+  }
   DirectoryCache::ResolvedDirectory fresh;
   const DirectoryCache::ResolvedDirectory& dir =
       resolvedDirectory(std::string_view(pattern).substr(0, cut), &fresh);
