@@ -88,8 +88,7 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   std::vector<Block> blocks;
   std::vector<size_t>& marks = lookup->marks;  // in file order until sorted below
   if (!reader.rewind()) return false;
-  std::string line;
-  while (reader.readLine(&line) && !reader.readError()) {
+  auto take = [&](std::string_view line) {
     const RecordKind kind = recordKind(line);
     if (kind == RecordKind::Page) {
       const RecordView record = viewRecord(line);
@@ -107,7 +106,33 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     } else if (kind == RecordKind::Mark && !blocks.empty()) {
       marks.push_back(appendText(&text, viewRecord(line).value));
     }
+  };
+  // The lines are taken where the reader holds them; only page and mark
+  // records matter here, and only those begin with 'n' or 'm' in either case.
+  std::string partial;  // the start of a line that the last chunk ended inside
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+  while (reader.readChunk(&data, &size)) {
+    std::string_view chunk(reinterpret_cast<const char*>(data), size);
+    if (!partial.empty()) {
+      const size_t end = chunk.find('\n');
+      if (end == std::string_view::npos) {
+        partial.append(chunk);
+        continue;
+      }
+      partial.append(chunk.substr(0, end));
+      take(partial);
+      partial.clear();
+      chunk.remove_prefix(end + 1);
+    }
+    for (size_t end = chunk.find('\n'); end != std::string_view::npos; end = chunk.find('\n')) {
+      const char first = static_cast<char>(chunk[0] | 0x20);
+      if (end > 0 && (first == 'n' || first == 'm')) take(chunk.substr(0, end));
+      chunk.remove_prefix(end + 1);
+    }
+    partial.assign(chunk);
   }
+  if (!reader.readError() && !partial.empty()) take(partial);
   if (reader.readError()) return false;
   if (!blocks.empty()) blocks.back().marksEnd = marks.size();
 

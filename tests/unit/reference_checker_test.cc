@@ -17,6 +17,7 @@
 #include "platform/text_file.h"
 #include "report/run_state.h"
 #include "scan_temp_dir.h"
+#include "straightforward.h"
 
 namespace {
 
@@ -110,6 +111,16 @@ TEST(CheckReferences, ThreadsGiveTheSameReport) {
   lookupReader.openMemory(file);
   PageLookup pages;
   ASSERT_TRUE(buildPageLookup(lookupReader, &pages));
+  // Built from many chunks of the reader, the look-up answers as reading
+  // the file does.
+  for (int page = 0; page < 1500; page += 97) {
+    const std::string name = "p" + std::to_string(page) + ".htm";
+    for (const char* anchor : {"m0", "m4", "m5", ""}) {
+      EXPECT_EQ(findPage(pages, name, true, anchor),
+                findPageByScanning(lookupReader, name, true, anchor))
+          << name << "#" << anchor;
+    }
+  }
   struct Row {
     RunOptions options;
     std::vector<std::string> complaints;  // each must be in the report
