@@ -225,8 +225,13 @@ void prefetchPageEntry(const PageLookup& lookup, uint64_t hash) {
 
 bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
               std::string_view anchor) {
+  return findPage(lookup, target, hashOf(target), hasAnchor, anchor);
+}
+
+bool findPage(const PageLookup& lookup, std::string_view target, uint64_t targetHash,
+              bool hasAnchor, std::string_view anchor) {
   if (lookup.slots.empty()) return false;
-  const size_t slot = findSlot(lookup, target, hashOf(target));
+  const size_t slot = findSlot(lookup, target, targetHash);
   if (lookup.slots[slot] == 0) return false;
   if (!hasAnchor) return true;
   uint64_t begin = 0;

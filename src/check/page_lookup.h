@@ -41,6 +41,9 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup);
 // holding a mark whose value is anchor (hasAnchor true).
 bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
               std::string_view anchor);
+// The same, for a caller that has target's pageHash() at hand already.
+bool findPage(const PageLookup& lookup, std::string_view target, uint64_t targetHash,
+              bool hasAnchor, std::string_view anchor);
 
 // Look-ups made one after another each wait for memory in turn. A caller that
 // knows which pages it will look up next can ask for that memory early:

@@ -35,7 +35,12 @@ bool checkFile(CheckContext& cx, const char* kind, const std::string& target) {
   return true;
 }
 
-void checkLink(CheckContext& cx, const std::string& page, const std::string& target) {
+namespace {
+
+// checkLink(), given the page hash of the part of target before any '#'
+// when the caller has it (pageHash null otherwise).
+void checkLinkHashed(CheckContext& cx, const std::string& page, const std::string& target,
+                     const uint64_t* pageHash) {
   if (startsWithIgnoringCase(target, "file:")) {
     // A warning, not a fault the exit status should show: it carries its own
     // page and line and is never padded.
@@ -66,14 +71,25 @@ void checkLink(CheckContext& cx, const std::string& page, const std::string& tar
     return;
   }
   // A bare "#top" is an anchor of the page itself.
-  if (file.empty()) file = page;
-  if (findPage(cx.pages, file, hasAnchor, anchor)) return;
+  if (file.empty()) {
+    file = page;
+    pageHash = nullptr;
+  }
+  const bool found = pageHash != nullptr ? findPage(cx.pages, file, *pageHash, hasAnchor, anchor)
+                                         : findPage(cx.pages, file, hasAnchor, anchor);
+  if (found) return;
   std::string missing(file);
   if (hasAnchor) {
     missing += '#';
     missing += anchor;
   }
   complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(missing));
+}
+
+}  // namespace
+
+void checkLink(CheckContext& cx, const std::string& page, const std::string& target) {
+  checkLinkHashed(cx, page, target, nullptr);
 }
 
 void checkImage(CheckContext& cx, const std::string& target) {
@@ -99,7 +115,8 @@ RecordView parseForCheck(std::string_view line) {
 }
 
 // Judges one record. True when it set the run state's line.
-bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value) {
+bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
+                 const uint64_t* pageHash = nullptr) {
   switch (record.kind) {
     case RecordKind::Header:
       cx.state.currentLine = 0;
@@ -115,7 +132,7 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value)
       // The case complaints come before the link check's for the same record.
       checkCase(cx.options, cx.state, cx.fs, *value);
       if (record.kind == RecordKind::Ref) {
-        checkLink(cx, cx.state.currentPage, *value);
+        checkLinkHashed(cx, cx.state.currentPage, *value, pageHash);
       } else {
         checkImage(cx, *value);
       }
@@ -159,7 +176,8 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value) {
     if (done == taken) return lineSet;
     const size_t half = done + kAhead / 2;
     if (half < taken && hashed[half % kAhead]) prefetchPageEntry(cx.pages, hashes[half % kAhead]);
-    lineSet |= checkRecord(cx, records[done % kAhead], value);
+    const size_t at = done % kAhead;
+    lineSet |= checkRecord(cx, records[at], value, hashed[at] ? &hashes[at] : nullptr);
   }
 }
 

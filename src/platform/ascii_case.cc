@@ -71,7 +71,9 @@ uint64_t hashIgnoringCase(std::string_view text) {
   }
   if (at < text.size()) {
     uint64_t word = 0;
-    std::memcpy(&word, text.data() + at, text.size() - at);
+    for (size_t i = at; i < text.size(); ++i) {
+      word = word << 8 | static_cast<unsigned char>(text[i]);
+    }
     h = mixWord(h, lowerWord(word));
   }
   h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;

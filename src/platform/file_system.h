@@ -53,6 +53,9 @@ struct DirectoryCache {
     // of 100,000 names touches a few cache lines.
     std::vector<uint64_t> foldedSlots;
     std::vector<uint32_t> sameFold;
+    // One bit for each (length mod 32, last byte mod 32) that a name has, so
+    // that most names the listing cannot hold are turned away unhashed.
+    uint64_t shapes[16] = {};
     bool folded = false;
   };
   // By host directory, written without a trailing '/' ("" for the current

@@ -259,13 +259,22 @@ size_t foldedSlot(const DirectoryCache::Listing& listing, std::string_view name,
   }
 }
 
+// The bit of shapes a name sets: its length and last byte, case folded.
+unsigned shapeOf(std::string_view name) {
+  const unsigned last = name.empty() ? 0 : static_cast<unsigned char>(toLowerAscii(name.back()));
+  return (static_cast<unsigned>(name.size() & 31) << 5) | (last & 31);
+}
+
 void buildFoldedIndex(DirectoryCache::Listing* listing) {
   const std::vector<std::string>& names = listing->names;
   size_t size = 16;
   while (size < names.size() * 2) size *= 2;
   listing->foldedSlots.assign(size, 0);
   listing->sameFold.assign(names.size(), DirectoryCache::kNoName);
+  for (uint64_t& word : listing->shapes) word = 0;
   for (uint32_t i = 0; i < names.size(); ++i) {
+    const unsigned shape = shapeOf(names[i]);
+    listing->shapes[shape >> 6] |= uint64_t(1) << (shape & 63);
     const uint64_t hash = foldedHash(names[i]);
     uint64_t& slot = listing->foldedSlots[foldedSlot(*listing, names[i], hash)];
     if (slot == 0) {
@@ -294,6 +303,8 @@ void buildFoldedIndex(DirectoryCache::Listing* listing) {
 // kNoName.
 uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   if (!listing->folded) buildFoldedIndex(listing);
+  const unsigned shape = shapeOf(name);
+  if ((listing->shapes[shape >> 6] >> (shape & 63) & 1) == 0) return DirectoryCache::kNoName;
   const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
   return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
 }
