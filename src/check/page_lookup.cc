@@ -65,6 +65,10 @@ uint64_t hashOf(std::string_view name) {
   return hashIgnoringCase(name);
 }
 
+uint32_t markHash(std::string_view mark) {
+  return static_cast<uint32_t>(hashIgnoringCase(mark) >> 32);
+}
+
 // The slot of name: the one that holds it, or the empty one where it would go.
 size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) {
   const size_t mask = lookup.slots.size() - 1;
@@ -83,6 +87,7 @@ size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) 
 bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   lookup->text.clear();
   lookup->marks.clear();
+  lookup->markHashes.clear();
   lookup->slots.clear();
   std::string& text = lookup->text;
   std::vector<Block> blocks;
@@ -191,17 +196,32 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   }
   marks.insert(marks.end(), gathered.begin(), gathered.end());
   std::vector<size_t>().swap(gathered);
-  auto less = [&text](size_t a, size_t b) { return textAt(text, a) < textAt(text, b); };
-  auto same = [&text](size_t a, size_t b) { return textAt(text, a) == textAt(text, b); };
+  // Each page's run is sorted by the marks' hashes, which a look-up searches
+  // in one small array before it compares any text, and without repeats.
+  std::vector<uint32_t>& hashes = lookup->markHashes;
+  hashes.resize(marks.size());
+  std::vector<std::pair<uint32_t, size_t>> run;
   for (uint32_t p : pages) {
     uint64_t begin = 0;
     uint64_t end = 0;
     getMarks(text, blocks[p].entry, &begin, &end);
-    auto first = marks.begin() + static_cast<ptrdiff_t>(begin);
-    auto last = marks.begin() + static_cast<ptrdiff_t>(end);
-    std::sort(first, last, less);
-    setMarks(&text, blocks[p].entry, begin,
-             static_cast<uint64_t>(std::unique(first, last, same) - marks.begin()));
+    run.clear();
+    for (uint64_t i = begin; i < end; ++i)
+      run.emplace_back(markHash(textAt(text, marks[i])), marks[i]);
+    std::sort(run.begin(), run.end(), [&text](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first
+                                : textAt(text, a.second) < textAt(text, b.second);
+    });
+    uint64_t kept = begin;
+    for (size_t i = 0; i < run.size(); ++i) {
+      if (i > 0 && run[i].first == run[i - 1].first &&
+          textAt(text, run[i].second) == textAt(text, run[i - 1].second)) {
+        continue;
+      }
+      hashes[kept] = run[i].first;
+      marks[kept++] = run[i].second;
+    }
+    setMarks(&text, blocks[p].entry, begin, kept);
   }
   return true;
 }
@@ -237,11 +257,11 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
   uint64_t begin = 0;
   uint64_t end = 0;
   getMarks(lookup.text, (lookup.slots[slot] & kEntryMask) - 1, &begin, &end);
-  const std::string& text = lookup.text;
-  auto first = lookup.marks.begin() + static_cast<ptrdiff_t>(begin);
-  auto last = lookup.marks.begin() + static_cast<ptrdiff_t>(end);
-  auto at = std::lower_bound(first, last, anchor, [&text](size_t mark, std::string_view value) {
-    return textAt(text, mark) < value;
-  });
-  return at != last && textAt(text, *at) == anchor;
+  const uint32_t hash = markHash(anchor);
+  const uint32_t* hashes = lookup.markHashes.data();
+  for (const uint32_t* at = std::lower_bound(hashes + begin, hashes + end, hash);
+       at != hashes + end && *at == hash; ++at) {
+    if (textAt(lookup.text, lookup.marks[size_t(at - hashes)]) == anchor) return true;
+  }
+  return false;
 }

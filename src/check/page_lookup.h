@@ -28,8 +28,9 @@ struct PageLookup {
   // first, and one past the last) followed by its name; each mark as its
   // name alone. A name is its length, seven bits a byte, and its bytes.
   std::string text;
-  std::vector<size_t> marks;    // into text; each page's run sorted
-  std::vector<uint64_t> slots;  // open addressing: hash's top 24 bits << 40 | entry + 1
+  std::vector<size_t> marks;         // into text; each page's run sorted by markHashes, then text
+  std::vector<uint32_t> markHashes;  // of each of marks, a hash of its name
+  std::vector<uint64_t> slots;       // open addressing: hash's top 24 bits << 40 | entry + 1
 };
 
 // Builds the lookup from the reference file open in reader, read from its
