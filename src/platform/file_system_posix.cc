@@ -309,14 +309,18 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
 }
 
-// What a byte of a pattern's last component says: a wildcard, or a byte no
-// name that a directory search yields can hold (see isSkippedName()).
+// What a byte of a pattern says: a separator, or in its last component a
+// wildcard or a byte no name that a directory search yields can hold (see
+// isSkippedName()).
 constexpr unsigned char kWildcardByte = 1;
 constexpr unsigned char kSkippedByte = 2;
+constexpr unsigned char kSeparatorByte = 4;
 constexpr std::array<unsigned char, 256> kNameByteClass = [] {
   std::array<unsigned char, 256> classes{};
   for (int c = 0; c < 0x20; ++c) classes[c] = kSkippedByte;
-  for (char c : std::string_view("\\:\"<>|")) classes[static_cast<unsigned char>(c)] = kSkippedByte;
+  for (char c : std::string_view(":\"<>|")) classes[static_cast<unsigned char>(c)] = kSkippedByte;
+  classes['/'] = kSeparatorByte;
+  classes['\\'] = kSeparatorByte;
   classes['*'] = kWildcardByte;
   classes['?'] = kWildcardByte;
   return classes;
@@ -516,11 +520,22 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
 }
 
 bool FileSystem::findFirstFile(const std::string& pattern, std::string* storedName) {
-  const size_t cut = lastComponentStart(pattern);
-  const std::string_view last = std::string_view(pattern).substr(cut);
-  // One look at each byte: wildcards, and the bytes no listed name can hold.
+  // One look at each byte finds the last component and what it holds:
+  // wildcards, and bytes no listed name can hold. Most bytes are none of
+  // these, so each is one test.
+  size_t cut = 0;
   unsigned char classes = 0;
-  for (const char c : last) classes |= kNameByteClass[static_cast<unsigned char>(c)];
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const unsigned char kind = kNameByteClass[static_cast<unsigned char>(pattern[i])];
+    if (kind == 0) continue;
+    if (kind == kSeparatorByte) {
+      cut = i + 1;
+      classes = 0;
+    } else {
+      classes |= kind;
+    }
+  }
+  const std::string_view last = std::string_view(pattern).substr(cut);
   if (!caching_ || (classes & kWildcardByte) != 0) {
     std::vector<std::string> names = findFiles(pattern);
     if (names.empty()) return false;
