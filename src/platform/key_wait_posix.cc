@@ -1,10 +1,10 @@
+#include "platform/key_wait.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include "platform/key_wait.h"
 
 namespace {
 
