@@ -1,9 +1,10 @@
 // Reference-file bytes through the reference reader and the check phase, and
 // every page look-up the pass makes answered again by the straightforward
-// re-reading oracle: the two answers must agree. The first input byte picks
-// the options; the rest is the reference file. The check runs in a directory
-// of its own, made once, holding a few files so that disk lookups and case
-// checks find something.
+// re-reading oracle: the two answers must agree, and the pass shared among
+// threads must report what the pass on one thread reports. The first input
+// byte picks the options; the rest is the reference file. The check runs in
+// a directory of its own, made once, holding a few files so that disk
+// lookups and case checks find something.
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,7 +67,7 @@ struct Outcome {
 
 // The whole check pass; then each ref record's page look-up made again by
 // re-reading the file, aborting where the answers differ.
-Outcome runCheck(const RunOptions& options, const std::string& refFile) {
+Outcome runCheck(const RunOptions& options, const std::string& refFile, unsigned helpers) {
   auto state = std::make_unique<RunState>();
   Outcome outcome;
   state->report.attachMemory(&outcome.report);
@@ -80,7 +81,7 @@ Outcome runCheck(const RunOptions& options, const std::string& refFile) {
   fs.setCaching(true);
   if (!buildPageLookup(*reader2, &pages)) std::abort();
   CheckContext cx{options, *state, pages, fs};
-  if (!checkReferences(cx, *reader1)) std::abort();
+  if (!checkReferences(cx, *reader1, helpers)) std::abort();
   state->report.flush();
   state->errors.flush();
   outcome.count = state->complaintCount;
@@ -145,7 +146,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.indentColumn = (pick >> 4) * 4 - 8;
   const std::string refFile(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  const Outcome fast = runCheck(options, refFile);
+  const Outcome fast = runCheck(options, refFile, 0);
+  // Shared among threads, the pass must report the same, byte for byte.
+  const Outcome shared = runCheck(options, refFile, 2);
+  if (shared.report != fast.report || shared.errors != fast.errors || shared.count != fast.count) {
+    std::fprintf(stderr, "the pass on threads reports differently\n");
+    std::abort();
+  }
   // Every counted complaint is one report line; the uncounted "file:"
   // warnings only add to them.
   long long lines = 0;

@@ -83,7 +83,7 @@ bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs) 
     // The look-up's memory is given back before the orphan search takes its own.
     PageLookup pages;
     CheckContext cx{options, state, pages, fs};
-    read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1);
+    read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1, helperThreads());
   }
   if (read && options.orphanSearch && !options.referencesOnly) {
     read = searchAllOrphans(state, fs, *reader1);

@@ -1,7 +1,6 @@
 #include "check/case_checks.h"
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -27,22 +26,15 @@ bool hasSmallLetter(const std::string& text) {
   return false;
 }
 
-// The stored name of the first file that reference matches as a pattern, in
-// its stored case and without any directory part; false when none does.
-bool lookUpStoredName(FileSystem& fs, const std::string& reference, std::string* storedName) {
-  std::vector<std::string> names = fs.findFiles(reference);
-  if (names.empty()) return false;
-  *storedName = names.front();
-  return true;
-}
-
 }  // namespace
 
 void checkCase(const RunOptions& options, RunState& state, FileSystem& fs,
                const std::string& reference) {
   if (options.caseMode == CaseMode::None) return;
+  // The reference is taken as a pattern: the stored name of the first file
+  // it matches, in its stored case and without any directory part.
   std::string stored;
-  bool hasStored = lookUpStoredName(fs, reference, &stored);
+  const bool hasStored = fs.findFirstFile(reference, &stored);
   int indent = options.indentColumn;
   if (options.caseMode == CaseMode::Lower) {
     if (hasCapitalLetter(reference)) complain(state, indent, "upper case in " + quoted(reference));

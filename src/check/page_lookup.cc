@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "reffile/reference_file.h"
 
 namespace {
@@ -58,15 +59,14 @@ void getMarks(const std::string& text, size_t entry, uint64_t* begin, uint64_t* 
   std::memcpy(end, text.data() + entry + 8, 8);
 }
 
+// Names are compared exactly once their slot is found; folding case in the
+// hash costs nothing, since the pages are recorded in lower case anyway.
 uint64_t hashOf(std::string_view name) {
-  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then mixed
-  for (char c : name) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 0x100000001b3ull;
-  }
-  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-  return h ^ (h >> 31);
+  return hashIgnoringCase(name);
+}
+
+uint32_t markHash(std::string_view mark) {
+  return static_cast<uint32_t>(hashIgnoringCase(mark) >> 32);
 }
 
 // The slot of name: the one that holds it, or the empty one where it would go.
@@ -87,13 +87,13 @@ size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) 
 bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   lookup->text.clear();
   lookup->marks.clear();
+  lookup->markHashes.clear();
   lookup->slots.clear();
   std::string& text = lookup->text;
   std::vector<Block> blocks;
   std::vector<size_t>& marks = lookup->marks;  // in file order until sorted below
   if (!reader.rewind()) return false;
-  std::string line;
-  while (reader.readLine(&line) && !reader.readError()) {
+  auto take = [&](std::string_view line) {
     const RecordKind kind = recordKind(line);
     if (kind == RecordKind::Page) {
       const RecordView record = viewRecord(line);
@@ -111,7 +111,33 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     } else if (kind == RecordKind::Mark && !blocks.empty()) {
       marks.push_back(appendText(&text, viewRecord(line).value));
     }
+  };
+  // The lines are taken where the reader holds them; only page and mark
+  // records matter here, and only those begin with 'n' or 'm' in either case.
+  std::string partial;  // the start of a line that the last chunk ended inside
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+  while (reader.readChunk(&data, &size)) {
+    std::string_view chunk(reinterpret_cast<const char*>(data), size);
+    if (!partial.empty()) {
+      const size_t end = chunk.find('\n');
+      if (end == std::string_view::npos) {
+        partial.append(chunk);
+        continue;
+      }
+      partial.append(chunk.substr(0, end));
+      take(partial);
+      partial.clear();
+      chunk.remove_prefix(end + 1);
+    }
+    for (size_t end = chunk.find('\n'); end != std::string_view::npos; end = chunk.find('\n')) {
+      const char first = static_cast<char>(chunk[0] | 0x20);
+      if (end > 0 && (first == 'n' || first == 'm')) take(chunk.substr(0, end));
+      chunk.remove_prefix(end + 1);
+    }
+    partial.assign(chunk);
   }
+  if (!reader.readError() && !partial.empty()) take(partial);
   if (reader.readError()) return false;
   if (!blocks.empty()) blocks.back().marksEnd = marks.size();
 
@@ -170,17 +196,32 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   }
   marks.insert(marks.end(), gathered.begin(), gathered.end());
   std::vector<size_t>().swap(gathered);
-  auto less = [&text](size_t a, size_t b) { return textAt(text, a) < textAt(text, b); };
-  auto same = [&text](size_t a, size_t b) { return textAt(text, a) == textAt(text, b); };
+  // Each page's run is sorted by the marks' hashes, which a look-up searches
+  // in one small array before it compares any text, and without repeats.
+  std::vector<uint32_t>& hashes = lookup->markHashes;
+  hashes.resize(marks.size());
+  std::vector<std::pair<uint32_t, size_t>> run;
   for (uint32_t p : pages) {
     uint64_t begin = 0;
     uint64_t end = 0;
     getMarks(text, blocks[p].entry, &begin, &end);
-    auto first = marks.begin() + static_cast<ptrdiff_t>(begin);
-    auto last = marks.begin() + static_cast<ptrdiff_t>(end);
-    std::sort(first, last, less);
-    setMarks(&text, blocks[p].entry, begin,
-             static_cast<uint64_t>(std::unique(first, last, same) - marks.begin()));
+    run.clear();
+    for (uint64_t i = begin; i < end; ++i)
+      run.emplace_back(markHash(textAt(text, marks[i])), marks[i]);
+    std::sort(run.begin(), run.end(), [&text](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first
+                                : textAt(text, a.second) < textAt(text, b.second);
+    });
+    uint64_t kept = begin;
+    for (size_t i = 0; i < run.size(); ++i) {
+      if (i > 0 && run[i].first == run[i - 1].first &&
+          textAt(text, run[i].second) == textAt(text, run[i - 1].second)) {
+        continue;
+      }
+      hashes[kept] = run[i].first;
+      marks[kept++] = run[i].second;
+    }
+    setMarks(&text, blocks[p].entry, begin, kept);
   }
   return true;
 }
@@ -204,18 +245,23 @@ void prefetchPageEntry(const PageLookup& lookup, uint64_t hash) {
 
 bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
               std::string_view anchor) {
+  return findPage(lookup, target, hashOf(target), hasAnchor, anchor);
+}
+
+bool findPage(const PageLookup& lookup, std::string_view target, uint64_t targetHash,
+              bool hasAnchor, std::string_view anchor) {
   if (lookup.slots.empty()) return false;
-  const size_t slot = findSlot(lookup, target, hashOf(target));
+  const size_t slot = findSlot(lookup, target, targetHash);
   if (lookup.slots[slot] == 0) return false;
   if (!hasAnchor) return true;
   uint64_t begin = 0;
   uint64_t end = 0;
   getMarks(lookup.text, (lookup.slots[slot] & kEntryMask) - 1, &begin, &end);
-  const std::string& text = lookup.text;
-  auto first = lookup.marks.begin() + static_cast<ptrdiff_t>(begin);
-  auto last = lookup.marks.begin() + static_cast<ptrdiff_t>(end);
-  auto at = std::lower_bound(first, last, anchor, [&text](size_t mark, std::string_view value) {
-    return textAt(text, mark) < value;
-  });
-  return at != last && textAt(text, *at) == anchor;
+  const uint32_t hash = markHash(anchor);
+  const uint32_t* hashes = lookup.markHashes.data();
+  for (const uint32_t* at = std::lower_bound(hashes + begin, hashes + end, hash);
+       at != hashes + end && *at == hash; ++at) {
+    if (textAt(lookup.text, lookup.marks[size_t(at - hashes)]) == anchor) return true;
+  }
+  return false;
 }

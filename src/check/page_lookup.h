@@ -28,8 +28,9 @@ struct PageLookup {
   // first, and one past the last) followed by its name; each mark as its
   // name alone. A name is its length, seven bits a byte, and its bytes.
   std::string text;
-  std::vector<size_t> marks;    // into text; each page's run sorted
-  std::vector<uint64_t> slots;  // open addressing: hash's top 24 bits << 40 | entry + 1
+  std::vector<size_t> marks;         // into text; each page's run sorted by markHashes, then text
+  std::vector<uint32_t> markHashes;  // of each of marks, a hash of its name
+  std::vector<uint64_t> slots;       // open addressing: hash's top 24 bits << 40 | entry + 1
 };
 
 // Builds the lookup from the reference file open in reader, read from its
@@ -41,6 +42,9 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup);
 // holding a mark whose value is anchor (hasAnchor true).
 bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
               std::string_view anchor);
+// The same, for a caller that has target's pageHash() at hand already.
+bool findPage(const PageLookup& lookup, std::string_view target, uint64_t targetHash,
+              bool hasAnchor, std::string_view anchor);
 
 // Look-ups made one after another each wait for memory in turn. A caller that
 // knows which pages it will look up next can ask for that memory early:

@@ -1,10 +1,14 @@
 #include "check/reference_checker.h"
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "check/case_checks.h"
 #include "platform/ascii_case.h"
+#include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 
 namespace {
@@ -31,7 +35,12 @@ bool checkFile(CheckContext& cx, const char* kind, const std::string& target) {
   return true;
 }
 
-void checkLink(CheckContext& cx, const std::string& page, const std::string& target) {
+namespace {
+
+// checkLink(), given the page hash of the part of target before any '#'
+// when the caller has it (pageHash null otherwise).
+void checkLinkHashed(CheckContext& cx, const std::string& page, const std::string& target,
+                     const uint64_t* pageHash) {
   if (startsWithIgnoringCase(target, "file:")) {
     // A warning, not a fault the exit status should show: it carries its own
     // page and line and is never padded.
@@ -62,14 +71,25 @@ void checkLink(CheckContext& cx, const std::string& page, const std::string& tar
     return;
   }
   // A bare "#top" is an anchor of the page itself.
-  if (file.empty()) file = page;
-  if (findPage(cx.pages, file, hasAnchor, anchor)) return;
+  if (file.empty()) {
+    file = page;
+    pageHash = nullptr;
+  }
+  const bool found = pageHash != nullptr ? findPage(cx.pages, file, *pageHash, hasAnchor, anchor)
+                                         : findPage(cx.pages, file, hasAnchor, anchor);
+  if (found) return;
   std::string missing(file);
   if (hasAnchor) {
     missing += '#';
     missing += anchor;
   }
   complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(missing));
+}
+
+}  // namespace
+
+void checkLink(CheckContext& cx, const std::string& page, const std::string& target) {
+  checkLinkHashed(cx, page, target, nullptr);
 }
 
 void checkImage(CheckContext& cx, const std::string& target) {
@@ -82,72 +102,239 @@ void checkImage(CheckContext& cx, const std::string& target) {
 
 namespace {
 
-// The page a ref record's value may be looked up as, for asking for its
-// memory early: the part before any '#'. Empty when there is none to ask
-// for (a bare anchor names the current page, which is known only later).
-std::string_view pageAhead(std::string_view line) {
-  if (recordKind(line) != RecordKind::Ref) return {};
-  const std::string_view value = viewRecord(line).value;
-  return value.substr(0, value.find('#'));
+// One line of the reference file, taken apart as far as the pass needs:
+// separators, marks and stray lines are passed over unread.
+RecordView parseForCheck(std::string_view line) {
+  RecordView record;
+  record.kind = recordKind(line);
+  if (record.kind == RecordKind::Page || record.kind == RecordKind::Ref ||
+      record.kind == RecordKind::Image) {
+    record = viewRecord(line);
+  }
+  return record;
 }
 
-void checkRecord(CheckContext& cx, const std::string& line, std::string* value) {
-  RecordKind kind = recordKind(line);
-  if (kind == RecordKind::Header) {
-    cx.state.currentLine = 0;
-  } else if (kind == RecordKind::Page) {
-    cx.state.currentPage.assign(viewRecord(line).value);
-    cx.state.currentLine = 0;
-  } else if (kind == RecordKind::Ref || kind == RecordKind::Image) {
-    const RecordView record = viewRecord(line);
-    value->assign(record.value);
-    cx.state.currentLine = record.line;
-    // The case complaints come before the link check's for the same record.
-    checkCase(cx.options, cx.state, cx.fs, *value);
-    if (kind == RecordKind::Ref) {
-      checkLink(cx, cx.state.currentPage, *value);
-    } else {
-      checkImage(cx, *value);
-    }
+// Judges one record. True when it set the run state's line.
+bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
+                 const uint64_t* pageHash = nullptr) {
+  switch (record.kind) {
+    case RecordKind::Header:
+      cx.state.currentLine = 0;
+      return true;
+    case RecordKind::Page:
+      cx.state.currentPage.assign(record.value);
+      cx.state.currentLine = 0;
+      return true;
+    case RecordKind::Ref:
+    case RecordKind::Image:
+      value->assign(record.value);
+      cx.state.currentLine = record.line;
+      // The case complaints come before the link check's for the same record.
+      checkCase(cx.options, cx.state, cx.fs, *value);
+      if (record.kind == RecordKind::Ref) {
+        checkLinkHashed(cx, cx.state.currentPage, *value, pageHash);
+      } else {
+        checkImage(cx, *value);
+      }
+      return true;
+    default:
+      return false;
   }
+}
+
+// Judges the whole lines in text, each ending with a line feed, in order.
+// A few records are taken ahead of the one being judged, and the page
+// look-ups they will make ask for their memory in two steps meanwhile, so
+// that the waits of many look-ups overlap instead of adding up. True when a
+// record set the run state's line.
+bool checkLines(CheckContext& cx, std::string_view text, std::string* value) {
+  constexpr size_t kAhead = 16;
+  RecordView records[kAhead];
+  uint64_t hashes[kAhead] = {};
+  bool hashed[kAhead] = {};
+  size_t next = 0;  // into text: the first line not yet taken
+  size_t taken = 0;
+  bool lineSet = false;
+  for (size_t done = 0;; ++done) {
+    while (taken - done < kAhead && next < text.size()) {
+      const size_t end = text.find('\n', next);
+      const size_t at = taken % kAhead;
+      records[at] = parseForCheck(text.substr(next, end - next));
+      next = end + 1;
+      // The page a ref will be looked up as: the part before any '#' (a
+      // bare anchor names the current page, known only when it comes).
+      const std::string_view page = records[at].kind == RecordKind::Ref
+                                        ? records[at].value.substr(0, records[at].value.find('#'))
+                                        : std::string_view();
+      hashed[at] = !page.empty();
+      if (hashed[at]) {
+        hashes[at] = pageHash(page);
+        prefetchPageSlot(cx.pages, hashes[at]);
+      }
+      ++taken;
+    }
+    if (done == taken) return lineSet;
+    const size_t half = done + kAhead / 2;
+    if (half < taken && hashed[half % kAhead]) prefetchPageEntry(cx.pages, hashes[half % kAhead]);
+    const size_t at = done % kAhead;
+    lineSet |= checkRecord(cx, records[at], value, hashed[at] ? &hashes[at] : nullptr);
+  }
+}
+
+// The pass on the calling thread alone. The file is read only when every
+// whole line the reader holds has been judged, at the same moments as a
+// reader taking one line at a time: a report written into the reference
+// file meets the reading as it always has.
+bool checkInTurn(CheckContext& cx, TextReader& reader) {
+  std::string value;
+  std::string partial;  // the start of a line that the last chunk ended inside
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+  while (reader.readChunk(&data, &size)) {
+    std::string_view chunk(reinterpret_cast<const char*>(data), size);
+    if (!partial.empty()) {
+      const size_t end = chunk.find('\n');
+      if (end == std::string_view::npos) {
+        partial.append(chunk);
+        continue;
+      }
+      partial.append(chunk.substr(0, end));
+      checkRecord(cx, parseForCheck(partial), &value);
+      partial.clear();
+      chunk.remove_prefix(end + 1);
+    }
+    const size_t last = chunk.rfind('\n');
+    if (last != std::string_view::npos) {
+      checkLines(cx, chunk.substr(0, last + 1), &value);
+      chunk.remove_prefix(last + 1);
+    }
+    partial.assign(chunk);
+  }
+  // A line cut short by a failed read is not judged.
+  if (reader.readError()) return false;
+  if (!partial.empty()) checkRecord(cx, parseForCheck(partial), &value);
+  return true;
+}
+
+// One batch of the shared pass: whole lines of the reference file and the
+// page they start on; then what judging them gave.
+struct CheckBatch {
+  std::string text;      // whole lines, each ending with a line feed
+  std::string page;      // the current page at the first line; at the last, once judged
+  std::string report;    // the complaints, as the report is to get them
+  long long count = 0;   // the counted ones among them
+  uint32_t line = 0;     // the current line after the last one, when lineSet
+  bool lineSet = false;  // some record set the current line
+};
+
+// What one thread judges with: a run state whose report is a batch's text,
+// a FileSystem (worker 0's is the calling thread's own), room for a value.
+struct CheckWorker {
+  RunState state;
+  std::unique_ptr<FileSystem> ownFs;
+  FileSystem* fs = nullptr;
+  std::string value;
+};
+
+// A batch is some tens of kilobytes, a few hundred records: enough to
+// outweigh handing it to another thread, and few enough in flight at once
+// (the window) to keep the memory small.
+constexpr size_t kBatchBytes = 32 * 1024;
+constexpr size_t kBatchesPerThread = 4;
+
+// True when the report is written into the file reader reads.
+bool reportIsReferenceFile(const RunState& state, const TextReader& reader) {
+  FileIdentity report;
+  FileIdentity references;
+  return state.report.identity(&report) && reader.identity(&references) && report == references;
+}
+
+bool checkShared(CheckContext& cx, TextReader& reader, unsigned helpers) {
+  std::unique_ptr<CheckWorker[]> workers(new CheckWorker[helpers + 1]);
+  workers[0].fs = &cx.fs;
+  for (unsigned i = 1; i <= helpers; ++i) {
+    workers[i].ownFs = std::make_unique<FileSystem>();
+    // The site does not change while the pass lasts.
+    workers[i].ownFs->setCaching(true);
+    workers[i].fs = workers[i].ownFs.get();
+  }
+  std::string page = cx.state.currentPage;  // at the start of the next batch
+  const unsigned char* data = nullptr;
+  size_t size = 0;  // of the reader's text at data, not yet taken
+  bool ended = false;
+
+  auto fill = [&](CheckBatch& batch) {
+    if (ended) return false;
+    batch.text.clear();
+    for (;;) {
+      if (batch.text.size() >= kBatchBytes && batch.text.back() == '\n') break;
+      if (size == 0 && !reader.readChunk(&data, &size)) {
+        ended = true;
+        if (reader.readError()) {
+          // A line cut short by a failed read is not judged.
+          const size_t lastEnd = batch.text.rfind('\n');
+          batch.text.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
+        } else if (!batch.text.empty() && batch.text.back() != '\n') {
+          batch.text.push_back('\n');
+        }
+        break;
+      }
+      size_t take = size;
+      if (batch.text.size() < kBatchBytes) {
+        take = std::min(size, kBatchBytes - batch.text.size());
+      } else if (const void* end = std::memchr(data, '\n', size)) {
+        take = size_t(static_cast<const unsigned char*>(end) - data) + 1;
+      }
+      batch.text.append(reinterpret_cast<const char*>(data), take);
+      data += take;
+      size -= take;
+    }
+    if (batch.text.empty()) return false;
+    // The next batch starts on the last page named here.
+    batch.page = page;
+    const std::string_view text = batch.text;
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = text.find('\n', at);
+      if ((text[at] == 'n' || text[at] == 'N') &&
+          recordKind(text.substr(at, end - at)) == RecordKind::Page) {
+        page.assign(viewRecord(text.substr(at, end - at)).value);
+      }
+      at = end + 1;
+    }
+    return true;
+  };
+
+  auto work = [&](CheckBatch& batch, unsigned worker) {
+    CheckWorker& w = workers[worker];
+    batch.report.clear();
+    w.state.report.attachMemory(&batch.report);
+    w.state.complaintCount = 0;
+    w.state.currentPage.swap(batch.page);
+    w.state.currentLine = 0;
+    CheckContext own{cx.options, w.state, cx.pages, *w.fs};
+    batch.lineSet = checkLines(own, batch.text, &w.value);
+    batch.line = w.state.currentLine;
+    batch.count = w.state.complaintCount;
+    batch.page.swap(w.state.currentPage);
+    w.state.report.close();
+  };
+
+  auto drain = [&](CheckBatch& batch) {
+    cx.state.report.write(batch.report);
+    cx.state.complaintCount += batch.count;
+    cx.state.currentPage.swap(batch.page);
+    if (batch.lineSet) cx.state.currentLine = batch.line;
+    return true;
+  };
+
+  runInOrder<CheckBatch>(helpers, kBatchesPerThread * (helpers + 1), fill, work, drain);
+  return !reader.readError();
 }
 
 }  // namespace
 
-bool checkReferences(CheckContext& cx, TextReader& reader) {
+bool checkReferences(CheckContext& cx, TextReader& reader, unsigned helpers) {
   if (!reader.rewind()) return false;
-  // Records are taken a few ahead of the one being judged, and the page
-  // look-ups they will make ask for their memory in two steps meanwhile, so
-  // that the waits of many look-ups overlap instead of adding up. Only lines
-  // the reader holds already are taken ahead: the file is read at the same
-  // moments as without looking ahead, whatever else writes to it meanwhile.
-  constexpr size_t kAhead = 16;
-  std::string lines[kAhead];
-  uint64_t hashes[kAhead] = {};
-  bool hashed[kAhead] = {};
-  size_t read = 0;
-  std::string value;
-  auto takeAhead = [&](size_t at) {
-    const std::string_view page = pageAhead(lines[at]);
-    hashed[at] = !page.empty();
-    if (hashed[at]) {
-      hashes[at] = pageHash(page);
-      prefetchPageSlot(cx.pages, hashes[at]);
-    }
-  };
-  for (size_t done = 0;; ++done) {
-    if (done == read) {
-      if (!reader.readLine(&lines[read % kAhead]) || reader.readError()) break;
-      takeAhead(read % kAhead);
-      ++read;
-    }
-    while (read - done < kAhead && reader.readBufferedLine(&lines[read % kAhead])) {
-      takeAhead(read % kAhead);
-      ++read;
-    }
-    const size_t half = done + kAhead / 2;
-    if (half < read && hashed[half % kAhead]) prefetchPageEntry(cx.pages, hashes[half % kAhead]);
-    checkRecord(cx, lines[done % kAhead], &value);
-  }
-  return !reader.readError();
+  if (helpers == 0 || reportIsReferenceFile(cx.state, reader)) return checkInTurn(cx, reader);
+  return checkShared(cx, reader, helpers);
 }

@@ -24,7 +24,16 @@ struct CheckContext {
 // The whole pass over reader (the first reader of the reference file). False
 // when the reference file cannot be rewound or read to its end: what was
 // judged up to there has been reported, and the run must end with status 3.
-bool checkReferences(CheckContext& cx, TextReader& reader);
+//
+// With helpers > 0 the records are judged in batches on that many threads
+// besides the calling one, each with a FileSystem of its own (caching on),
+// and the complaints reach the report in file order: the report, the count
+// and the run state's page and line come out as with helpers == 0. Only the
+// moments at which the report is flushed differ, so when the report is
+// written into the reference file itself the pass runs on the calling
+// thread alone, reading the file at the same moments as ever. Reads only
+// cx.pages and cx.options besides the file; cx.fs is the calling thread's.
+bool checkReferences(CheckContext& cx, TextReader& reader, unsigned helpers = 0);
 
 // Judges one ref record's target, found on page.
 void checkLink(CheckContext& cx, const std::string& page, const std::string& target);

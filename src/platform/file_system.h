@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -28,6 +29,16 @@ struct FileIdentity {
 // caching is on. Only FileSystem touches it.
 struct DirectoryCache {
   static constexpr uint32_t kNoName = UINT32_MAX;
+  DirectoryCache() = default;
+  // A copy starts empty, since what is kept points into the cache it was
+  // kept in; a move keeps it all.
+  DirectoryCache(const DirectoryCache&) {}
+  DirectoryCache& operator=(const DirectoryCache& other) {
+    if (this != &other) *this = DirectoryCache();
+    return *this;
+  }
+  DirectoryCache(DirectoryCache&&) = default;
+  DirectoryCache& operator=(DirectoryCache&&) = default;
   struct Listing {
     bool readable = false;
     std::vector<std::string> names;  // as the host lists them
@@ -42,12 +53,28 @@ struct DirectoryCache {
     // of 100,000 names touches a few cache lines.
     std::vector<uint64_t> foldedSlots;
     std::vector<uint32_t> sameFold;
+    // One bit for each (length mod 32, last byte mod 32) that a name has, so
+    // that most names the listing cannot hold are turned away unhashed.
+    uint64_t shapes[16] = {};
     bool folded = false;
   };
   // By host directory, written without a trailing '/' ("" for the current
   // directory), so that every spelling of one directory shares one listing.
   std::unordered_map<std::string, Listing> listings;
   std::unordered_map<std::string, EntryKind> kinds;  // by host path, links followed
+  // The directory part of a path as written ("img/", "../pics/"), resolved:
+  // the host directory its components lead to (no trailing '/'), whether
+  // every one of them was found, and that directory's listing. A check of
+  // every reference into one directory resolves the directory once. Past
+  // kMaxDirectories parts, further ones are resolved afresh each time.
+  static constexpr size_t kMaxDirectories = 16384;
+  struct ResolvedDirectory {
+    std::string hostDir;
+    bool found = true;
+    Listing* listing = nullptr;
+  };
+  std::unordered_map<std::string, ResolvedDirectory> directories;
+  ResolvedDirectory* currentDirectory = nullptr;  // directories[""], once made
 };
 
 class FileSystem {
@@ -81,6 +108,12 @@ class FileSystem {
   // directoryOrderLess(). Empty when nothing matches or the directory cannot
   // be read.
   std::vector<std::string> findFiles(const std::string& pattern);
+
+  // The first name findFiles(pattern) gives, into *storedName, without
+  // gathering the rest; false when it gives none. For looking up the stored
+  // name of every reference: while caching is on, a pattern without
+  // wildcards costs a hash look-up or two.
+  bool findFirstFile(const std::string& pattern, std::string* storedName);
 
   // True when path names an existing file or directory. The empty path does
   // not exist.
@@ -147,9 +180,15 @@ class FileSystem {
                          EntryKind* listedKind = nullptr);
   bool resolveTracked(const std::string& path, std::string* hostPath, EntryKind* listedKind);
   EntryKind kindOf(const std::string& hostPath);
+  // The directory part of a path (up to and including its last separator)
+  // resolved as the components before a path's last one are; kept while
+  // caching is on (it must be), else made in *fresh.
+  const DirectoryCache::ResolvedDirectory& resolvedDirectory(
+      std::string_view dirPart, DirectoryCache::ResolvedDirectory* fresh);
 
   bool caching_ = false;
   DirectoryCache cache_;
+  std::string directoryKey_;  // resolvedDirectory()'s look-up key, kept for its memory
 };
 
 // How names match a wildcard pattern and the order directory searches yield

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -173,7 +174,7 @@ SplitPath splitPath(std::string_view path) {
 // A name that a directory search passes over: hidden, or one that Windows
 // could not hold, so that a site gives the same pages and candidates on
 // either host.
-bool isSkippedName(const std::string& name) {
+bool isSkippedName(std::string_view name) {
   if (name.empty() || name[0] == '.') return true;
   for (char c : name) {
     if (static_cast<unsigned char>(c) < 0x20) return true;
@@ -241,11 +242,7 @@ DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
 namespace {
 
 uint64_t foldedHash(std::string_view name) {
-  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a over the folded bytes, then mixed
-  for (char c : name) h = (h ^ static_cast<unsigned char>(toLowerAscii(c))) * 0x100000001b3ull;
-  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-  return h ^ (h >> 31);
+  return hashIgnoringCase(name);
 }
 
 // The slot of the names that fold as name does: the one that holds them, or
@@ -262,13 +259,22 @@ size_t foldedSlot(const DirectoryCache::Listing& listing, std::string_view name,
   }
 }
 
+// The bit of shapes a name sets: its length and last byte, case folded.
+unsigned shapeOf(std::string_view name) {
+  const unsigned last = name.empty() ? 0 : static_cast<unsigned char>(toLowerAscii(name.back()));
+  return (static_cast<unsigned>(name.size() & 31) << 5) | (last & 31);
+}
+
 void buildFoldedIndex(DirectoryCache::Listing* listing) {
   const std::vector<std::string>& names = listing->names;
   size_t size = 16;
   while (size < names.size() * 2) size *= 2;
   listing->foldedSlots.assign(size, 0);
   listing->sameFold.assign(names.size(), DirectoryCache::kNoName);
+  for (uint64_t& word : listing->shapes) word = 0;
   for (uint32_t i = 0; i < names.size(); ++i) {
+    const unsigned shape = shapeOf(names[i]);
+    listing->shapes[shape >> 6] |= uint64_t(1) << (shape & 63);
     const uint64_t hash = foldedHash(names[i]);
     uint64_t& slot = listing->foldedSlots[foldedSlot(*listing, names[i], hash)];
     if (slot == 0) {
@@ -297,8 +303,46 @@ void buildFoldedIndex(DirectoryCache::Listing* listing) {
 // kNoName.
 uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   if (!listing->folded) buildFoldedIndex(listing);
+  const unsigned shape = shapeOf(name);
+  if ((listing->shapes[shape >> 6] >> (shape & 63) & 1) == 0) return DirectoryCache::kNoName;
   const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
   return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
+}
+
+// What a byte of a pattern says: a separator, or in its last component a
+// wildcard or a byte no name that a directory search yields can hold (see
+// isSkippedName()).
+constexpr unsigned char kWildcardByte = 1;
+constexpr unsigned char kSkippedByte = 2;
+constexpr unsigned char kSeparatorByte = 4;
+constexpr std::array<unsigned char, 256> kNameByteClass = [] {
+  std::array<unsigned char, 256> classes{};
+  for (int c = 0; c < 0x20; ++c) classes[c] = kSkippedByte;
+  for (char c : std::string_view(":\"<>|")) classes[static_cast<unsigned char>(c)] = kSkippedByte;
+  classes['/'] = kSeparatorByte;
+  classes['\\'] = kSeparatorByte;
+  classes['*'] = kWildcardByte;
+  classes['?'] = kWildcardByte;
+  return classes;
+}();
+
+// The name in a readable listing that name stands for: its exact spelling
+// when the listing holds it, else the first that equals it but for case in
+// directory order; kNoName when none does.
+uint32_t storedIndex(DirectoryCache::Listing* listing, std::string_view name) {
+  const uint32_t first = firstVariant(listing, name);
+  for (uint32_t i = first; i != DirectoryCache::kNoName; i = listing->sameFold[i]) {
+    if (listing->names[i] == name) return i;
+  }
+  return first;
+}
+
+// The index of the separator-free last component of path: what follows its
+// last '/' or '\\'.
+size_t lastComponentStart(std::string_view path) {
+  size_t cut = path.size();
+  while (cut > 0 && !isSeparator(path[cut - 1])) --cut;
+  return cut;
 }
 
 }  // namespace
@@ -319,15 +363,8 @@ std::string FileSystem::storedName(const std::string& hostDir, const std::string
   }
   // The index is built on first use: a listing read only for a pattern with
   // wildcards never needs it.
-  const uint32_t first = firstVariant(&found, name);
-  if (first == DirectoryCache::kNoName) return std::string();
-  uint32_t chosen = first;
-  for (uint32_t i = first; i != DirectoryCache::kNoName; i = found.sameFold[i]) {
-    if (found.names[i] == name) {
-      chosen = i;
-      break;
-    }
-  }
+  const uint32_t chosen = storedIndex(&found, name);
+  if (chosen == DirectoryCache::kNoName) return std::string();
   if (listedKind != nullptr && caching_) *listedKind = found.kinds[chosen];
   return found.names[chosen];
 }
@@ -383,7 +420,62 @@ bool FileSystem::resolveTracked(const std::string& path, std::string* hostPath,
   return true;
 }
 
+const DirectoryCache::ResolvedDirectory& FileSystem::resolvedDirectory(
+    std::string_view dirPart, DirectoryCache::ResolvedDirectory* fresh) {
+  // Most references name a file of the current directory.
+  if (dirPart.empty() && cache_.currentDirectory != nullptr) return *cache_.currentDirectory;
+  directoryKey_.assign(dirPart);
+  auto known = cache_.directories.find(directoryKey_);
+  if (known != cache_.directories.end()) return known->second;
+  DirectoryCache::ResolvedDirectory* resolved = fresh;
+  if (cache_.directories.size() < DirectoryCache::kMaxDirectories) {
+    resolved = &cache_.directories[directoryKey_];
+  }
+  // The same walk as resolveTracked() makes over the components before a
+  // path's last one.
+  const SplitPath split = splitPath(dirPart);
+  std::string hostDir = split.absolute ? "/" : "";
+  bool found = true;
+  for (const std::string& component : split.components) {
+    std::string name = component;
+    if (found && component != "..") {
+      std::string stored = storedName(hostDir, component);
+      if (stored.empty()) {
+        found = false;
+      } else {
+        name = std::move(stored);
+      }
+    }
+    hostDir = joinPath(hostDir, name);
+  }
+  DirectoryCache::Listing unused;
+  resolved->listing = &listing(hostDir, &unused);
+  resolved->hostDir = std::move(hostDir);
+  resolved->found = found;
+  if (dirPart.empty() && resolved != fresh) cache_.currentDirectory = resolved;
+  return *resolved;
+}
+
 bool FileSystem::pathExists(const std::string& path) {
+  const size_t cut = lastComponentStart(path);
+  const std::string_view name = std::string_view(path).substr(cut);
+  if (caching_ && !isUnusable(path) && !name.empty() && name != "." && name != "..") {
+    // What resolveTracked() and the test below would answer, with the
+    // directory part resolved once for all the paths that share it.
+    DirectoryCache::ResolvedDirectory fresh;
+    const DirectoryCache::ResolvedDirectory& dir =
+        resolvedDirectory(std::string_view(path).substr(0, cut), &fresh);
+    if (dir.found && dir.listing->readable) {
+      const uint32_t i = storedIndex(dir.listing, name);
+      if (i != DirectoryCache::kNoName) {
+        if (dir.listing->kinds[i] != EntryKind::Missing) return true;
+        return kindOf(joinPath(dir.hostDir, dir.listing->names[i])) != EntryKind::Missing;
+      }
+    }
+    // Not listed, or in a directory that cannot be listed: the spelling as
+    // written is asked about.
+    return kindOf(joinPath(dir.hostDir, std::string(name))) != EntryKind::Missing;
+  }
   std::string host;
   EntryKind listed;
   if (!resolveTracked(path, &host, &listed)) return false;
@@ -425,6 +517,55 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
   }
   std::sort(found.begin(), found.end(), directoryOrderLess);
   return found;
+}
+
+bool FileSystem::findFirstFile(const std::string& pattern, std::string* storedName) {
+  // One look at each byte finds the last component and what it holds:
+  // wildcards, and bytes no listed name can hold. Most bytes are none of
+  // these, so each is one test.
+  size_t cut = 0;
+  unsigned char classes = 0;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const unsigned char kind = kNameByteClass[static_cast<unsigned char>(pattern[i])];
+    if (kind == 0) continue;
+    if (kind == kSeparatorByte) {
+      cut = i + 1;
+      classes = 0;
+    } else {
+      classes |= kind;
+    }
+  }
+  const std::string_view last = std::string_view(pattern).substr(cut);
+  if (!caching_ || (classes & kWildcardByte) != 0) {
+    std::vector<std::string> names = findFiles(pattern);
+    if (names.empty()) return false;
+    *storedName = std::move(names.front());
+    return true;
+  }
+  // Without wildcards only the names equal to the last component but for
+  // case can match, and the listing's index holds those in directory order:
+  // the first that is a file is the one. A name that a search skips has
+  // only variants that are skipped too, since case folding leaves every
+  // byte but the letters alone.
+  if (isUnusable(pattern) || last.empty() || last[0] == '.' || (classes & kSkippedByte) != 0) {
+    return false;
+  }
+  DirectoryCache::ResolvedDirectory fresh;
+  const DirectoryCache::ResolvedDirectory& dir =
+      resolvedDirectory(std::string_view(pattern).substr(0, cut), &fresh);
+  DirectoryCache::Listing* names = dir.listing;
+  if (!names->readable) return false;
+  for (uint32_t i = firstVariant(names, last); i != DirectoryCache::kNoName;
+       i = names->sameFold[i]) {
+    const EntryKind listed = names->kinds[i];
+    if (listed == EntryKind::File ||
+        (listed == EntryKind::Missing &&
+         kindOf(joinPath(dir.hostDir, names->names[i])) == EntryKind::File)) {
+      *storedName = names->names[i];
+      return true;
+    }
+  }
+  return false;
 }
 
 int FileSystem::openForReading(const std::string& path) {

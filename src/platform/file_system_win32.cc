@@ -141,6 +141,13 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
   return found;
 }
 
+bool FileSystem::findFirstFile(const std::string& pattern, std::string* storedName) {
+  std::vector<std::string> names = findFiles(pattern);
+  if (names.empty()) return false;
+  *storedName = std::move(names.front());
+  return true;
+}
+
 bool FileSystem::pathExists(const std::string& path) {
   if (isUnusable(path)) return false;
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

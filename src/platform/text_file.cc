@@ -51,12 +51,18 @@ void TextReader::openMemory(const std::string& text) {
   memory_ = true;
 }
 
+void TextReader::openMemoryFailingAt(const std::string& text, size_t failAt) {
+  openMemory(text);
+  memoryFailAt_ = failAt;
+}
+
 void TextReader::close() {
   if (fd_ >= 0) host_file::close(fd_);
   fd_ = -1;
   memory_ = false;
   memoryText_.clear();
   memoryPos_ = 0;
+  memoryFailAt_ = SIZE_MAX;
   ended_ = false;
   readError_ = false;
   pushed_ = -1;
@@ -70,9 +76,11 @@ int TextReader::refill() {
   while (!ended_) {
     size_t got = 0;
     if (memory_) {
-      got = std::min(kBufferSize, memoryText_.size() - memoryPos_);
+      const size_t readable = std::min(memoryText_.size(), memoryFailAt_);
+      got = std::min(kBufferSize, readable - std::min(readable, memoryPos_));
       std::memcpy(buf_, memoryText_.data() + memoryPos_, got);
       memoryPos_ += got;
+      if (got == 0 && readable < memoryText_.size()) readError_ = true;
     } else if (fd_ >= 0) {
       const std::ptrdiff_t n = host_file::readSome(fd_, buf_, kBufferSize);
       if (n > 0) got = size_t(n);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -29,6 +30,9 @@ class TextReader {
   // Reads text from memory instead of a file (a copy is kept), as if it had
   // been read from a file: carriage returns dropped, 0x1A ends it.
   void openMemory(const std::string& text);
+  // openMemory(), but the read that would go past the first failAt bytes
+  // fails, as a disk failing part way through a file does; for tests.
+  void openMemoryFailingAt(const std::string& text, size_t failAt);
   void close();
 
   // The next byte (0..255), or -1 at the end of the text or after a read
@@ -86,6 +90,7 @@ class TextReader {
   bool memory_ = false;
   std::string memoryText_;
   size_t memoryPos_ = 0;
+  size_t memoryFailAt_ = SIZE_MAX;
   bool ended_ = false;  // 0x1A seen, end of file or read error
   bool readError_ = false;
   int pushed_ = -1;

@@ -50,6 +50,18 @@ const char* valuePrefix(RecordKind kind) {
   }
 }
 
+// Where the writer's own line mark begins when value ends with it as
+// written (" line#<", digits, '>'), npos otherwise. That mark is the last
+// one: nothing after it holds the blank a mark begins with.
+size_t writtenMarkAt(std::string_view value) {
+  if (value.empty() || value.back() != '>') return std::string_view::npos;
+  size_t digits = value.size() - 1;
+  while (digits > 0 && value[digits - 1] >= '0' && value[digits - 1] <= '9') --digits;
+  if (digits < kLineMark.size()) return std::string_view::npos;
+  const size_t at = digits - kLineMark.size();
+  return value.substr(at, kLineMark.size()) == kLineMark ? at : std::string_view::npos;
+}
+
 }  // namespace
 
 void writeHeader(TextWriter& out, const std::string& directory) {
@@ -136,7 +148,8 @@ RecordView viewRecord(std::string_view line) {
       record.kind == RecordKind::Image) {
     // The number is split off at the last mark: a value may itself hold the
     // text " line#<", but the mark the writer added always comes after it.
-    size_t at = findLastIgnoringCase(value, kLineMark);
+    size_t at = writtenMarkAt(value);
+    if (at == std::string_view::npos) at = findLastIgnoringCase(value, kLineMark);
     if (at != std::string_view::npos) {
       uint32_t number = 0;
       for (size_t i = at + kLineMark.size(); i < value.size(); ++i) {

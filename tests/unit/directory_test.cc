@@ -331,6 +331,80 @@ TEST_P(FindFilesTest, HighBytesAreOrdinaryNameBytes) {
   EXPECT_EQ(fs_.findFiles(dir_ / "caf?\?.htm"), Names{"caf\xC3\xA9.htm"});
 }
 
+// The short ways to a reference's stored name and existence, kept per
+// directory while caching, answer as looking afresh and gathering every match.
+TEST_P(FindFilesTest, FirstFileAndExistenceAgreeWithLookingAfresh) {
+  for (const char* name : {"Mix.htm", "mix.HTM", "real.htm", "c:old.htm", "a\\b.htm", ".hidden.htm",
+                           "tab\there.htm", "r#x.htm"}) {
+    touch(name);
+  }
+  ASSERT_EQ(mkdir((dir_ / "Sub").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir_ / "folder.htm").c_str(), 0755), 0);
+  ASSERT_TRUE(writeRaw(dir_ / "Sub/Inner.GIF", ""));
+  ASSERT_EQ(symlink("real.htm", (dir_ / "link.htm").c_str()), 0);
+  ASSERT_EQ(symlink("gone.htm", (dir_ / "broken.htm").c_str()), 0);
+  ASSERT_EQ(symlink("folder.htm", (dir_ / "dirlink.htm").c_str()), 0);
+  ChangeDir in(dir_.path());
+  ASSERT_TRUE(in.ok());
+  const std::string up = "../" + dir_.path().substr(dir_.path().rfind('/') + 1) + "/";
+  const char* const paths[] = {"mix.htm",
+                               "MIX.HTM",
+                               "Mix.htm",
+                               "real.htm",
+                               "REAL.HTM#x",
+                               "r#x.htm",
+                               "R#X.HTM",
+                               "link.htm",
+                               "broken.htm",
+                               "folder.htm",
+                               "folder.htm/",
+                               "dirlink.htm",
+                               "c:old.htm",
+                               "a\\b.htm",
+                               ".hidden.htm",
+                               "tab\there.htm",
+                               "sub/inner.gif",
+                               "SUB\\Inner.GIF",
+                               "./sub/../real.htm",
+                               "sub/nosuch.gif",
+                               "nosuch/real.htm",
+                               "sub",
+                               "sub/",
+                               "",
+                               "*.htm",
+                               "mix.*",
+                               "real.htm/x",
+                               "..",
+                               ".",
+                               "http://h/real.htm",
+                               "sub//inner.gif",
+                               "/",
+                               "sub/.",
+                               "sub/..",
+                               "Sub/Inner.GIF"};
+  for (int pass = 0; pass < 2; ++pass) {
+    for (std::string path : paths) {
+      if (path == "real.htm") path = up + path;
+      FileSystem fresh;
+      const Names all = fresh.findFiles(path);
+      std::string first;
+      EXPECT_EQ(fs_.findFirstFile(path, &first), !all.empty()) << path;
+      if (!all.empty()) {
+        EXPECT_EQ(first, all.front()) << path;
+      }
+      EXPECT_EQ(fs_.pathExists(path), fresh.pathExists(path)) << path;
+    }
+  }
+  std::string first;
+  // A search takes the first in directory order, not the exact spelling.
+  EXPECT_TRUE(fs_.findFirstFile("mix.htm", &first));
+  EXPECT_EQ(first, "Mix.htm");
+  EXPECT_TRUE(fs_.findFirstFile("sub\\INNER.gif", &first));
+  EXPECT_EQ(first, "Inner.GIF");
+  EXPECT_FALSE(fs_.findFirstFile("broken.htm", &first));
+  EXPECT_TRUE(fs_.pathExists("DIRLINK.HTM"));
+}
+
 TEST(CurrentDirectory, MatchesTheHost) {
   char buf[4096];
   ASSERT_NE(getcwd(buf, sizeof buf), nullptr);

@@ -59,6 +59,11 @@ TEST(ReferenceFile, ParseRecord) {
       {"ref:   no number", RecordKind::Ref, "no number", 0},
       // A value holding the mark keeps it: the number follows the last one.
       {"ref:   x line#<5> y line#<9>", RecordKind::Ref, "x line#<5> y", 9},
+      {"ref:   x LINE#<5> line#<9>", RecordKind::Ref, "x LINE#<5>", 9},
+      {"ref:   x line#<5> Line#<9>", RecordKind::Ref, "x line#<5>", 9},
+      {"ref:   x line#<5>> y", RecordKind::Ref, "x", 5},
+      {"ref:   x line#<7>>", RecordKind::Ref, "x", 7},
+      {"ref:    line#<3>", RecordKind::Ref, "", 3},
       // Digits past 2^32 wrap instead of overflowing.
       {"ref:   a line#<4294967296>", RecordKind::Ref, "a", 0},
       {"ref:   a line#<4294967297>", RecordKind::Ref, "a", 1},
