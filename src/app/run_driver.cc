@@ -11,6 +11,7 @@
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
 #include "platform/key_wait.h"
+#include "platform/ordered_work.h"
 #include "platform/text_file.h"
 #include "reffile/reference_file.h"
 #include "report/run_state.h"
@@ -84,7 +85,7 @@ bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs) 
     read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1);
   }
   if (read && options.orphanSearch && !options.referencesOnly) {
-    read = searchAllOrphans(state, fs, *reader1);
+    read = searchAllOrphans(state, fs, *reader1, helperThreads());
   }
   fs.setCaching(false);
   if (!read) reportReadFailure(state, options.referenceFileName);

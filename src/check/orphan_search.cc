@@ -9,6 +9,7 @@
 
 #include "check/name_matcher.h"
 #include "platform/ascii_case.h"
+#include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 #include "scan/pattern_expansion.h"
 
@@ -107,9 +108,76 @@ std::string_view pagePath(const PageRecords& pages, size_t record) {
   return std::string_view(pages.text).substr(pages.starts[record], end - pages.starts[record]);
 }
 
+// Page records handed out at a time: enough pages that handing them to a
+// thread costs little beside reading them, few enough that the threads share
+// a small site evenly.
+constexpr size_t kPagesPerBatch = 8;
+
+// A run of page records and what reading their pages gave.
+struct PageBatch {
+  static constexpr uint32_t kFirstListing = std::numeric_limits<uint32_t>::max();
+  uint32_t number = 0;  // batches handed out before this one, plus 1
+  size_t first = 0;     // the batch's records: [first, first + earlier.size())
+  // For each record, the earlier record that lists the same page, or
+  // kFirstListing when the page is read here.
+  std::vector<uint32_t> earlier;
+  std::vector<PageRead> outcomes;  // for each record read here
+  // Each name the batch's pages mention, once, with the first record that
+  // mentions it.
+  std::vector<uint32_t> names;
+  std::vector<uint32_t> records;
+};
+
+// What one thread keeps from batch to batch.
+struct PageSearcher {
+  FileSystem* fs = nullptr;
+  TextReader page;
+  NameSearch search;
+  std::string path;
+  std::vector<uint32_t> found;
+  // name -> the number of the last batch that found it, so that each batch
+  // lists a name once however often its pages mention it.
+  std::vector<uint32_t> foundIn;
+};
+
+// Reads the pages of the batch's first listings and searches their text.
+void searchBatch(const NameMatcher& matcher, const PageRecords& pages, PageSearcher* searcher,
+                 PageBatch* batch) {
+  batch->outcomes.assign(batch->earlier.size(), PageRead::Unopenable);
+  batch->names.clear();
+  batch->records.clear();
+  auto noteFound = [&](uint32_t record) {
+    for (uint32_t name : searcher->found) {
+      if (searcher->foundIn[name] == batch->number) continue;
+      searcher->foundIn[name] = batch->number;
+      batch->names.push_back(name);
+      batch->records.push_back(record);
+    }
+    searcher->found.clear();
+  };
+  for (size_t i = 0; i < batch->earlier.size(); ++i) {
+    if (batch->earlier[i] != PageBatch::kFirstListing) continue;
+    const auto record = static_cast<uint32_t>(batch->first + i);
+    searcher->path.assign(pagePath(pages, record));
+    TextReader& page = searcher->page;
+    if (!page.open(searcher->path, *searcher->fs)) continue;
+    startText(&searcher->search);
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    while (page.readChunk(&data, &size)) {
+      feedText(matcher, &searcher->search, data, size, &searcher->found);
+      noteFound(record);
+    }
+    endText(matcher, &searcher->search, &searcher->found);
+    noteFound(record);
+    batch->outcomes[i] = page.readError() ? PageRead::Unreadable : PageRead::Whole;
+    page.close();
+  }
+}
+
 }  // namespace
 
-bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader) {
+bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsigned helpers) {
   // The candidates of every pattern, found the way the search one pattern at
   // a time would find them, spelled as stored; names equal but for case
   // share one number, since they are mentioned by the same texts.
@@ -167,48 +235,74 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader) {
   // first record that mentions each name, and the records whose page cannot
   // be opened or read to its end (what was read before a read error still
   // counts). A page listed again can only repeat what its first record found.
+  // Once every name is mentioned, no later record can change the outcome, so
+  // the pages after it are not read.
   PageRecords pages;
   if (!readPageRecords(reader, &pages)) return false;
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
   std::vector<size_t> firstMention(firstOfName.size(), kNever);
+  size_t unmentioned = firstOfName.size();
   std::vector<size_t> failed;  // records whose page gives a note
   const size_t records = pages.starts.size();
   std::vector<PageRead> outcomes(records, PageRead::Unopenable);
-  FlatIndex firstListing;
-  TextReader page;
-  NameSearch search;
-  std::vector<uint32_t> found;
-  auto noteFound = [&](size_t record) {
-    for (uint32_t name : found) {
-      if (firstMention[name] == kNever) firstMention[name] = record;
-    }
-    found.clear();
-  };
-  for (size_t record = 0; record < records; ++record) {
-    const std::string_view path = pagePath(pages, record);
-    const uint64_t hash = hashText(path, false);
-    uint32_t earlier = 0;
-    if (findInIndex(
-            firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; }, &earlier)) {
-      outcomes[record] = outcomes[earlier];
-    } else {
-      addToIndex(&firstListing, hash, static_cast<uint32_t>(record));
-      if (page.open(std::string(path), fs)) {
-        startText(&search);
-        const unsigned char* data = nullptr;
-        size_t size = 0;
-        while (page.readChunk(&data, &size)) {
-          feedText(matcher, &search, data, size, &found);
-          noteFound(record);
-        }
-        endText(matcher, &search, &found);
-        noteFound(record);
-        outcomes[record] = page.readError() ? PageRead::Unreadable : PageRead::Whole;
-        page.close();
-      }
-    }
-    if (outcomes[record] != PageRead::Whole) failed.push_back(record);
+
+  // Pages are read and searched on every usable core, a batch of records at
+  // a time; which records list a page again is settled here beforehand and
+  // the batches' findings are taken back in record order. The run writes
+  // nothing until every page has been read, so each page reads the same
+  // whichever thread reads it and whenever.
+  std::vector<FileSystem> helperFileSystems(helpers);
+  std::vector<PageSearcher> searchers(size_t(helpers) + 1);
+  for (size_t worker = 0; worker < searchers.size(); ++worker) {
+    FileSystem* own = worker == 0 ? &fs : &helperFileSystems[worker - 1];
+    if (worker != 0) own->setCaching(true);
+    searchers[worker].fs = own;
+    searchers[worker].foundIn.assign(firstOfName.size(), 0);
   }
+  FlatIndex firstListing;
+  size_t nextRecord = 0;
+  uint32_t batches = 0;
+  runInOrder<PageBatch>(
+      helpers, 4 * (size_t(helpers) + 1),
+      [&](PageBatch& batch) {
+        if (nextRecord == records) return false;
+        batch.number = ++batches;
+        batch.first = nextRecord;
+        batch.earlier.clear();
+        for (; nextRecord < records && batch.earlier.size() < kPagesPerBatch; ++nextRecord) {
+          const std::string_view path = pagePath(pages, nextRecord);
+          const uint64_t hash = hashText(path, false);
+          uint32_t earlier = 0;
+          if (findInIndex(
+                  firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; },
+                  &earlier)) {
+            batch.earlier.push_back(earlier);
+          } else {
+            addToIndex(&firstListing, hash, static_cast<uint32_t>(nextRecord));
+            batch.earlier.push_back(PageBatch::kFirstListing);
+          }
+        }
+        return true;
+      },
+      [&](PageBatch& batch, unsigned worker) {
+        searchBatch(matcher, pages, &searchers[worker], &batch);
+      },
+      [&](PageBatch& batch) {
+        for (size_t i = 0; i < batch.earlier.size(); ++i) {
+          const size_t record = batch.first + i;
+          const uint32_t earlier = batch.earlier[i];
+          outcomes[record] =
+              earlier == PageBatch::kFirstListing ? batch.outcomes[i] : outcomes[earlier];
+          if (outcomes[record] != PageRead::Whole) failed.push_back(record);
+        }
+        for (size_t i = 0; i < batch.names.size(); ++i) {
+          size_t& mentioned = firstMention[batch.names[i]];
+          if (mentioned != kNever) continue;
+          mentioned = batch.records[i];
+          --unmentioned;
+        }
+        return unmentioned != 0;
+      });
 
   size_t begin = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
