@@ -121,6 +121,9 @@ struct PageBatch {
   // For each record, the earlier record that lists the same page, or
   // kFirstListing when the page is read here.
   std::vector<uint32_t> earlier;
+  // For each record read here by a helper thread, the stored name of its
+  // page when that differs from the record's spelling; empty otherwise.
+  std::vector<std::string> openAs;
   std::vector<PageRead> outcomes;  // for each record read here
   // Each name the batch's pages mention, once, with the first record that
   // mentions it.
@@ -158,9 +161,10 @@ void searchBatch(const NameMatcher& matcher, const PageRecords& pages, PageSearc
   for (size_t i = 0; i < batch->earlier.size(); ++i) {
     if (batch->earlier[i] != PageBatch::kFirstListing) continue;
     const auto record = static_cast<uint32_t>(batch->first + i);
-    searcher->path.assign(pagePath(pages, record));
+    const bool resolved = i < batch->openAs.size() && !batch->openAs[i].empty();
+    if (!resolved) searcher->path.assign(pagePath(pages, record));
     TextReader& page = searcher->page;
-    if (!page.open(searcher->path, *searcher->fs)) continue;
+    if (!page.open(resolved ? batch->openAs[i] : searcher->path, *searcher->fs)) continue;
     startText(&searcher->search);
     const unsigned char* data = nullptr;
     size_t size = 0;
@@ -173,6 +177,21 @@ void searchBatch(const NameMatcher& matcher, const PageRecords& pages, PageSearc
     batch->outcomes[i] = page.readError() ? PageRead::Unreadable : PageRead::Whole;
     page.close();
   }
+}
+
+// True when a path the file system resolved opens as spelled, without its
+// components being looked up again: no '\\', no "." or ".." to fold away and
+// nothing a drive letter could be taken from.
+bool opensAsSpelled(const std::string& hostPath) {
+  if (hostPath.find('\\') != std::string::npos) return false;
+  if (hostPath.size() >= 2 && hostPath[1] == ':') return false;
+  for (size_t start = 0; start <= hostPath.size();) {
+    size_t end = std::min(hostPath.find('/', start), hostPath.size());
+    const std::string_view part = std::string_view(hostPath).substr(start, end - start);
+    if (part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -260,6 +279,7 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
     searchers[worker].foundIn.assign(firstOfName.size(), 0);
   }
   FlatIndex firstListing;
+  std::string resolving;
   size_t nextRecord = 0;
   uint32_t batches = 0;
   runInOrder<PageBatch>(
@@ -269,6 +289,7 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
         batch.number = ++batches;
         batch.first = nextRecord;
         batch.earlier.clear();
+        for (std::string& host : batch.openAs) host.clear();
         for (; nextRecord < records && batch.earlier.size() < kPagesPerBatch; ++nextRecord) {
           const std::string_view path = pagePath(pages, nextRecord);
           const uint64_t hash = hashText(path, false);
@@ -280,6 +301,18 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
           } else {
             addToIndex(&firstListing, hash, static_cast<uint32_t>(nextRecord));
             batch.earlier.push_back(PageBatch::kFirstListing);
+            if (helpers > 0) {
+              // A page stored in another letter case is looked up here, in
+              // the listings fs keeps, so that the helper threads do not
+              // each list its directory again.
+              const size_t i = batch.earlier.size() - 1;
+              if (batch.openAs.size() <= i) batch.openAs.resize(i + 1);
+              std::string& host = batch.openAs[i];
+              resolving.assign(path);
+              if (!fs.resolvePath(resolving, &host) || host == resolving || !opensAsSpelled(host)) {
+                host.clear();
+              }
+            }
           }
         }
         return true;
