@@ -111,7 +111,7 @@ std::string_view pagePath(const PageRecords& pages, size_t record) {
 // Page records handed out at a time: enough pages that handing them to a
 // thread costs little beside reading them, few enough that the threads share
 // a small site evenly.
-constexpr size_t kPagesPerBatch = 8;
+constexpr size_t kPagesPerBatch = 4;
 
 // A run of page records and what reading their pages gave.
 struct PageBatch {
@@ -282,8 +282,11 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   std::string resolving;
   size_t nextRecord = 0;
   uint32_t batches = 0;
+  // Three batches a thread in hand: enough that a long page holds no thread
+  // up for long, few enough that little is read past the record where every
+  // name has been mentioned.
   runInOrder<PageBatch>(
-      helpers, 4 * (size_t(helpers) + 1),
+      helpers, 3 * (size_t(helpers) + 1),
       [&](PageBatch& batch) {
         if (nextRecord == records) return false;
         batch.number = ++batches;
