@@ -429,8 +429,14 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   std::vector<Entry>().swap(entries);
 
   // The tables.
+  // 16 KiB at most, so that the filter stays in the nearest cache beside the
+  // page text: past that, a look at it would cost as much as the table's.
+  constexpr unsigned kMostFilterBits = 17;
   unsigned filterBits = 6;
-  while ((uint64_t(1) << filterBits) < 16 * uint64_t(prefixHashes.size())) ++filterBits;
+  while (filterBits < kMostFilterBits &&
+         (uint64_t(1) << filterBits) < 16 * uint64_t(prefixHashes.size())) {
+    ++filterBits;
+  }
   m->filterShift = 64 - filterBits;
   m->prefixFilter.assign(size_t(1) << (filterBits - 6), 0);
   for (uint64_t h : prefixHashes) {

@@ -39,10 +39,11 @@ struct NameMatcher {
   // and 0 when empty.
   std::vector<uint64_t> classSlots;  // by the hash of (kind, folded prefix)
   std::vector<uint64_t> nameSlots;   // by the hash of (class record, folded suffix)
-  // One bit per class at least 16 bits apart on average, set by the hash of
-  // its folded prefix before that hash is finished: most places where a
-  // prefix of some size is tried hold no class's prefix, and the bit says so
-  // without finishing the hash or looking in the table.
+  // A bit for each class (16 bits to a class up to 8,192 classes, fewer
+  // past that), set by the hash of its folded prefix before that hash is
+  // finished: most places where a prefix of some size is tried hold no
+  // class's prefix, and the bit says so without finishing the hash or
+  // looking in the table.
   std::vector<uint64_t> prefixFilter;
   unsigned filterShift = 63;  // the hash's top bits pick the bit
   bool nameByte[256] = {};    // bytes some name holds, either case
