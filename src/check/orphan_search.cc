@@ -116,8 +116,7 @@ constexpr size_t kPagesPerBatch = 4;
 // A run of page records and what reading their pages gave.
 struct PageBatch {
   static constexpr uint32_t kFirstListing = std::numeric_limits<uint32_t>::max();
-  uint32_t number = 0;  // batches handed out before this one, plus 1
-  size_t first = 0;     // the batch's records: [first, first + earlier.size())
+  size_t first = 0;  // the batch's records: [first, first + earlier.size())
   // For each record, the earlier record that lists the same page, or
   // kFirstListing when the page is read here.
   std::vector<uint32_t> earlier;
@@ -125,10 +124,9 @@ struct PageBatch {
   // page when that differs from the record's spelling; empty otherwise.
   std::vector<std::string> openAs;
   std::vector<PageRead> outcomes;  // for each record read here
-  // Each name the batch's pages mention, once, with the first record that
-  // mentions it.
-  std::vector<uint32_t> names;
-  std::vector<uint32_t> records;
+  // The names the batch's pages mention, each with the record: name << 32 |
+  // record, in record order. A name may be listed again for a later record.
+  std::vector<uint64_t> mentions;
 };
 
 // What one thread keeps from batch to batch.
@@ -138,25 +136,35 @@ struct PageSearcher {
   NameSearch search;
   std::string path;
   std::vector<uint32_t> found;
-  // name -> the number of the last batch that found it, so that each batch
-  // lists a name once however often its pages mention it.
-  std::vector<uint32_t> foundIn;
+  uint64_t lately[1024] = {};  // by name: its last mention + 1
 };
+
+// How many names a page may list before its list is rid of repeats.
+constexpr size_t kMentionsBeforeSorting = 4096;
 
 // Reads the pages of the batch's first listings and searches their text.
 void searchBatch(const NameMatcher& matcher, const PageRecords& pages, PageSearcher* searcher,
                  PageBatch* batch) {
   batch->outcomes.assign(batch->earlier.size(), PageRead::Unopenable);
-  batch->names.clear();
-  batch->records.clear();
-  auto noteFound = [&](uint32_t record) {
+  std::vector<uint64_t>& mentions = batch->mentions;
+  mentions.clear();
+  // A page's names are listed about once, however often it mentions them:
+  // most repeats are caught by the names lately seen, and a long list is rid
+  // of the rest.
+  auto noteFound = [&](uint32_t record, size_t pageStart) {
     for (uint32_t name : searcher->found) {
-      if (searcher->foundIn[name] == batch->number) continue;
-      searcher->foundIn[name] = batch->number;
-      batch->names.push_back(name);
-      batch->records.push_back(record);
+      const uint64_t mention = uint64_t(name) << 32 | record;
+      uint64_t& seen = searcher->lately[name % std::size(searcher->lately)];
+      if (seen == mention + 1) continue;
+      seen = mention + 1;
+      mentions.push_back(mention);
     }
     searcher->found.clear();
+    if (mentions.size() - pageStart > kMentionsBeforeSorting) {
+      const auto start = mentions.begin() + static_cast<ptrdiff_t>(pageStart);
+      std::sort(start, mentions.end());
+      mentions.erase(std::unique(start, mentions.end()), mentions.end());
+    }
   };
   for (size_t i = 0; i < batch->earlier.size(); ++i) {
     if (batch->earlier[i] != PageBatch::kFirstListing) continue;
@@ -166,21 +174,22 @@ void searchBatch(const NameMatcher& matcher, const PageRecords& pages, PageSearc
     TextReader& page = searcher->page;
     if (!page.open(resolved ? batch->openAs[i] : searcher->path, *searcher->fs)) continue;
     startText(&searcher->search);
+    const size_t pageStart = mentions.size();
     const unsigned char* data = nullptr;
     size_t size = 0;
     while (page.readChunk(&data, &size)) {
       feedText(matcher, &searcher->search, data, size, &searcher->found);
-      noteFound(record);
+      noteFound(record, pageStart);
     }
     endText(matcher, &searcher->search, &searcher->found);
-    noteFound(record);
+    noteFound(record, pageStart);
     batch->outcomes[i] = page.readError() ? PageRead::Unreadable : PageRead::Whole;
     page.close();
   }
 }
 
 // True when a path the file system resolved opens as spelled, without its
-// components being looked up again: no '\\', no "." or ".." to fold away and
+// components being looked up again: no backslash, no "." or ".." to fold away and
 // nothing a drive letter could be taken from.
 bool opensAsSpelled(const std::string& hostPath) {
   if (hostPath.find('\\') != std::string::npos) return false;
@@ -276,12 +285,10 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
     FileSystem* own = worker == 0 ? &fs : &helperFileSystems[worker - 1];
     if (worker != 0) own->setCaching(true);
     searchers[worker].fs = own;
-    searchers[worker].foundIn.assign(firstOfName.size(), 0);
   }
   FlatIndex firstListing;
   std::string resolving;
   size_t nextRecord = 0;
-  uint32_t batches = 0;
   // Three batches a thread in hand: enough that a long page holds no thread
   // up for long, few enough that little is read past the record where every
   // name has been mentioned.
@@ -289,7 +296,6 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
       helpers, 3 * (size_t(helpers) + 1),
       [&](PageBatch& batch) {
         if (nextRecord == records) return false;
-        batch.number = ++batches;
         batch.first = nextRecord;
         batch.earlier.clear();
         for (std::string& host : batch.openAs) host.clear();
@@ -331,10 +337,10 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
               earlier == PageBatch::kFirstListing ? batch.outcomes[i] : outcomes[earlier];
           if (outcomes[record] != PageRead::Whole) failed.push_back(record);
         }
-        for (size_t i = 0; i < batch.names.size(); ++i) {
-          size_t& mentioned = firstMention[batch.names[i]];
+        for (uint64_t mention : batch.mentions) {
+          size_t& mentioned = firstMention[mention >> 32];
           if (mentioned != kNever) continue;
-          mentioned = batch.records[i];
+          mentioned = static_cast<uint32_t>(mention);
           --unmentioned;
         }
         return unmentioned != 0;

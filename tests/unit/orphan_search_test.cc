@@ -94,6 +94,26 @@ TEST(OrphanSearch, VanishedPagesGiveOneNotePerCandidateThatReachesThem) {
   }
 }
 
+// A page that mentions thousands of names over and over, more than are kept
+// track of while it is read: each still counts as mentioned.
+TEST(OrphanSearch, PagesMentioningThousandsOfNames) {
+  ScanTempDir site;
+  std::string text;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 1500; ++i) text += "n" + std::to_string(i) + ".gif ";
+  }
+  site.write("big.htm", text);
+  for (int i = 0; i < 1500; ++i) site.write("n" + std::to_string(i) + ".gif", "");
+  site.write("never.gif", "");
+  for (unsigned helpers : {0u, 3u}) {
+    Outcome o = runSearch(pageRecords({"gone.htm", "big.htm"}), false, true, helpers);
+    EXPECT_EQ(o.report,
+              "Couldn't find \"big.htm\" mentioned\n"
+              "Couldn't find \"never.gif\" mentioned\n");
+    EXPECT_EQ(o.count, 1502);  // gone.htm, once for each candidate
+  }
+}
+
 // A page that opens but cannot be read is noted like one that cannot be
 // opened, for each candidate whose search reaches it.
 TEST(OrphanSearch, UnreadablePagesGiveTheirOwnNote) {
