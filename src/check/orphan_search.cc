@@ -87,16 +87,16 @@ struct PageRecords {
   std::vector<size_t> starts;  // record -> where its value starts in text
 };
 
-// False when the file cannot be rewound or read to its end.
-bool readPageRecords(TextReader& reader, PageRecords* pages) {
-  if (!reader.rewind()) return false;
-  std::string line;
-  while (reader.readLine(&line) && !reader.readError()) {
-    if (recordKind(line) != RecordKind::Page) continue;
+// Reads on to the next page record of the reference file and adds it to
+// *pages. False at the end of the file or on a read error (readError()).
+bool readPageRecord(TextReader& reader, PageRecords* pages, std::string* line) {
+  while (reader.readLine(line) && !reader.readError()) {
+    if (recordKind(*line) != RecordKind::Page) continue;
     pages->starts.push_back(pages->text.size());
-    pages->text += viewRecord(line).value;
+    pages->text += viewRecord(*line).value;
+    return true;
   }
-  return !reader.readError();
+  return false;
 }
 
 // What became of one page record's page.
@@ -120,8 +120,8 @@ struct PageBatch {
   // For each record, the earlier record that lists the same page, or
   // kFirstListing when the page is read here.
   std::vector<uint32_t> earlier;
-  // For each record read here by a helper thread, the stored name of its
-  // page when that differs from the record's spelling; empty otherwise.
+  // For each record read here, the name its page is opened by: the record's
+  // own, or with helper threads the stored name where that differs.
   std::vector<std::string> openAs;
   std::vector<PageRead> outcomes;  // for each record read here
   // The names the batch's pages mention, each with the record: name << 32 |
@@ -134,7 +134,6 @@ struct PageSearcher {
   FileSystem* fs = nullptr;
   TextReader page;
   NameSearch search;
-  std::string path;
   std::vector<uint32_t> found;
   uint64_t lately[1024] = {};  // by name: its last mention + 1
 };
@@ -143,8 +142,7 @@ struct PageSearcher {
 constexpr size_t kMentionsBeforeSorting = 4096;
 
 // Reads the pages of the batch's first listings and searches their text.
-void searchBatch(const NameMatcher& matcher, const PageRecords& pages, PageSearcher* searcher,
-                 PageBatch* batch) {
+void searchBatch(const NameMatcher& matcher, PageSearcher* searcher, PageBatch* batch) {
   batch->outcomes.assign(batch->earlier.size(), PageRead::Unopenable);
   std::vector<uint64_t>& mentions = batch->mentions;
   mentions.clear();
@@ -169,10 +167,8 @@ void searchBatch(const NameMatcher& matcher, const PageRecords& pages, PageSearc
   for (size_t i = 0; i < batch->earlier.size(); ++i) {
     if (batch->earlier[i] != PageBatch::kFirstListing) continue;
     const auto record = static_cast<uint32_t>(batch->first + i);
-    const bool resolved = i < batch->openAs.size() && !batch->openAs[i].empty();
-    if (!resolved) searcher->path.assign(pagePath(pages, record));
     TextReader& page = searcher->page;
-    if (!page.open(resolved ? batch->openAs[i] : searcher->path, *searcher->fs)) continue;
+    if (!page.open(batch->openAs[i], *searcher->fs)) continue;
     startText(&searcher->search);
     const size_t pageStart = mentions.size();
     const unsigned char* data = nullptr;
@@ -264,15 +260,16 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   // be opened or read to its end (what was read before a read error still
   // counts). A page listed again can only repeat what its first record found.
   // Once every name is mentioned, no later record can change the outcome, so
-  // the pages after it are not read.
+  // the pages after it are not read. The page records are read from the
+  // reference file as the pages are handed out.
   PageRecords pages;
-  if (!readPageRecords(reader, &pages)) return false;
+  std::string line;
+  if (!reader.rewind()) return false;
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
   std::vector<size_t> firstMention(firstOfName.size(), kNever);
   size_t unmentioned = firstOfName.size();
-  std::vector<size_t> failed;  // records whose page gives a note
-  const size_t records = pages.starts.size();
-  std::vector<PageRead> outcomes(records, PageRead::Unopenable);
+  std::vector<size_t> failed;      // records whose page gives a note
+  std::vector<PageRead> outcomes;  // by record
 
   // Pages are read and searched on every usable core, a batch of records at
   // a time; which records list a page again is settled here beforehand and
@@ -287,7 +284,7 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
     searchers[worker].fs = own;
   }
   FlatIndex firstListing;
-  std::string resolving;
+  std::string host;
   size_t nextRecord = 0;
   // Three batches a thread in hand: enough that a long page holds no thread
   // up for long, few enough that little is read past the record where every
@@ -295,11 +292,10 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   runInOrder<PageBatch>(
       helpers, 3 * (size_t(helpers) + 1),
       [&](PageBatch& batch) {
-        if (nextRecord == records) return false;
         batch.first = nextRecord;
         batch.earlier.clear();
-        for (std::string& host : batch.openAs) host.clear();
-        for (; nextRecord < records && batch.earlier.size() < kPagesPerBatch; ++nextRecord) {
+        for (; batch.earlier.size() < kPagesPerBatch; ++nextRecord) {
+          if (nextRecord == pages.starts.size() && !readPageRecord(reader, &pages, &line)) break;
           const std::string_view path = pagePath(pages, nextRecord);
           const uint64_t hash = hashText(path, false);
           uint32_t earlier = 0;
@@ -310,25 +306,20 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
           } else {
             addToIndex(&firstListing, hash, static_cast<uint32_t>(nextRecord));
             batch.earlier.push_back(PageBatch::kFirstListing);
-            if (helpers > 0) {
-              // A page stored in another letter case is looked up here, in
-              // the listings fs keeps, so that the helper threads do not
-              // each list its directory again.
-              const size_t i = batch.earlier.size() - 1;
-              if (batch.openAs.size() <= i) batch.openAs.resize(i + 1);
-              std::string& host = batch.openAs[i];
-              resolving.assign(path);
-              if (!fs.resolvePath(resolving, &host) || host == resolving || !opensAsSpelled(host)) {
-                host.clear();
-              }
-            }
+            const size_t i = batch.earlier.size() - 1;
+            if (batch.openAs.size() <= i) batch.openAs.resize(i + 1);
+            std::string& name = batch.openAs[i];
+            name.assign(path);
+            // A page stored in another letter case is looked up here, in
+            // the listings fs keeps, so that the helper threads do not each
+            // list its directory again.
+            if (helpers > 0 && fs.resolvePath(name, &host) && opensAsSpelled(host)) name = host;
           }
         }
-        return true;
+        outcomes.resize(pages.starts.size(), PageRead::Unopenable);
+        return !batch.earlier.empty();
       },
-      [&](PageBatch& batch, unsigned worker) {
-        searchBatch(matcher, pages, &searchers[worker], &batch);
-      },
+      [&](PageBatch& batch, unsigned worker) { searchBatch(matcher, &searchers[worker], &batch); },
       [&](PageBatch& batch) {
         for (size_t i = 0; i < batch.earlier.size(); ++i) {
           const size_t record = batch.first + i;
@@ -345,6 +336,11 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
         }
         return unmentioned != 0;
       });
+  // The rest of the reference file is read all the same: a run whose
+  // reference file fails to read must say so, wherever the failure lies.
+  while (reader.readLine(&line) && !reader.readError()) {
+  }
+  if (reader.readError()) return false;
 
   size_t begin = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
