@@ -86,7 +86,7 @@ bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs) 
     read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1, helperThreads());
   }
   if (read && options.orphanSearch && !options.referencesOnly) {
-    read = searchAllOrphans(state, fs, *reader1);
+    read = searchAllOrphans(state, fs, *reader1, helperThreads());
   }
   fs.setCaching(false);
   if (!read) reportReadFailure(state, options.referenceFileName);

@@ -15,28 +15,34 @@ unsigned char fold(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-constexpr uint32_t letters(char a, char b, char c) {
-  return uint32_t(static_cast<unsigned char>(a)) << 16 |
-         uint32_t(static_cast<unsigned char>(b)) << 8 | uint32_t(static_cast<unsigned char>(c));
+constexpr uint32_t word(const char (&text)[5]) {
+  return uint32_t(static_cast<unsigned char>(text[0])) |
+         uint32_t(static_cast<unsigned char>(text[1])) << 8 |
+         uint32_t(static_cast<unsigned char>(text[2])) << 16 |
+         uint32_t(static_cast<unsigned char>(text[3])) << 24;
 }
 
-// Which extension the four bytes at p spell, or -1.
+// Which extension the four bytes at p spell, or -1. Setting bit 5 of a byte
+// gives a lower-case ASCII letter only when the byte is that letter in
+// either case, and every extension is a dot and three letters, so one
+// comparison of the four bytes settles each extension.
 int extensionAt(const unsigned char* p) {
-  if (p[0] != '.') return -1;
-  switch (uint32_t(fold(p[1])) << 16 | uint32_t(fold(p[2])) << 8 | fold(p[3])) {
-    case letters('h', 't', 'm'):
+  const uint32_t bytes =
+      uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  switch (bytes | 0x20202000u) {
+    case word(".htm"):
       return 0;
-    case letters('j', 'p', 'g'):
+    case word(".jpg"):
       return 1;
-    case letters('g', 'i', 'f'):
+    case word(".gif"):
       return 2;
-    case letters('p', 'n', 'g'):
+    case word(".png"):
       return 3;
-    case letters('e', 'x', 'e'):
+    case word(".exe"):
       return 4;
-    case letters('z', 'i', 'p'):
+    case word(".zip"):
       return 5;
-    case letters('d', 'm', 'g'):
+    case word(".dmg"):
       return 6;
     default:
       return -1;
@@ -137,6 +143,11 @@ bool sameFolded(const unsigned char* name, const unsigned char* text, size_t siz
     if (name[i] != fold(text[i])) return false;
   }
   return true;
+}
+
+bool inPrefixFilter(const NameMatcher& m, uint64_t prefixHash) {
+  const uint64_t bit = prefixHash >> m.filterShift;
+  return (m.prefixFilter[bit >> 6] >> (bit & 63)) & 1;
 }
 
 // Where the search looks: the window's bytes, all of them readable.
@@ -258,6 +269,7 @@ void searchRange(const NameMatcher& m, Text text, size_t from, size_t to,
         if (!m.nameByte[byte]) return;
         h = step(h, fold(byte));
       }
+      if (!inPrefixFilter(m, h)) continue;
       const uint64_t hash = finish(h, prefixSize);
       __builtin_prefetch(&m.classSlots[static_cast<size_t>(hash) & slotMask]);
       probes[count++] = Probe{at, prefixSize, kind, hash};
@@ -361,7 +373,9 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   };
   std::vector<Keyed> classes;
   std::vector<Keyed> largeNames;
+  std::vector<uint64_t> prefixHashes;  // each class's, unfinished
   classes.reserve(entries.size());
+  prefixHashes.reserve(entries.size());
   std::vector<unsigned char>& out = m->records;
   // Enough for every layout: a header and a size for each name.
   out.reserve(folded.size() + entries.size() * (kClassHeader + kLargeName + 4));
@@ -393,6 +407,7 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
     uint64_t h = classSeed(e.kind);
     for (size_t k = e.prefixSize; k-- > 0;) h = step(h, folded[e.text + k]);
     classes.push_back(Keyed{finish(h, e.prefixSize), classRecord});
+    prefixHashes.push_back(h);
     if (large) {
       for (uint32_t size : suffixSizes) putU32(&out, size);
     }
@@ -414,6 +429,20 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   std::vector<Entry>().swap(entries);
 
   // The tables.
+  // 16 KiB at most, so that the filter stays in the nearest cache beside the
+  // page text: past that, a look at it would cost as much as the table's.
+  constexpr unsigned kMostFilterBits = 17;
+  unsigned filterBits = 6;
+  while (filterBits < kMostFilterBits &&
+         (uint64_t(1) << filterBits) < 16 * uint64_t(prefixHashes.size())) {
+    ++filterBits;
+  }
+  m->filterShift = 64 - filterBits;
+  m->prefixFilter.assign(size_t(1) << (filterBits - 6), 0);
+  for (uint64_t h : prefixHashes) {
+    const uint64_t bit = h >> m->filterShift;
+    m->prefixFilter[bit >> 6] |= uint64_t(1) << (bit & 63);
+  }
   m->classSlots.assign(tableSize(classes.size()), 0);
   m->nameSlots.assign(tableSize(largeNames.size()), 0);
   for (const Keyed& c : classes) {

@@ -39,10 +39,17 @@ struct NameMatcher {
   // and 0 when empty.
   std::vector<uint64_t> classSlots;  // by the hash of (kind, folded prefix)
   std::vector<uint64_t> nameSlots;   // by the hash of (class record, folded suffix)
-  bool nameByte[256] = {};           // bytes some name holds, either case
-  bool firstByte[256] = {};          // first bytes of the names without an extension, either case
-  size_t longestPrefix = 0;          // most bytes before an anchor
-  size_t longestTail = 0;            // most bytes from an anchor to the end of a name
+  // A bit for each class (16 bits to a class up to 8,192 classes, fewer
+  // past that), set by the hash of its folded prefix before that hash is
+  // finished: most places where a prefix of some size is tried hold no
+  // class's prefix, and the bit says so without finishing the hash or
+  // looking in the table.
+  std::vector<uint64_t> prefixFilter;
+  unsigned filterShift = 63;  // the hash's top bits pick the bit
+  bool nameByte[256] = {};    // bytes some name holds, either case
+  bool firstByte[256] = {};   // first bytes of the names without an extension, either case
+  size_t longestPrefix = 0;   // most bytes before an anchor
+  size_t longestTail = 0;     // most bytes from an anchor to the end of a name
 };
 
 // Builds the matcher for names; found() reports a name by its index in

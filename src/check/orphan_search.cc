@@ -9,6 +9,7 @@
 
 #include "check/name_matcher.h"
 #include "platform/ascii_case.h"
+#include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 #include "scan/pattern_expansion.h"
 
@@ -86,16 +87,16 @@ struct PageRecords {
   std::vector<size_t> starts;  // record -> where its value starts in text
 };
 
-// False when the file cannot be rewound or read to its end.
-bool readPageRecords(TextReader& reader, PageRecords* pages) {
-  if (!reader.rewind()) return false;
-  std::string line;
-  while (reader.readLine(&line) && !reader.readError()) {
-    if (recordKind(line) != RecordKind::Page) continue;
+// Reads on to the next page record of the reference file and adds it to
+// *pages. False at the end of the file or on a read error (readError()).
+bool readPageRecord(TextReader& reader, PageRecords* pages, std::string* line) {
+  while (reader.readLine(line) && !reader.readError()) {
+    if (recordKind(*line) != RecordKind::Page) continue;
     pages->starts.push_back(pages->text.size());
-    pages->text += viewRecord(line).value;
+    pages->text += viewRecord(*line).value;
+    return true;
   }
-  return !reader.readError();
+  return false;
 }
 
 // What became of one page record's page.
@@ -107,9 +108,100 @@ std::string_view pagePath(const PageRecords& pages, size_t record) {
   return std::string_view(pages.text).substr(pages.starts[record], end - pages.starts[record]);
 }
 
+// Page records handed out at a time: enough pages that handing them to a
+// thread costs little beside reading them, few enough that the threads share
+// a small site evenly.
+constexpr size_t kPagesPerBatch = 4;
+
+// A run of page records and what reading their pages gave.
+struct PageBatch {
+  static constexpr uint32_t kFirstListing = std::numeric_limits<uint32_t>::max();
+  size_t first = 0;  // the batch's records: [first, first + earlier.size())
+  // For each record, the earlier record that lists the same page, or
+  // kFirstListing when the page is read here.
+  std::vector<uint32_t> earlier;
+  // For each record read here, the name its page is opened by: the record's
+  // own, or with helper threads the stored name where that differs.
+  std::vector<std::string> openAs;
+  std::vector<PageRead> outcomes;  // for each record read here
+  // The names the batch's pages mention, each with the record: name << 32 |
+  // record, in record order. A name may be listed again for a later record.
+  std::vector<uint64_t> mentions;
+};
+
+// What one thread keeps from batch to batch.
+struct PageSearcher {
+  FileSystem* fs = nullptr;
+  TextReader page;
+  NameSearch search;
+  std::vector<uint32_t> found;
+  uint64_t lately[1024] = {};  // by name: its last mention + 1
+};
+
+// How many names a page may list before its list is rid of repeats.
+constexpr size_t kMentionsBeforeSorting = 4096;
+
+// Reads the pages of the batch's first listings and searches their text.
+void searchBatch(const NameMatcher& matcher, PageSearcher* searcher, PageBatch* batch) {
+  batch->outcomes.assign(batch->earlier.size(), PageRead::Unopenable);
+  std::vector<uint64_t>& mentions = batch->mentions;
+  mentions.clear();
+  // A page's names are listed about once, however often it mentions them:
+  // most repeats are caught by the names lately seen, and a long list is rid
+  // of the rest.
+  auto noteFound = [&](uint32_t record, size_t pageStart) {
+    for (uint32_t name : searcher->found) {
+      const uint64_t mention = uint64_t(name) << 32 | record;
+      uint64_t& seen = searcher->lately[name % std::size(searcher->lately)];
+      if (seen == mention + 1) continue;
+      seen = mention + 1;
+      mentions.push_back(mention);
+    }
+    searcher->found.clear();
+    if (mentions.size() - pageStart > kMentionsBeforeSorting) {
+      const auto start = mentions.begin() + static_cast<ptrdiff_t>(pageStart);
+      std::sort(start, mentions.end());
+      mentions.erase(std::unique(start, mentions.end()), mentions.end());
+    }
+  };
+  for (size_t i = 0; i < batch->earlier.size(); ++i) {
+    if (batch->earlier[i] != PageBatch::kFirstListing) continue;
+    const auto record = static_cast<uint32_t>(batch->first + i);
+    TextReader& page = searcher->page;
+    if (!page.open(batch->openAs[i], *searcher->fs)) continue;
+    startText(&searcher->search);
+    const size_t pageStart = mentions.size();
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    while (page.readChunk(&data, &size)) {
+      feedText(matcher, &searcher->search, data, size, &searcher->found);
+      noteFound(record, pageStart);
+    }
+    endText(matcher, &searcher->search, &searcher->found);
+    noteFound(record, pageStart);
+    batch->outcomes[i] = page.readError() ? PageRead::Unreadable : PageRead::Whole;
+    page.close();
+  }
+}
+
+// True when a path the file system resolved opens as spelled, without its
+// components being looked up again: no backslash, no "." or ".." to fold away and
+// nothing a drive letter could be taken from.
+bool opensAsSpelled(const std::string& hostPath) {
+  if (hostPath.find('\\') != std::string::npos) return false;
+  if (hostPath.size() >= 2 && hostPath[1] == ':') return false;
+  for (size_t start = 0; start <= hostPath.size();) {
+    size_t end = std::min(hostPath.find('/', start), hostPath.size());
+    const std::string_view part = std::string_view(hostPath).substr(start, end - start);
+    if (part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader) {
+bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsigned helpers) {
   // The candidates of every pattern, found the way the search one pattern at
   // a time would find them, spelled as stored; names equal but for case
   // share one number, since they are mentioned by the same texts.
@@ -167,48 +259,88 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader) {
   // first record that mentions each name, and the records whose page cannot
   // be opened or read to its end (what was read before a read error still
   // counts). A page listed again can only repeat what its first record found.
+  // Once every name is mentioned, no later record can change the outcome, so
+  // the pages after it are not read. The page records are read from the
+  // reference file as the pages are handed out.
   PageRecords pages;
-  if (!readPageRecords(reader, &pages)) return false;
+  std::string line;
+  if (!reader.rewind()) return false;
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
   std::vector<size_t> firstMention(firstOfName.size(), kNever);
-  std::vector<size_t> failed;  // records whose page gives a note
-  const size_t records = pages.starts.size();
-  std::vector<PageRead> outcomes(records, PageRead::Unopenable);
-  FlatIndex firstListing;
-  TextReader page;
-  NameSearch search;
-  std::vector<uint32_t> found;
-  auto noteFound = [&](size_t record) {
-    for (uint32_t name : found) {
-      if (firstMention[name] == kNever) firstMention[name] = record;
-    }
-    found.clear();
-  };
-  for (size_t record = 0; record < records; ++record) {
-    const std::string_view path = pagePath(pages, record);
-    const uint64_t hash = hashText(path, false);
-    uint32_t earlier = 0;
-    if (findInIndex(
-            firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; }, &earlier)) {
-      outcomes[record] = outcomes[earlier];
-    } else {
-      addToIndex(&firstListing, hash, static_cast<uint32_t>(record));
-      if (page.open(std::string(path), fs)) {
-        startText(&search);
-        const unsigned char* data = nullptr;
-        size_t size = 0;
-        while (page.readChunk(&data, &size)) {
-          feedText(matcher, &search, data, size, &found);
-          noteFound(record);
-        }
-        endText(matcher, &search, &found);
-        noteFound(record);
-        outcomes[record] = page.readError() ? PageRead::Unreadable : PageRead::Whole;
-        page.close();
-      }
-    }
-    if (outcomes[record] != PageRead::Whole) failed.push_back(record);
+  size_t unmentioned = firstOfName.size();
+  std::vector<size_t> failed;      // records whose page gives a note
+  std::vector<PageRead> outcomes;  // by record
+
+  // Pages are read and searched on every usable core, a batch of records at
+  // a time; which records list a page again is settled here beforehand and
+  // the batches' findings are taken back in record order. The run writes
+  // nothing until every page has been read, so each page reads the same
+  // whichever thread reads it and whenever.
+  std::vector<FileSystem> helperFileSystems(helpers);
+  std::vector<PageSearcher> searchers(size_t(helpers) + 1);
+  for (size_t worker = 0; worker < searchers.size(); ++worker) {
+    FileSystem* own = worker == 0 ? &fs : &helperFileSystems[worker - 1];
+    if (worker != 0) own->setCaching(true);
+    searchers[worker].fs = own;
   }
+  FlatIndex firstListing;
+  std::string host;
+  size_t nextRecord = 0;
+  // Three batches a thread in hand: enough that a long page holds no thread
+  // up for long, few enough that little is read past the record where every
+  // name has been mentioned.
+  runInOrder<PageBatch>(
+      helpers, 3 * (size_t(helpers) + 1),
+      [&](PageBatch& batch) {
+        batch.first = nextRecord;
+        batch.earlier.clear();
+        for (; batch.earlier.size() < kPagesPerBatch; ++nextRecord) {
+          if (nextRecord == pages.starts.size() && !readPageRecord(reader, &pages, &line)) break;
+          const std::string_view path = pagePath(pages, nextRecord);
+          const uint64_t hash = hashText(path, false);
+          uint32_t earlier = 0;
+          if (findInIndex(
+                  firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; },
+                  &earlier)) {
+            batch.earlier.push_back(earlier);
+          } else {
+            addToIndex(&firstListing, hash, static_cast<uint32_t>(nextRecord));
+            batch.earlier.push_back(PageBatch::kFirstListing);
+            const size_t i = batch.earlier.size() - 1;
+            if (batch.openAs.size() <= i) batch.openAs.resize(i + 1);
+            std::string& name = batch.openAs[i];
+            name.assign(path);
+            // A page stored in another letter case is looked up here, in
+            // the listings fs keeps, so that the helper threads do not each
+            // list its directory again.
+            if (helpers > 0 && fs.resolvePath(name, &host) && opensAsSpelled(host)) name = host;
+          }
+        }
+        outcomes.resize(pages.starts.size(), PageRead::Unopenable);
+        return !batch.earlier.empty();
+      },
+      [&](PageBatch& batch, unsigned worker) { searchBatch(matcher, &searchers[worker], &batch); },
+      [&](PageBatch& batch) {
+        for (size_t i = 0; i < batch.earlier.size(); ++i) {
+          const size_t record = batch.first + i;
+          const uint32_t earlier = batch.earlier[i];
+          outcomes[record] =
+              earlier == PageBatch::kFirstListing ? batch.outcomes[i] : outcomes[earlier];
+          if (outcomes[record] != PageRead::Whole) failed.push_back(record);
+        }
+        for (uint64_t mention : batch.mentions) {
+          size_t& mentioned = firstMention[mention >> 32];
+          if (mentioned != kNever) continue;
+          mentioned = static_cast<uint32_t>(mention);
+          --unmentioned;
+        }
+        return unmentioned != 0;
+      });
+  // The rest of the reference file is read all the same: a run whose
+  // reference file fails to read must say so, wherever the failure lies.
+  while (reader.readLine(&line) && !reader.readError()) {
+  }
+  if (reader.readError()) return false;
 
   size_t begin = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {

@@ -21,7 +21,11 @@ extern const char* const kOrphanPatterns[7];
 // page record, stopping at the first mention, would give: a page that cannot
 // be opened (or read to its end) gives the counted note "couldn't open
 // <page>" (or "couldn't read <page>") once for every candidate whose search
-// reaches it. Each page is read only once, whatever the number of candidates.
-// False when the reference file cannot be rewound or read: the run must end
-// with status 3.
-bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader);
+// reaches it. Each page is read only once, whatever the number of candidates,
+// and the pages after the record where the last candidate is first mentioned
+// are not read at all. Pages are read and searched on the calling thread and
+// on `helpers` more, each with a FileSystem of its own (the calling thread
+// uses fs); the output is the same whatever their number, and nothing is
+// written until every page needed has been read. False when the reference
+// file cannot be rewound or read: the run must end with status 3.
+bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsigned helpers);

@@ -21,23 +21,47 @@ struct Outcome {
   long long count = 0;
 };
 
-Outcome runSearch(const std::string& refFile, bool straightforward, bool caching) {
+// Runs the search the straightforward way or the fast way with a number of
+// helper threads, over a reference file held in memory or, when refPath is
+// given, on disk. With reportPath, the report goes to that file, which holds
+// "<p>shown.gif" (written out) and "<p>held.gif" (still buffered) when the
+// search begins, so that a page that is the report file sees only the first.
+Outcome runSearch(const std::string& refFile, bool straightforward, bool caching,
+                  unsigned helpers = 0, const std::string& refPath = "",
+                  const std::string& reportPath = "") {
   FileSystem fs;
   fs.setCaching(caching);
   Outcome outcome;
   RunState state;
-  state.report.attachMemory(&outcome.report);
   state.errors.attachMemory(&outcome.errors);
+  if (reportPath.empty()) {
+    state.report.attachMemory(&outcome.report);
+  } else {
+    EXPECT_TRUE(state.report.create(reportPath, fs));
+    state.report.write("<p>shown.gif\n");
+    state.report.flush();
+    state.report.write("<p>held.gif\n");
+  }
   TextReader reader;
-  reader.openMemory(refFile);
+  if (refPath.empty()) {
+    reader.openMemory(refFile);
+  } else {
+    EXPECT_TRUE(reader.open(refPath, fs));
+  }
   if (straightforward) {
     for (const char* pattern : kOrphanPatterns) {
       searchOrphansByScanning(state, fs, reader, pattern);
     }
   } else {
-    EXPECT_TRUE(searchAllOrphans(state, fs, reader));
+    EXPECT_TRUE(searchAllOrphans(state, fs, reader, helpers));
   }
   outcome.count = state.complaintCount;
+  if (!reportPath.empty()) {
+    EXPECT_TRUE(state.report.close());
+    TextReader written;
+    EXPECT_TRUE(written.open(reportPath, fs));
+    for (std::string line; written.readLine(&line);) outcome.report += line + "\n";
+  }
   return outcome;
 }
 
@@ -67,6 +91,26 @@ TEST(OrphanSearch, VanishedPagesGiveOneNotePerCandidateThatReachesThem) {
               "couldn't open gone.htm\n"
               "couldn't open gone.htm\ncouldn't open lost.htm\n");
     EXPECT_EQ(o.count, 5);
+  }
+}
+
+// A page that mentions thousands of names over and over, more than are kept
+// track of while it is read: each still counts as mentioned.
+TEST(OrphanSearch, PagesMentioningThousandsOfNames) {
+  ScanTempDir site;
+  std::string text;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 1500; ++i) text += "n" + std::to_string(i) + ".gif ";
+  }
+  site.write("big.htm", text);
+  for (int i = 0; i < 1500; ++i) site.write("n" + std::to_string(i) + ".gif", "");
+  site.write("never.gif", "");
+  for (unsigned helpers : {0u, 3u}) {
+    Outcome o = runSearch(pageRecords({"gone.htm", "big.htm"}), false, true, helpers);
+    EXPECT_EQ(o.report,
+              "Couldn't find \"big.htm\" mentioned\n"
+              "Couldn't find \"never.gif\" mentioned\n");
+    EXPECT_EQ(o.count, 1502);  // gone.htm, once for each candidate
   }
 }
 
@@ -246,11 +290,107 @@ TEST(OrphanSearch, FastSearchAgreesWithTheStraightforwardOne) {
     Outcome slow = runSearch(refs, true, true);
     Outcome fast = runSearch(refs, false, true);
     Outcome uncached = runSearch(refs, false, false);
+    Outcome threaded = runSearch(refs, false, true, 3);
     ASSERT_EQ(fast.report, slow.report) << refs;
     ASSERT_EQ(fast.errors, slow.errors) << refs;
     ASSERT_EQ(fast.count, slow.count) << refs;
     ASSERT_EQ(uncached.report, fast.report) << refs;
     ASSERT_EQ(uncached.errors, fast.errors) << refs;
+    ASSERT_EQ(threaded.report, fast.report) << refs;
+    ASSERT_EQ(threaded.errors, fast.errors) << refs;
+    ASSERT_EQ(threaded.count, fast.count) << refs;
+  }
+}
+
+// Sites of hundreds of pages, many more than the threads have in hand at
+// once, searched with and without helper threads and candidate by
+// candidate: the same report, notes and count. Some names are first
+// mentioned on the last pages only; pages that vanished or cannot be read
+// and pages listed twice are scattered among the records, and so are the
+// reference file and the report file themselves.
+TEST(OrphanSearch, HelperThreadsChangeNothing) {
+  struct Row {
+    unsigned seed;
+    int pages;
+    bool mentionAll;  // every candidate mentioned: the search may end early
+  };
+  const Row rows[] = {{1, 300, false}, {2, 700, false}, {3, 500, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE("seed " + std::to_string(row.seed));
+    std::mt19937 rng(row.seed);
+    ScanTempDir site;
+    // Candidates: the pages, images (a pair equal but for case), and names
+    // the report and reference files mention.
+    std::vector<std::string> images = {"Pic.GIF",   "pic.gif",  "late.jpg",
+                                       "shown.gif", "held.gif", "refs.gif"};
+    for (int i = 0; i < 40; ++i) images.push_back("img" + std::to_string(i) + ".png");
+    std::vector<std::string> records;
+    for (int i = 0; i < row.pages; ++i) {
+      const std::string name = "p" + std::to_string(i) + ".htm";
+      std::string text = "<p>";
+      for (int k = 0; k < 3; ++k) {
+        text += "p" + std::to_string(rng() % row.pages) + ".HTM " +
+                images[6 + rng() % (images.size() - 6)] + "\n";
+      }
+      // Every name but this one is mentioned on the middle page of the
+      // last row; the pages after this one need not be read there.
+      if (i == (row.mentionAll ? row.pages * 3 / 4 : row.pages - 1)) text += "late.JPG";
+      if (row.mentionAll && i == row.pages / 2) {
+        text += "report.htm mem.htm";
+        for (int k = 0; k < row.pages; ++k) text += " p" + std::to_string(k) + ".htm";
+        for (const std::string& image : images) {
+          if (image != "late.jpg") text += " " + image + "\n";
+        }
+      }
+      // Records are in lower case; some pages are stored otherwise.
+      site.write(i % 5 == 0 ? "P" + name.substr(1) : name, text);
+      records.push_back(name);
+      switch (rng() % 16) {
+        case 0:
+          records.push_back("gone" + std::to_string(rng() % 3) + ".htm");
+          break;
+        case 1:
+          records.push_back(records[rng() % records.size()]);
+          break;
+#ifndef _WIN32
+        case 2:
+          records.push_back("mem.htm");
+          break;
+#endif
+        case 3:
+          records.push_back(rng() % 2 ? "refs.txt" : "report.htm");
+          break;
+        case 4:
+          records.push_back("./" + name);
+          break;
+      }
+    }
+    for (const std::string& image : images) site.write(image, "");
+#ifndef _WIN32
+    std::filesystem::create_symlink("/proc/self/mem", "mem.htm");
+#endif
+    const std::string refs = pageRecords(records) + "<p>refs.gif\n";
+    site.write("refs.txt", refs);
+    const Outcome slow = runSearch(refs, true, true, 0, "refs.txt", "report.htm");
+    for (unsigned helpers : {0u, 3u}) {
+      const Outcome fast = runSearch(refs, false, true, helpers, "refs.txt", "report.htm");
+      EXPECT_EQ(fast.report, slow.report) << helpers << " helpers";
+      EXPECT_EQ(fast.errors, slow.errors) << helpers << " helpers";
+      EXPECT_EQ(fast.count, slow.count) << helpers << " helpers";
+    }
+    EXPECT_GT(slow.count, 0);
+    EXPECT_EQ(slow.report.find("\"late.jpg\""), std::string::npos) << slow.report;
+    if (row.mentionAll) {
+      EXPECT_EQ(slow.report.find("Couldn't find"), std::string::npos) << slow.report;
+    } else {
+      // Mentioned only by the reference file and by what the report file
+      // held written out; its buffered line was not there to be read.
+      EXPECT_EQ(slow.report.find("\"refs.gif\""), std::string::npos) << slow.report;
+      EXPECT_EQ(slow.report.find("\"shown.gif\""), std::string::npos) << slow.report;
+      EXPECT_NE(slow.report.find("\"held.gif\""), std::string::npos) << slow.report;
+      EXPECT_NE(slow.report.find("\"Pic.GIF\""), std::string::npos) << slow.report;
+      EXPECT_NE(slow.report.find("\"pic.gif\""), std::string::npos) << slow.report;
+    }
   }
 }
 

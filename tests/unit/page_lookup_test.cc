@@ -182,7 +182,8 @@ TEST(PageLookup, ReferenceFileReadErrorIsReported) {
   state.errors.attachMemory(&output);
   CheckContext cx{options, state, pages, fs};
   EXPECT_FALSE(checkReferences(cx, reader));
-  EXPECT_FALSE(searchAllOrphans(state, fs, reader));
+  EXPECT_FALSE(searchAllOrphans(state, fs, reader, 0));
+  EXPECT_FALSE(searchAllOrphans(state, fs, reader, 3));
   EXPECT_EQ(output, "");
 #endif
 }
