@@ -389,7 +389,10 @@ TEST(OrphanSearch, HelperThreadsChangeNothing) {
       EXPECT_EQ(slow.report.find("\"shown.gif\""), std::string::npos) << slow.report;
       EXPECT_NE(slow.report.find("\"held.gif\""), std::string::npos) << slow.report;
       EXPECT_NE(slow.report.find("\"Pic.GIF\""), std::string::npos) << slow.report;
+#ifndef _WIN32
+      // Windows keeps one file for names equal but for case.
       EXPECT_NE(slow.report.find("\"pic.gif\""), std::string::npos) << slow.report;
+#endif
     }
   }
 }
