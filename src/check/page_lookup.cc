@@ -114,31 +114,18 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   };
   // The lines are taken where the reader holds them; only page and mark
   // records matter here, and only those begin with 'n' or 'm' in either case.
-  std::string partial;  // the start of a line that the last chunk ended inside
-  const unsigned char* data = nullptr;
-  size_t size = 0;
-  while (reader.readChunk(&data, &size)) {
-    std::string_view chunk(reinterpret_cast<const char*>(data), size);
-    if (!partial.empty()) {
-      const size_t end = chunk.find('\n');
-      if (end == std::string_view::npos) {
-        partial.append(chunk);
-        continue;
-      }
-      partial.append(chunk.substr(0, end));
-      take(partial);
-      partial.clear();
-      chunk.remove_prefix(end + 1);
+  const bool read = readLineRuns(reader, [&](std::string_view lines, bool whole) {
+    if (!whole) {
+      take(lines);
+      return;
     }
-    for (size_t end = chunk.find('\n'); end != std::string_view::npos; end = chunk.find('\n')) {
-      const char first = static_cast<char>(chunk[0] | 0x20);
-      if (end > 0 && (first == 'n' || first == 'm')) take(chunk.substr(0, end));
-      chunk.remove_prefix(end + 1);
+    for (size_t end = lines.find('\n'); end != std::string_view::npos; end = lines.find('\n')) {
+      const char first = static_cast<char>(lines[0] | 0x20);
+      if (end > 0 && (first == 'n' || first == 'm')) take(lines.substr(0, end));
+      lines.remove_prefix(end + 1);
     }
-    partial.assign(chunk);
-  }
-  if (!reader.readError() && !partial.empty()) take(partial);
-  if (reader.readError()) return false;
+  });
+  if (!read) return false;
   if (!blocks.empty()) blocks.back().marksEnd = marks.size();
 
   // The pages by name, each with its blocks chained in file order. While

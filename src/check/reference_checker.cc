@@ -187,33 +187,14 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value) {
 // file meets the reading as it always has.
 bool checkInTurn(CheckContext& cx, TextReader& reader) {
   std::string value;
-  std::string partial;  // the start of a line that the last chunk ended inside
-  const unsigned char* data = nullptr;
-  size_t size = 0;
-  while (reader.readChunk(&data, &size)) {
-    std::string_view chunk(reinterpret_cast<const char*>(data), size);
-    if (!partial.empty()) {
-      const size_t end = chunk.find('\n');
-      if (end == std::string_view::npos) {
-        partial.append(chunk);
-        continue;
-      }
-      partial.append(chunk.substr(0, end));
-      checkRecord(cx, parseForCheck(partial), &value);
-      partial.clear();
-      chunk.remove_prefix(end + 1);
-    }
-    const size_t last = chunk.rfind('\n');
-    if (last != std::string_view::npos) {
-      checkLines(cx, chunk.substr(0, last + 1), &value);
-      chunk.remove_prefix(last + 1);
-    }
-    partial.assign(chunk);
-  }
   // A line cut short by a failed read is not judged.
-  if (reader.readError()) return false;
-  if (!partial.empty()) checkRecord(cx, parseForCheck(partial), &value);
-  return true;
+  return readLineRuns(reader, [&](std::string_view lines, bool whole) {
+    if (whole) {
+      checkLines(cx, lines, &value);
+    } else {
+      checkRecord(cx, parseForCheck(lines), &value);
+    }
+  });
 }
 
 // One batch of the shared pass: whole lines of the reference file and the

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 class FileSystem;
 struct FileIdentity;
@@ -99,6 +100,44 @@ class TextReader {
   size_t len_ = 0;
   unsigned char buf_[kBufferSize];
 };
+
+// Reads the rest of reader's text line by line, in bulk: take(lines, true)
+// gets runs of whole lines as the reader holds them, each line ending with
+// its line feed; take(line, false) gets one line alone, without its line
+// feed: one that straddled two of the reader's pieces, or the last line of
+// a text that does not end with a line feed. The file is read again only
+// once take has had every whole line read so far, at the moments a reader
+// taking one line at a time would read it. False on a read error; the line
+// it cut short is not given.
+template <class Take>
+bool readLineRuns(TextReader& reader, Take&& take) {
+  std::string partial;  // the start of a line that the last piece ended inside
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+  while (reader.readChunk(&data, &size)) {
+    std::string_view chunk(reinterpret_cast<const char*>(data), size);
+    if (!partial.empty()) {
+      const size_t end = chunk.find('\n');
+      if (end == std::string_view::npos) {
+        partial.append(chunk);
+        continue;
+      }
+      partial.append(chunk.substr(0, end));
+      take(std::string_view(partial), false);
+      partial.clear();
+      chunk.remove_prefix(end + 1);
+    }
+    const size_t last = chunk.rfind('\n');
+    if (last != std::string_view::npos) {
+      take(chunk.substr(0, last + 1), true);
+      chunk.remove_prefix(last + 1);
+    }
+    partial.assign(chunk);
+  }
+  if (reader.readError()) return false;
+  if (!partial.empty()) take(std::string_view(partial), false);
+  return true;
+}
 
 // Writes one text stream through a buffer: standard output, standard error or
 // a file created for writing. Remembers any write error so that the caller
