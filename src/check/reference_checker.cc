@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "check/case_checks.h"
 #include "platform/ascii_case.h"
@@ -39,9 +40,13 @@ namespace {
 
 // checkLink(), given the page hash of the part of target before any '#'
 // when the caller has it (pageHash null otherwise).
+bool isFileScheme(std::string_view target) {
+  return startsWithIgnoringCase(target, "file:");
+}
+
 void checkLinkHashed(CheckContext& cx, const std::string& page, const std::string& target,
                      const uint64_t* pageHash) {
-  if (startsWithIgnoringCase(target, "file:")) {
+  if (isFileScheme(target)) {
     // A warning, not a fault the exit status should show: it carries its own
     // page and line and is never padded.
     cx.state.report.write(page + " (" + std::to_string(cx.state.currentLine) +
@@ -109,14 +114,71 @@ RecordView parseForCheck(std::string_view line) {
   record.kind = recordKind(line);
   if (record.kind == RecordKind::Page || record.kind == RecordKind::Ref ||
       record.kind == RecordKind::Image) {
-    record = viewRecord(line);
+    record = viewRecord(line, record.kind);
   }
   return record;
 }
 
+// The ref and image values one thread has judged to give no complaint and no
+// warning. A site links to the same few pages again and again, and while the
+// pass lasts the answer for a value depends on the value and its kind alone
+// (the site is not changing, and a file system that caches says so), except
+// for a bare "#anchor", which names the current page and is never kept. A
+// fixed table of short values: a value that hashes to a taken slot replaces
+// the one there, so the memory stays the same however many values come.
+class CleanValues {
+ public:
+  // Whether a value is of the kind kept at all: the others are judged anew.
+  static bool keeps(std::string_view value) {
+    return !value.empty() && value[0] != '#' && value.size() <= kLongest;
+  }
+  // The hash of a kept value, from the hashes of its two parts when its
+  // page's is known already: the value up to any '#' (page) and the rest.
+  static uint64_t hashOf(RecordKind kind, uint64_t page, std::string_view rest) {
+    return (page ^ hashIgnoringCase(rest) * 0x9E3779B97F4A7C15ull) + static_cast<uint64_t>(kind);
+  }
+  // Asks early for the memory contains() and add() will touch.
+  void prefetch(uint64_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (kSlots - 1)]);
+  }
+  // For a kept value and its hashOf().
+  bool contains(uint64_t hash, RecordKind kind, std::string_view value) const {
+    if (slots_.empty()) return false;
+    const Slot& slot = slots_[hash & (kSlots - 1)];
+    return slot.size == value.size() && slot.kind == char(kind) &&
+           std::memcmp(slot.bytes, value.data(), value.size()) == 0;
+  }
+  void add(uint64_t hash, RecordKind kind, std::string_view value) {
+    if (slots_.empty()) slots_.resize(kSlots);
+    Slot& slot = slots_[hash & (kSlots - 1)];
+    slot.size = static_cast<unsigned char>(value.size());
+    slot.kind = char(kind);
+    std::memcpy(slot.bytes, value.data(), value.size());
+  }
+
+ private:
+  static constexpr size_t kSlots = size_t{1} << 15;
+  static constexpr size_t kLongest = 62;
+  struct Slot {
+    unsigned char size = 0;  // of bytes; an empty slot matches no kept value
+    char kind = 0;
+    char bytes[kLongest];
+  };
+  std::vector<Slot> slots_;
+};
+
+// What was worked out about a record before its turn came.
+struct Ahead {
+  bool kept = false;   // its value is of the kind CleanValues keeps; then:
+  bool clean = false;  // found among them
+  uint64_t hash = 0;   // CleanValues::hashOf
+  bool paged = false;  // a ref naming a page before any '#'; then:
+  uint64_t page = 0;   // pageHash() of that page
+};
+
 // Judges one record. True when it set the run state's line.
-bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
-                 const uint64_t* pageHash = nullptr) {
+bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value, CleanValues& clean,
+                 const Ahead& ahead) {
   switch (record.kind) {
     case RecordKind::Header:
       cx.state.currentLine = 0;
@@ -126,19 +188,51 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
       cx.state.currentLine = 0;
       return true;
     case RecordKind::Ref:
-    case RecordKind::Image:
-      value->assign(record.value);
+    case RecordKind::Image: {
       cx.state.currentLine = record.line;
+      if (ahead.clean) return true;
+      value->assign(record.value);
+      const long long complaints = cx.state.complaintCount;
       // The case complaints come before the link check's for the same record.
       checkCase(cx.options, cx.state, cx.fs, *value);
       if (record.kind == RecordKind::Ref) {
-        checkLinkHashed(cx, cx.state.currentPage, *value, pageHash);
+        checkLinkHashed(cx, cx.state.currentPage, *value, ahead.paged ? &ahead.page : nullptr);
       } else {
         checkImage(cx, *value);
       }
+      // A "file:" ref gives a warning that is not counted.
+      if (ahead.kept && cx.state.complaintCount == complaints &&
+          !(record.kind == RecordKind::Ref && isFileScheme(record.value))) {
+        clean.add(ahead.hash, record.kind, record.value);
+      }
       return true;
+    }
     default:
       return false;
+  }
+}
+
+// Looks a record over before its turn: hashes what it will look up and asks
+// for that memory.
+void lookAhead(const CheckContext& cx, const CleanValues& clean, const RecordView& record,
+               Ahead* ahead) {
+  *ahead = Ahead();
+  if (record.kind != RecordKind::Ref && record.kind != RecordKind::Image) return;
+  // The page a ref will be looked up as: the part before any '#' (a bare
+  // anchor names the current page, known only when it comes).
+  std::string_view page;
+  if (record.kind == RecordKind::Ref) {
+    page = record.value.substr(0, record.value.find('#'));
+    ahead->paged = !page.empty();
+    if (ahead->paged) {
+      ahead->page = pageHash(page);
+      prefetchPageSlot(cx.pages, ahead->page);
+    }
+  }
+  ahead->kept = CleanValues::keeps(record.value);
+  if (ahead->kept) {
+    ahead->hash = CleanValues::hashOf(record.kind, ahead->page, record.value.substr(page.size()));
+    clean.prefetch(ahead->hash);
   }
 }
 
@@ -147,11 +241,10 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
 // look-ups they will make ask for their memory in two steps meanwhile, so
 // that the waits of many look-ups overlap instead of adding up. True when a
 // record set the run state's line.
-bool checkLines(CheckContext& cx, std::string_view text, std::string* value) {
+bool checkLines(CheckContext& cx, std::string_view text, std::string* value, CleanValues& clean) {
   constexpr size_t kAhead = 16;
   RecordView records[kAhead];
-  uint64_t hashes[kAhead] = {};
-  bool hashed[kAhead] = {};
+  Ahead aheads[kAhead];
   size_t next = 0;  // into text: the first line not yet taken
   size_t taken = 0;
   bool lineSet = false;
@@ -160,24 +253,22 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value) {
       const size_t end = text.find('\n', next);
       const size_t at = taken % kAhead;
       records[at] = parseForCheck(text.substr(next, end - next));
+      lookAhead(cx, clean, records[at], &aheads[at]);
       next = end + 1;
-      // The page a ref will be looked up as: the part before any '#' (a
-      // bare anchor names the current page, known only when it comes).
-      const std::string_view page = records[at].kind == RecordKind::Ref
-                                        ? records[at].value.substr(0, records[at].value.find('#'))
-                                        : std::string_view();
-      hashed[at] = !page.empty();
-      if (hashed[at]) {
-        hashes[at] = pageHash(page);
-        prefetchPageSlot(cx.pages, hashes[at]);
-      }
       ++taken;
     }
     if (done == taken) return lineSet;
+    // Half way to its turn a record is known clean or not (a value once
+    // found clean stays so), and only the others need their page's entry.
     const size_t half = done + kAhead / 2;
-    if (half < taken && hashed[half % kAhead]) prefetchPageEntry(cx.pages, hashes[half % kAhead]);
+    if (half < taken) {
+      Ahead& ahead = aheads[half % kAhead];
+      const RecordView& record = records[half % kAhead];
+      ahead.clean = ahead.kept && clean.contains(ahead.hash, record.kind, record.value);
+      if (!ahead.clean && ahead.paged) prefetchPageEntry(cx.pages, ahead.page);
+    }
     const size_t at = done % kAhead;
-    lineSet |= checkRecord(cx, records[at], value, hashed[at] ? &hashes[at] : nullptr);
+    lineSet |= checkRecord(cx, records[at], value, clean, aheads[at]);
   }
 }
 
@@ -187,12 +278,16 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value) {
 // file meets the reading as it always has.
 bool checkInTurn(CheckContext& cx, TextReader& reader) {
   std::string value;
+  CleanValues clean;
   // A line cut short by a failed read is not judged.
   return readLineRuns(reader, [&](std::string_view lines, bool whole) {
     if (whole) {
-      checkLines(cx, lines, &value);
+      checkLines(cx, lines, &value, clean);
     } else {
-      checkRecord(cx, parseForCheck(lines), &value);
+      const RecordView record = parseForCheck(lines);
+      Ahead ahead;
+      lookAhead(cx, clean, record, &ahead);
+      checkRecord(cx, record, &value, clean, ahead);
     }
   });
 }
@@ -215,6 +310,7 @@ struct CheckWorker {
   std::unique_ptr<FileSystem> ownFs;
   FileSystem* fs = nullptr;
   std::string value;
+  CleanValues clean;
 };
 
 // A batch is some tens of kilobytes, a few hundred records: enough to
@@ -293,7 +389,7 @@ bool checkShared(CheckContext& cx, TextReader& reader, unsigned helpers) {
     w.state.currentPage.swap(batch.page);
     w.state.currentLine = 0;
     CheckContext own{cx.options, w.state, cx.pages, *w.fs};
-    batch.lineSet = checkLines(own, batch.text, &w.value);
+    batch.lineSet = checkLines(own, batch.text, &w.value, w.clean);
     batch.line = w.state.currentLine;
     batch.count = w.state.complaintCount;
     batch.page.swap(w.state.currentPage);

@@ -179,6 +179,11 @@ class TextWriter {
     }
   }
 
+  // How many bytes can be written now without the buffer being flushed: a
+  // run of writes adding up to no more leaves everything as one write of
+  // them all would.
+  size_t room() const { return unbuffered_ ? 0 : kBufferSize - len_; }
+
   // The identity of the file or standard stream written to; false for
   // memory, when nothing is attached, or when the system cannot say.
   bool identity(FileIdentity* id) const;

@@ -103,15 +103,29 @@ void addPendingRecord(PendingRecords* pending, RecordKind kind, std::string_view
 void writePendingRecords(TextWriter& out, const PendingRecords& pending, size_t first, size_t end,
                          size_t at) {
   const char* data = pending.bytes.data() + at;
+  // Records that fit the writer's buffer whole go in as one copy; the
+  // record that does not is written piece by piece, flushing where its
+  // pieces would.
+  const char* run = data;
+  size_t room = out.room();
   for (size_t i = first; i < end; ++i) {
     const PendingRecords::Sizes& sizes = pending.sizes[i];
+    const size_t size = kPrefixLength + sizes.value + sizes.tail;
+    if (size_t(data - run) + size <= room) {
+      data += size;
+      continue;
+    }
+    if (data != run) out.write(run, size_t(data - run));
     out.write(data, kPrefixLength);
     data += kPrefixLength;
     out.write(data, sizes.value);
     data += sizes.value;
     out.write(data, sizes.tail);
     data += sizes.tail;
+    run = data;
+    room = out.room();
   }
+  if (data != run) out.write(run, size_t(data - run));
 }
 
 RecordKind recordKind(std::string_view line) {
@@ -120,25 +134,34 @@ RecordKind recordKind(std::string_view line) {
   // Every prefix begins with a letter of its own, so one comparison settles
   // each line.
   std::string_view prefix = line.substr(0, kPrefixLength);
+  // The writer's own records are in lower case: one compare each.
+  auto is = [prefix](const char* expected) {
+    return std::memcmp(prefix.data(), expected, kPrefixLength) == 0 ||
+           equalIgnoringCase(prefix, expected);
+  };
   switch (toLowerAscii(line[0])) {
     case 'c':
-      return equalIgnoringCase(prefix, "cwd:   ") ? RecordKind::Header : RecordKind::Other;
+      return is("cwd:   ") ? RecordKind::Header : RecordKind::Other;
     case 'n':
-      return equalIgnoringCase(prefix, "name:  ") ? RecordKind::Page : RecordKind::Other;
+      return is("name:  ") ? RecordKind::Page : RecordKind::Other;
     case 'r':
-      return equalIgnoringCase(prefix, "ref:   ") ? RecordKind::Ref : RecordKind::Other;
+      return is("ref:   ") ? RecordKind::Ref : RecordKind::Other;
     case 'm':
-      return equalIgnoringCase(prefix, "mark:  ") ? RecordKind::Mark : RecordKind::Other;
+      return is("mark:  ") ? RecordKind::Mark : RecordKind::Other;
     case 'i':
-      return equalIgnoringCase(prefix, "image: ") ? RecordKind::Image : RecordKind::Other;
+      return is("image: ") ? RecordKind::Image : RecordKind::Other;
     default:
       return RecordKind::Other;
   }
 }
 
 RecordView viewRecord(std::string_view line) {
+  return viewRecord(line, recordKind(line));
+}
+
+RecordView viewRecord(std::string_view line, RecordKind kind) {
   RecordView record;
-  record.kind = recordKind(line);
+  record.kind = kind;
   if (record.kind == RecordKind::Other || record.kind == RecordKind::Separator) {
     record.value = line;
     return record;

@@ -86,3 +86,5 @@ struct RecordView {
 // line 0.
 Record parseRecord(std::string_view line);
 RecordView viewRecord(std::string_view line);
+// The same, for a caller that has the line's recordKind() at hand.
+RecordView viewRecord(std::string_view line, RecordKind kind);

@@ -101,14 +101,55 @@ const unsigned char* skipRun(const unsigned char* p, const unsigned char* end) {
   return p;
 }
 
+// The set bits of a 16-bit mask, without the processor's own instruction,
+// which not every x86 has (the library call standing in for it costs more).
+inline uint32_t countBits16(unsigned x) {
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return (x + (x >> 8)) & 0x1Fu;
+}
+
+// The same as skipRun<A, B, '\n', false>, except that a line feed does not
+// stop the run: the line feeds passed over are added to *lines instead.
+template <unsigned char A, unsigned char B>
+const unsigned char* skipRunCountingLines(const unsigned char* p, const unsigned char* end,
+                                          uint32_t* lines) {
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi8(static_cast<char>(A));
+  const __m128i b = _mm_set1_epi8(static_cast<char>(B));
+  const __m128i lineFeed = _mm_set1_epi8('\n');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))));
+    const auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lineFeed)));
+    if (hits != 0) {
+      const int at = std::countr_zero(hits);
+      *lines += countBits16(feeds & ((1u << at) - 1));
+      return p + at;
+    }
+    *lines += countBits16(feeds);
+    p += 16;
+  }
+#endif
+  for (;;) {
+    p = skipRun<A, B, '\n', false>(p, end);
+    if (p == end || *p != '\n') return p;
+    ++*lines;
+    ++p;
+  }
+}
+
 // Between tags only a tag's start, a string (which can hide one) and the line
 // count matter; inside a tag that is skipped, its end instead of its start. A
 // string that is kept also drops every control character.
-const unsigned char* skipBetweenTags(const unsigned char* p, const unsigned char* end) {
-  return skipRun<'<', '"', '\n', false>(p, end);
+const unsigned char* skipBetweenTags(const unsigned char* p, const unsigned char* end,
+                                     uint32_t* lines) {
+  return skipRunCountingLines<'<', '"'>(p, end, lines);
 }
-const unsigned char* skipInTag(const unsigned char* p, const unsigned char* end) {
-  return skipRun<'>', '"', '\n', false>(p, end);
+const unsigned char* skipInTag(const unsigned char* p, const unsigned char* end, uint32_t* lines) {
+  return skipRunCountingLines<'>', '"'>(p, end, lines);
 }
 const unsigned char* skipInSkippedString(const unsigned char* p, const unsigned char* end) {
   return skipRun<'"', '\n', '\n', false>(p, end);
@@ -270,7 +311,7 @@ void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind) {
   // Words never hold '>' or '"', and each of those outside a string starts a
   // token of its own, so the tag ends at the first '>' outside a string.
   for (;;) {
-    const unsigned char* stop = skipInTag(t.next, t.end);
+    const unsigned char* stop = skipInTag(t.next, t.end, &t.lineNumber);
     if (stop == t.end) {
       if (!refill(t)) return;
       continue;
@@ -280,11 +321,7 @@ void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind) {
       t.closePending = true;
       return;
     }
-    if (*stop == '"') {
-      skipString(t);
-    } else {
-      ++t.lineNumber;
-    }
+    skipString(t);  // at a '"'
   }
 }
 
@@ -292,17 +329,13 @@ TokenKind skipToTagOpen(MarkupTokenizer& t) {
   t.closePending = false;
   // A '>' here would only be acknowledged and passed over.
   for (;;) {
-    const unsigned char* stop = skipBetweenTags(t.next, t.end);
+    const unsigned char* stop = skipBetweenTags(t.next, t.end, &t.lineNumber);
     if (stop == t.end) {
       if (!refill(t)) return TokenKind::End;
       continue;
     }
     t.next = stop + 1;
     if (*stop == '<') return TokenKind::TagOpen;
-    if (*stop == '"') {
-      skipString(t);
-    } else {
-      ++t.lineNumber;
-    }
+    skipString(t);  // at a '"'
   }
 }

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
+
+#include "platform/file_system.h"
+#include "scan_temp_dir.h"
 
 namespace {
 
@@ -106,6 +113,63 @@ TEST(ReferenceFile, OverlongRecordsStayWhole) {
   EXPECT_EQ(r.value, value);
   EXPECT_EQ(r.line, 31u);
   EXPECT_FALSE(in.readLine(&line));
+}
+
+std::string fileText(const char* name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Records kept and written later reach the writer's buffer and its output
+// exactly as written one at a time would, flushes included: a page that is
+// the reference file reads what had been flushed.
+TEST(ReferenceFile, PendingRecordsFlushWhereDirectWritesWould) {
+  const ScanTempDir dir;
+  FileSystem fs;
+  std::mt19937 rng(77);
+  for (int round = 0; round < 20; ++round) {
+    TextWriter a;
+    TextWriter b;
+    ASSERT_TRUE(a.create("direct.txt", fs));
+    ASSERT_TRUE(b.create("replayed.txt", fs));
+    const std::string lead(rng() % 70000, 'x');
+    a.write(lead);
+    b.write(lead);
+    PendingRecords pending;
+    size_t written = 0;  // records replayed so far
+    size_t at = 0;       // their bytes
+    for (int i = 0; i < 400; ++i) {
+      const std::string value(rng() % 5 == 0 ? rng() % 70000 : rng() % 300, 'v');
+      const uint32_t line = rng();
+      switch (rng() % 3) {
+        case 0:
+          writeRef(a, value, line);
+          addPendingRecord(&pending, RecordKind::Ref, value, line);
+          break;
+        case 1:
+          writeMark(a, value, line);
+          addPendingRecord(&pending, RecordKind::Mark, value, line);
+          break;
+        default:
+          writeImage(a, value, line);
+          addPendingRecord(&pending, RecordKind::Image, value, line);
+          break;
+      }
+      if (rng() % 8 == 0 || i == 399) {
+        const size_t end = pending.sizes.size();
+        writePendingRecords(b, pending, written, end, at);
+        for (; written < end; ++written) {
+          at += 7 + pending.sizes[written].value + pending.sizes[written].tail;
+        }
+        ASSERT_EQ(std::filesystem::file_size("direct.txt"),
+                  std::filesystem::file_size("replayed.txt"))
+            << "round " << round << ", record " << i;
+      }
+    }
+    ASSERT_TRUE(a.close());
+    ASSERT_TRUE(b.close());
+    EXPECT_TRUE(fileText("direct.txt") == fileText("replayed.txt")) << "round " << round;
+  }
 }
 
 }  // namespace
