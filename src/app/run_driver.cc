@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/command_line.h"
 #include "app/run_options.h"
@@ -46,18 +47,58 @@ void reportWriteFailure(RunState& state, const std::string& name) {
   state.errors.write("couldn't write " + name + ".");
 }
 
+// True when the reference file will read back as it is written: nothing
+// else the run writes goes into it, and no page name holds a byte that
+// reading changes or stops at (names are the only text in it that no one
+// has cleaned of control characters).
+bool readsBackAsWritten(const RunState& state, const TextWriter& refFile) {
+  FileIdentity written;
+  if (!refFile.identity(&written)) return false;
+  FileIdentity other;
+  if (state.report.identity(&other) && other == written) return false;
+  if (state.errors.identity(&other) && other == written) return false;
+  return true;
+}
+
+bool hasControlByte(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) return true;
+  }
+  return false;
+}
+
 // Scans every pattern into a new reference file. False on a fatal failure
-// (message written).
-bool runScanPhase(const RunOptions& options, RunState& state, FileSystem& fs) {
+// (message written). The page look-up is put together from the page and
+// mark records as they are written, when they will read back the same; it
+// is left unstarted (no lookup) otherwise.
+bool runScanPhase(const RunOptions& options, RunState& state, FileSystem& fs,
+                  PageLookupBuilder* pages) {
   auto refFile = std::make_unique<TextWriter>();
   if (!openOrExit(state, fs, options.referenceFileName, refFile.get())) return false;
   writeHeader(*refFile, headerDirectory(fs));
   const unsigned helpers = helperThreads();
+  RecordTap tap = [pages](RecordKind kind, std::string_view value) {
+    if (pages->lookup == nullptr) return;
+    if (kind == RecordKind::Page) {
+      if (hasControlByte(value)) {
+        // Read back after all; what was put together so far is let go.
+        *pages->lookup = PageLookup();
+        *pages = PageLookupBuilder();
+        return;
+      }
+      addPageRecord(*pages, value);
+    } else if (kind == RecordKind::Mark) {
+      addMarkRecord(*pages, value);
+    }
+  };
+  const RecordTap* tapping =
+      pages->lookup != nullptr && readsBackAsWritten(state, *refFile) ? &tap : nullptr;
+  if (tapping == nullptr) pages->lookup = nullptr;
   if (options.patterns.empty()) {
-    if (!scanPattern(state, fs, *refFile, "*.htm", helpers)) return false;
+    if (!scanPattern(state, fs, *refFile, "*.htm", helpers, tapping)) return false;
   } else {
     for (const std::string& pattern : options.patterns) {
-      if (!scanPattern(state, fs, *refFile, pattern, helpers)) return false;
+      if (!scanPattern(state, fs, *refFile, pattern, helpers, tapping)) return false;
     }
   }
   if (!refFile->close()) {
@@ -67,9 +108,11 @@ bool runScanPhase(const RunOptions& options, RunState& state, FileSystem& fs) {
   return true;
 }
 
-// The check and orphan phases over the reference file. False on a fatal
-// failure (message written).
-bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs) {
+// The check and orphan phases over the reference file, with the page
+// look-up the scan put together when it could (pages->lookup not null). False
+// on a fatal failure (message written).
+bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs,
+                    std::unique_ptr<PageLookup> lookup, PageLookupBuilder* pages) {
   auto reader1 = std::make_unique<TextReader>();
   auto reader2 = std::make_unique<TextReader>();
   if (!openOrExit(state, fs, options.referenceFileName, reader1.get())) return false;
@@ -80,10 +123,17 @@ bool runCheckPhases(const RunOptions& options, RunState& state, FileSystem& fs) 
   fs.setCaching(true);
   bool read = false;
   {
+    if (pages->lookup != nullptr) {
+      finishPageLookup(*pages);
+      read = true;
+    } else {
+      read = buildPageLookup(*reader2, lookup.get());
+    }
+    *pages = PageLookupBuilder();
+    CheckContext cx{options, state, *lookup, fs};
+    read = read && checkReferences(cx, *reader1, helperThreads());
     // The look-up's memory is given back before the orphan search takes its own.
-    PageLookup pages;
-    CheckContext cx{options, state, pages, fs};
-    read = buildPageLookup(*reader2, &pages) && checkReferences(cx, *reader1, helperThreads());
+    lookup.reset();
   }
   if (read && options.orphanSearch && !options.referencesOnly) {
     read = searchAllOrphans(state, fs, *reader1, helperThreads());
@@ -112,9 +162,14 @@ int runTangler(const std::vector<std::string>& args) {
   }
   state->report.write("---------------\n");
 
-  if (!runScanPhase(options, *state, fs)) return endFatally(*state);
+  auto lookup = std::make_unique<PageLookup>();
+  PageLookupBuilder pages;
+  startPageLookup(&pages, lookup.get());
+  if (!runScanPhase(options, *state, fs, &pages)) return endFatally(*state);
   state->errors.write("(checking references....)\n");
-  if (!runCheckPhases(options, *state, fs)) return endFatally(*state);
+  if (!runCheckPhases(options, *state, fs, std::move(lookup), &pages)) {
+    return endFatally(*state);
+  }
 
   if (options.deleteReferenceFile) fs.deleteFile(options.referenceFileName);
 

@@ -9,19 +9,10 @@
 
 namespace {
 
-constexpr uint32_t kNoBlock = UINT32_MAX;
+constexpr uint32_t kNoBlock = PageBlock::kNone;
 constexpr size_t kMarksField = 16;  // before a page's name: its marks' range
 constexpr uint64_t kEntryBits = 40;
 constexpr uint64_t kEntryMask = (uint64_t(1) << kEntryBits) - 1;
-
-// One page block as the file holds it.
-struct Block {
-  size_t entry = 0;       // into the lookup's text: the marks field, then the name
-  size_t marksBegin = 0;  // into the list of all marks, in file order
-  size_t marksEnd = 0;
-  uint32_t nextOfPage = kNoBlock;   // the same page's next block in file order
-  bool followedBySamePage = false;  // the next page record names the same page
-};
 
 size_t appendText(std::string* text, std::string_view value) {
   const size_t at = text->size();
@@ -84,32 +75,48 @@ size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) 
 
 }  // namespace
 
-bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
+void startPageLookup(PageLookupBuilder* builder, PageLookup* lookup) {
+  builder->lookup = lookup;
+  builder->blocks.clear();
   lookup->text.clear();
   lookup->marks.clear();
   lookup->markHashes.clear();
   lookup->slots.clear();
-  std::string& text = lookup->text;
-  std::vector<Block> blocks;
-  std::vector<size_t>& marks = lookup->marks;  // in file order until sorted below
+}
+
+void addPageRecord(PageLookupBuilder& builder, std::string_view name) {
+  std::string& text = builder.lookup->text;
+  std::vector<PageBlock>& blocks = builder.blocks;
+  const size_t marks = builder.lookup->marks.size();
+  if (!blocks.empty()) {
+    PageBlock& last = blocks.back();
+    last.marksEnd = marks;
+    last.followedBySamePage = pageName(text, last.entry) == name;
+  }
+  PageBlock block;
+  block.entry = text.size();
+  text.append(kMarksField, '\0');
+  appendText(&text, name);
+  block.marksBegin = marks;
+  blocks.push_back(block);
+}
+
+void addMarkRecord(PageLookupBuilder& builder, std::string_view mark) {
+  // A mark before any page record belongs to no page.
+  if (builder.blocks.empty()) return;
+  builder.lookup->marks.push_back(appendText(&builder.lookup->text, mark));
+}
+
+bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
+  PageLookupBuilder builder;
+  startPageLookup(&builder, lookup);
   if (!reader.rewind()) return false;
   auto take = [&](std::string_view line) {
     const RecordKind kind = recordKind(line);
     if (kind == RecordKind::Page) {
-      const RecordView record = viewRecord(line);
-      if (!blocks.empty()) {
-        Block& last = blocks.back();
-        last.marksEnd = marks.size();
-        last.followedBySamePage = pageName(text, last.entry) == record.value;
-      }
-      Block block;
-      block.entry = text.size();
-      text.append(kMarksField, '\0');
-      appendText(&text, record.value);
-      block.marksBegin = marks.size();
-      blocks.push_back(block);
-    } else if (kind == RecordKind::Mark && !blocks.empty()) {
-      marks.push_back(appendText(&text, viewRecord(line).value));
+      addPageRecord(builder, viewRecord(line, kind).value);
+    } else if (kind == RecordKind::Mark) {
+      addMarkRecord(builder, viewRecord(line, kind).value);
     }
   };
   // The lines are taken where the reader holds them; only page and mark
@@ -126,6 +133,15 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     }
   });
   if (!read) return false;
+  finishPageLookup(builder);
+  return true;
+}
+
+void finishPageLookup(PageLookupBuilder& builder) {
+  PageLookup* lookup = builder.lookup;
+  std::string& text = lookup->text;
+  std::vector<PageBlock>& blocks = builder.blocks;
+  std::vector<size_t>& marks = lookup->marks;  // in file order until sorted below
   if (!blocks.empty()) blocks.back().marksEnd = marks.size();
 
   // The pages by name, each with its blocks chained in file order. While
@@ -166,7 +182,7 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
   // marks where they lie; the others' are gathered after all of them.
   std::vector<size_t> gathered;
   for (uint32_t p : pages) {
-    const Block& first = blocks[p];
+    const PageBlock& first = blocks[p];
     if (first.followedBySamePage || first.nextOfPage == kNoBlock) {
       setMarks(&text, first.entry, first.marksBegin, first.marksEnd);
       continue;
@@ -210,7 +226,7 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     }
     setMarks(&text, blocks[p].entry, begin, kept);
   }
-  return true;
+  blocks.clear();
 }
 
 uint64_t pageHash(std::string_view name) {

@@ -38,6 +38,26 @@ struct PageLookup {
 // rewound or read to its end.
 bool buildPageLookup(TextReader& reader, PageLookup* lookup);
 
+// The same look-up put together from the page and mark records as they come,
+// in file order (no other record changes it), without reading a file: what
+// the scan writes can be taken as it is written.
+struct PageBlock {
+  static constexpr uint32_t kNone = UINT32_MAX;
+  size_t entry = 0;       // into the lookup's text: the marks field, then the name
+  size_t marksBegin = 0;  // into the list of all marks, in file order
+  size_t marksEnd = 0;
+  uint32_t nextOfPage = kNone;      // the same page's next block in file order
+  bool followedBySamePage = false;  // the next page record names the same page
+};
+struct PageLookupBuilder {
+  PageLookup* lookup = nullptr;
+  std::vector<PageBlock> blocks;  // one for each page record so far
+};
+void startPageLookup(PageLookupBuilder* builder, PageLookup* lookup);
+void addPageRecord(PageLookupBuilder& builder, std::string_view name);
+void addMarkRecord(PageLookupBuilder& builder, std::string_view mark);
+void finishPageLookup(PageLookupBuilder& builder);
+
 // True when target is a scanned page (hasAnchor false) or a scanned page
 // holding a mark whose value is anchor (hasAnchor true).
 bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,

@@ -128,6 +128,16 @@ void writePendingRecords(TextWriter& out, const PendingRecords& pending, size_t 
   if (data != run) out.write(run, size_t(data - run));
 }
 
+void tapPendingMarks(const RecordTap& tap, const PendingRecords& pending, size_t first, size_t end,
+                     size_t at) {
+  const char* data = pending.bytes.data() + at;
+  for (size_t i = first; i < end; ++i) {
+    const PendingRecords::Sizes& sizes = pending.sizes[i];
+    if (data[0] == 'm') tap(RecordKind::Mark, std::string_view(data + kPrefixLength, sizes.value));
+    data += kPrefixLength + sizes.value + sizes.tail;
+  }
+}
+
 RecordKind recordKind(std::string_view line) {
   if (line == kSeparator) return RecordKind::Separator;
   if (line.size() < kPrefixLength) return RecordKind::Other;

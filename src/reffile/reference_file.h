@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,16 @@ void addPendingRecord(PendingRecords* pending, RecordKind kind, std::string_view
 // `at` of pending.bytes.
 void writePendingRecords(TextWriter& out, const PendingRecords& pending, size_t first, size_t end,
                          size_t at);
+
+// Told of each page and mark record as the scan writes it, in file order,
+// with the value the record reads back as: the check's look-up of pages and
+// anchors can be put together from them without reading the file again.
+using RecordTap = std::function<void(RecordKind kind, std::string_view value)>;
+
+// Tells tap of the mark records among pending records [first, end), the
+// first starting at byte offset `at` of pending.bytes.
+void tapPendingMarks(const RecordTap& tap, const PendingRecords& pending, size_t first, size_t end,
+                     size_t at);
 
 // --- Reading (check and orphan phases).
 

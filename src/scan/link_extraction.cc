@@ -30,6 +30,7 @@ constexpr AttributeRule kBodyRules[] = {{TokenKind::KeywordBackground, RecordKin
 // memory, up to a limit past which the page is left for its turn.
 struct FileSink {
   TextWriter& out;
+  const RecordTap* tap;
   void add(RecordKind kind, const std::string& value, uint32_t line) {
     switch (kind) {
       case RecordKind::Ref:
@@ -37,6 +38,7 @@ struct FileSink {
         break;
       case RecordKind::Mark:
         writeMark(out, value, line);
+        if (tap != nullptr) (*tap)(RecordKind::Mark, value);
         break;
       case RecordKind::Image:
         writeImage(out, value, line);
@@ -220,7 +222,8 @@ void scanBatch(PageBatch& batch, FileSystem& fs, TextReader& reader, const FileI
 
 // Writes the batch's pages to the reference file in order, as scanPage()
 // would have. False (fatal message written) at a page that failed.
-bool writeBatch(RunState& state, FileSystem& fs, TextWriter& refFile, const PageBatch& batch) {
+bool writeBatch(RunState& state, FileSystem& fs, TextWriter& refFile, const PageBatch& batch,
+                const RecordTap* tap) {
   for (size_t i = 0; i < batch.count; ++i) {
     const BatchPage& page = batch.pages[i];
     switch (page.outcome) {
@@ -228,13 +231,17 @@ bool writeBatch(RunState& state, FileSystem& fs, TextWriter& refFile, const Page
         reportOpenFailure(state, page.path, "r");
         return false;
       case PageOutcome::AtItsTurn:
-        if (!scanPage(state, fs, refFile, page.path)) return false;
+        if (!scanPage(state, fs, refFile, page.path, tap)) return false;
         break;
       case PageOutcome::Scanned:
       case PageOutcome::ReadFailed:
         writePage(refFile, page.lowerPath);
         writePendingRecords(refFile, batch.records, page.firstRecord, page.endRecord,
                             page.firstByte);
+        if (tap != nullptr) {
+          (*tap)(RecordKind::Page, page.lowerPath);
+          tapPendingMarks(*tap, batch.records, page.firstRecord, page.endRecord, page.firstByte);
+        }
         if (page.outcome == PageOutcome::ReadFailed) {
           reportReadFailure(state, page.path);
           return false;
@@ -246,7 +253,8 @@ bool writeBatch(RunState& state, FileSystem& fs, TextWriter& refFile, const Page
 }
 
 bool scanPatternOnThreads(RunState& state, FileSystem& fs, TextWriter& refFile,
-                          PatternExpansion& expansion, std::string firstPath, unsigned helpers) {
+                          PatternExpansion& expansion, std::string firstPath, unsigned helpers,
+                          const RecordTap* tap) {
   FileIdentity refId;
   const FileIdentity* ownFile = refFile.identity(&refId) ? &refId : nullptr;
   // FileSystem keeps caches that are not shared between threads, and a
@@ -284,7 +292,7 @@ bool scanPatternOnThreads(RunState& state, FileSystem& fs, TextWriter& refFile,
   auto drain = [&](PageBatch& batch) {
     costSoFar += batch.cost;
     pagesSoFar += batch.count;
-    scanned = writeBatch(state, fs, refFile, batch);
+    scanned = writeBatch(state, fs, refFile, batch, tap);
     return scanned;
   };
   runInOrder<PageBatch>(helpers, window, fill, work, drain);
@@ -294,19 +302,23 @@ bool scanPatternOnThreads(RunState& state, FileSystem& fs, TextWriter& refFile,
 }  // namespace
 
 void extractLinks(TextReader& input, TextWriter& refFile) {
-  FileSink sink{refFile};
+  FileSink sink{refFile, nullptr};
   extractInto(input, sink);
 }
 
-bool scanPage(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& path) {
+bool scanPage(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& path,
+              const RecordTap* tap) {
   TextReader reader;
   // The failure messages name the page as the pattern gave it, before it is
   // lower-cased for the record.
   if (!openOrExit(state, fs, path, &reader)) return false;
   // Pages are known by their lower-case names from here on: the check phase
   // opens them again by that name, and references are compared against it.
-  writePage(refFile, lowerCaseAscii(path));
-  extractLinks(reader, refFile);
+  const std::string recorded = lowerCaseAscii(path);
+  writePage(refFile, recorded);
+  if (tap != nullptr) (*tap)(RecordKind::Page, recorded);
+  FileSink sink{refFile, tap};
+  extractInto(reader, sink);
   if (reader.readError()) {
     reportReadFailure(state, path);
     return false;
@@ -316,16 +328,16 @@ bool scanPage(RunState& state, FileSystem& fs, TextWriter& refFile, const std::s
 }
 
 bool scanPattern(RunState& state, FileSystem& fs, TextWriter& refFile, const std::string& pattern,
-                 unsigned helpers) {
+                 unsigned helpers, const RecordTap* tap) {
   PatternExpansion expansion;
   std::string path;
   if (!firstMatch(fs, &expansion, pattern, &path)) {
     note(state, "no " + pattern);
     return true;
   }
-  if (helpers > 0) return scanPatternOnThreads(state, fs, refFile, expansion, path, helpers);
+  if (helpers > 0) return scanPatternOnThreads(state, fs, refFile, expansion, path, helpers, tap);
   do {
-    if (!scanPage(state, fs, refFile, path)) return false;
+    if (!scanPage(state, fs, refFile, path, tap)) return false;
   } while (nextMatch(&expansion, &path));
   return true;
 }

@@ -181,7 +181,8 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
   TempSite capture;
   const std::string outPath =
       settings.stdoutPath.empty() ? capture.path() + "/out" : settings.stdoutPath;
-  const std::string errPath = capture.path() + "/err";
+  const std::string errPath =
+      settings.stderrPath.empty() ? capture.path() + "/err" : settings.stderrPath;
 
   std::vector<std::string> argStrings = tanglerCommand();
   argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -255,7 +256,7 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
   if (settings.stdoutPath.empty() && settings.pipeCommand.empty()) {
     result.out = fromTargetLineEnds(slurp(outPath));
   }
-  result.err = fromTargetLineEnds(slurp(errPath));
+  if (settings.stderrPath.empty()) result.err = fromTargetLineEnds(slurp(errPath));
   return result;
 }
 

@@ -78,6 +78,8 @@ struct RunSettings {
   // When set, standard output goes to this file (e.g. "/dev/full") instead
   // of being captured.
   std::string stdoutPath;
+  // The same for standard error.
+  std::string stderrPath;
   // When set, standard output is piped into "/bin/sh -c pipeCommand",
   // which may exit whenever it likes; nothing of it is captured.
   std::string pipeCommand;

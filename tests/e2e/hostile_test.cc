@@ -320,6 +320,27 @@ TEST(HostileSite, OutputThatCannotBeCreatedOrWritten) {
   EXPECT_EQ(site.list(), std::vector<std::string>{"index.htm"});
 }
 
+// The error stream sent into the reference file: the check reads back what
+// the file holds by then, with "(checking references....)" written over a
+// page's anchor, as it would reading the file in any case.
+TEST(HostileSite, ErrorStreamWrittenIntoTheReferenceFile) {
+  SKIP_ON_WINDOWS("the offsets counted here are of bare line feeds");
+  TempSite site;
+  site.write("a.htm", "<a name=\"top\">\n");
+  site.write("b.htm", "<a href=\"a.htm#top\">\n");
+  expectRun(runIn(site.path(), {"-d-", "-u-"}), "reference file kept", kSep, kChecking, 0);
+  const size_t markAt = site.read("tangler~.txt").find("mark:  top");
+  ASSERT_NE(markAt, std::string::npos);
+  // A pattern matching nothing puts its note where the anchor's record will
+  // be written, and the next line of the error stream lands on that record.
+  const std::string nothing(markAt - 4, 'z');
+  RunSettings intoReferenceFile;
+  intoReferenceFile.stderrPath = site.path() + "/tangler~.txt";
+  expectRun(runWith(site.path(), {"-d-", "-u-", nothing, "*.htm"}, intoReferenceFile),
+            "error stream into the reference file",
+            kSep + complaint("b.htm", 1, "couldn't find \"a.htm#top\""), "", 1);
+}
+
 // Standard output piped into a command that stops reading: the run ends on
 // SIGPIPE as Unix tools do, or, where SIGPIPE is ignored, with "couldn't
 // write stdout." and status 3. Either way it ends, and at once.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "check/page_lookup.h"
 #include "reffile/reference_file.h"
 #include "scan_temp_dir.h"
 
@@ -207,7 +208,13 @@ struct ScanOutcome {
   std::string errors;
   long long count = 0;
   bool scanned = false;
+  bool lookupAsRead = false;  // the look-up put together while writing is the one read back
 };
+
+bool sameLookup(const PageLookup& a, const PageLookup& b) {
+  return a.text == b.text && a.marks == b.marks && a.markHashes == b.markHashes &&
+         a.slots == b.slots;
+}
 
 #ifndef _WIN32
 // Scans the patterns into a new reference file, tangler~.txt, in the current
@@ -220,16 +227,28 @@ ScanOutcome scanSite(const std::vector<std::string>& patterns, unsigned helpers)
   std::string report;
   state.report.attachMemory(&report);
   state.errors.attachMemory(&outcome.errors);
+  PageLookup tapped;
+  PageLookupBuilder builder;
+  startPageLookup(&builder, &tapped);
+  const RecordTap tap = [&builder](RecordKind kind, std::string_view value) {
+    if (kind == RecordKind::Page) addPageRecord(builder, value);
+    if (kind == RecordKind::Mark) addMarkRecord(builder, value);
+  };
   {
     TextWriter refFile;
     EXPECT_TRUE(refFile.create("tangler~.txt", fs));
     writeHeader(refFile, "<a href=\"q.htm\">");
     outcome.scanned = true;
     for (const std::string& pattern : patterns) {
-      outcome.scanned = scanPattern(state, fs, refFile, pattern, helpers);
+      outcome.scanned = scanPattern(state, fs, refFile, pattern, helpers, &tap);
       if (!outcome.scanned) break;
     }
   }
+  finishPageLookup(builder);
+  TextReader reader;
+  PageLookup read;
+  EXPECT_TRUE(reader.open("tangler~.txt", fs) && buildPageLookup(reader, &read));
+  outcome.lookupAsRead = sameLookup(tapped, read);
   std::ifstream in("tangler~.txt", std::ios::binary);
   outcome.records.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   outcome.count = state.complaintCount;
@@ -267,6 +286,7 @@ TEST_P(ScanOnThreads, SameAsOnOneThread) {
     for (int link = 0; link < (i * 7) % 5; ++link) {
       page += "<A HREF=\"p" + std::to_string(link) + ".htm#n" + std::to_string(i) + "\">\n";
     }
+    if (i % 3 == 1) page += "<A NAME=\"n" + std::to_string(i) + "\">\n";
     // The reference file is first flushed while the last of these pages is
     // written, just before tangler~.txt is read.
     if (i == 599) {
@@ -302,6 +322,8 @@ TEST_P(ScanOnThreads, SameAsOnOneThread) {
   EXPECT_EQ(one.errors, many.errors);
   EXPECT_EQ(one.count, many.count);
   EXPECT_EQ(one.scanned, many.scanned);
+  EXPECT_TRUE(one.lookupAsRead);
+  EXPECT_TRUE(many.lookupAsRead);
 #endif
 }
 
