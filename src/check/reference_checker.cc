@@ -158,7 +158,7 @@ class CleanValues {
 
  private:
   static constexpr size_t kSlots = size_t{1} << 15;
-  static constexpr size_t kLongest = 62;
+  static constexpr size_t kLongest = 30;  // a slot is 32 bytes: most values fit
   struct Slot {
     unsigned char size = 0;  // of bytes; an empty slot matches no kept value
     char kind = 0;
