@@ -40,7 +40,10 @@ std::string referenceFile() {
   text << "---------------\ncwd:   /site\n";
   unsigned n = 0;
   for (int page = 0; page < 1500; ++page) {
-    text << "---------------\nname:  p" << page << ".htm\n";
+    // Prefixes are read in any case; lines that only begin like a page
+    // record are none.
+    text << "---------------\n" << (page % 3 == 0 ? "NAME:  p" : "name:  p") << page << ".htm\n";
+    if (page % 4 == 0) text << "nam\nNo page\n";
     for (int i = 0; i < 30; ++i) {
       ++n;
       if (i % 7 == 0) text << "mark:  m" << (i / 7) << " line#<" << i << ">\n";
