@@ -144,32 +144,43 @@ class CleanValues {
   }
   // Asks early for the memory contains() and add() will touch.
   void prefetch(uint64_t hash) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (kSlots - 1)]);
+    if (!pairs_.empty()) __builtin_prefetch(&pairs_[pairOf(hash)]);
   }
   // For a kept value and its hashOf().
   bool contains(uint64_t hash, RecordKind kind, std::string_view value) const {
-    if (slots_.empty()) return false;
-    const Slot& slot = slots_[hash & (kSlots - 1)];
-    return slot.size == value.size() && slot.kind == char(kind) &&
-           std::memcmp(slot.bytes, value.data(), value.size()) == 0;
+    if (pairs_.empty()) return false;
+    const Pair& pair = pairs_[pairOf(hash)];
+    return holds(pair.slots[0], kind, value) || holds(pair.slots[1], kind, value);
   }
+  // Two values that hash alike can both stay: each hash has a pair of slots
+  // (one cache line), the newer value first.
   void add(uint64_t hash, RecordKind kind, std::string_view value) {
-    if (slots_.empty()) slots_.resize(kSlots);
-    Slot& slot = slots_[hash & (kSlots - 1)];
+    if (pairs_.empty()) pairs_.resize(kPairs);
+    Pair& pair = pairs_[pairOf(hash)];
+    pair.slots[1] = pair.slots[0];
+    Slot& slot = pair.slots[0];
     slot.size = static_cast<unsigned char>(value.size());
     slot.kind = char(kind);
     std::memcpy(slot.bytes, value.data(), value.size());
   }
 
  private:
-  static constexpr size_t kSlots = size_t{1} << 15;
+  static constexpr size_t kPairs = size_t{1} << 14;
+  static size_t pairOf(uint64_t hash) { return static_cast<size_t>(hash) & (kPairs - 1); }
   static constexpr size_t kLongest = 30;  // a slot is 32 bytes: most values fit
   struct Slot {
     unsigned char size = 0;  // of bytes; an empty slot matches no kept value
     char kind = 0;
     char bytes[kLongest];
   };
-  std::vector<Slot> slots_;
+  static bool holds(const Slot& slot, RecordKind kind, std::string_view value) {
+    return slot.size == value.size() && slot.kind == char(kind) &&
+           std::memcmp(slot.bytes, value.data(), value.size()) == 0;
+  }
+  struct alignas(64) Pair {
+    Slot slots[2];
+  };
+  std::vector<Pair> pairs_;
 };
 
 // What was worked out about a record before its turn came.

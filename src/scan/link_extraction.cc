@@ -168,7 +168,7 @@ struct PageBatch {
 // text plus kPageCost for opening it; each batch gets as many pages as the
 // pages scanned so far suggest make kBatchCost.
 constexpr uint64_t kPageCost = 4096;
-constexpr uint64_t kBatchCost = 256 * 1024;
+constexpr uint64_t kBatchCost = 128 * 1024;
 constexpr size_t kMaxPagesPerBatch = 64;
 // The records kept in memory at once, over every batch in flight. A page
 // whose records do not fit its batch's share is left for its turn (and read
