@@ -142,6 +142,18 @@ class CleanValues {
   static uint64_t hashOf(RecordKind kind, uint64_t page, std::string_view rest) {
     return (page ^ hashIgnoringCase(rest) * 0x9E3779B97F4A7C15ull) + static_cast<uint64_t>(kind);
   }
+  // Whether keeping values still pays. Where links seldom repeat (every page
+  // naming others at random, say) looking them up costs more than it saves:
+  // once a stretch of look-ups has found too few, the table is let be for
+  // the rest of the pass.
+  bool inUse() const { return inUse_; }
+  void tally(bool found) {
+    found_ += found ? 1 : 0;
+    if (++lookups_ % kTrial == 0) {
+      inUse_ = found_ * 8 >= kTrial;
+      found_ = 0;
+    }
+  }
   // Asks early for the memory contains() and add() will touch.
   void prefetch(uint64_t hash) const {
     if (!pairs_.empty()) __builtin_prefetch(&pairs_[pairOf(hash)]);
@@ -166,6 +178,7 @@ class CleanValues {
 
  private:
   static constexpr size_t kPairs = size_t{1} << 14;
+  static constexpr uint64_t kTrial = 4096;  // look-ups
   static size_t pairOf(uint64_t hash) { return static_cast<size_t>(hash) & (kPairs - 1); }
   static constexpr size_t kLongest = 30;  // a slot is 32 bytes: most values fit
   struct Slot {
@@ -181,6 +194,9 @@ class CleanValues {
     Slot slots[2];
   };
   std::vector<Pair> pairs_;
+  bool inUse_ = true;
+  uint64_t lookups_ = 0;
+  uint64_t found_ = 0;  // in the current stretch of kTrial look-ups
 };
 
 // What was worked out about a record before its turn came.
@@ -245,7 +261,7 @@ void lookAhead(const CheckContext& cx, const CleanValues& clean, const RecordVie
       prefetchPageSlot(cx.pages, ahead->page);
     }
   }
-  ahead->kept = CleanValues::keeps(record.value);
+  ahead->kept = clean.inUse() && CleanValues::keeps(record.value);
   if (ahead->kept) {
     ahead->hash = CleanValues::hashOf(record.kind, ahead->page, record.value.substr(page.size()));
     clean.prefetch(ahead->hash);
@@ -280,7 +296,10 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value, Cle
     if (half < taken) {
       Ahead& ahead = aheads[half % kAhead];
       const RecordView& record = records[half % kAhead];
-      ahead.clean = ahead.kept && clean.contains(ahead.hash, record.kind, record.value);
+      if (ahead.kept) {
+        ahead.clean = clean.contains(ahead.hash, record.kind, record.value);
+        clean.tally(ahead.clean);
+      }
       if (!ahead.clean && ahead.paged) prefetchPageEntry(cx.pages, ahead.page);
     }
     const size_t at = done % kAhead;

@@ -152,6 +152,7 @@ struct BatchPage {
   size_t firstRecord = 0;
   size_t endRecord = 0;
   size_t firstByte = 0;
+  uint64_t cost = 0;  // its bytes of text, and kPageCost
 };
 
 struct PageBatch {
@@ -166,9 +167,11 @@ struct PageBatch {
 // large pages of a site, which often stand together in directory order,
 // spread over the threads. The work of a page is taken as the bytes of its
 // text plus kPageCost for opening it; each batch gets as many pages as the
-// pages scanned so far suggest make kBatchCost.
+// pages scanned so far suggest make kBatchCost: their average, or half the
+// largest of late (which fades by a 64th with every page) when that is more,
+// so that once pages of megabytes have come, each has a batch of its own.
 constexpr uint64_t kPageCost = 4096;
-constexpr uint64_t kBatchCost = 128 * 1024;
+constexpr uint64_t kBatchCost = 256 * 1024;
 constexpr size_t kMaxPagesPerBatch = 64;
 // The records kept in memory at once, over every batch in flight. A page
 // whose records do not fit its batch's share is left for its turn (and read
@@ -188,6 +191,7 @@ void scanBatch(PageBatch& batch, FileSystem& fs, TextReader& reader, const FileI
     BatchPage& page = batch.pages[i];
     page.firstRecord = page.endRecord = records.sizes.size();
     page.firstByte = records.bytes.size();
+    page.cost = kPageCost;
     batch.cost += kPageCost;
     if (!reader.open(page.path, fs)) {
       page.outcome = PageOutcome::OpenFailed;
@@ -200,7 +204,9 @@ void scanBatch(PageBatch& batch, FileSystem& fs, TextReader& reader, const FileI
       continue;
     }
     PendingSink sink{records, limit};
-    batch.cost += extractInto(reader, sink);
+    const uint64_t read = extractInto(reader, sink);
+    page.cost += read;
+    batch.cost += read;
     if (!sink.wantsMore()) {
       records.bytes.resize(page.firstByte);
       records.sizes.resize(page.firstRecord);
@@ -272,15 +278,17 @@ bool scanPatternOnThreads(RunState& state, FileSystem& fs, TextWriter& refFile,
   // nothing to go by, are of one page each.
   uint64_t costSoFar = 0;
   uint64_t pagesSoFar = 0;
+  uint64_t largest = 0;  // of late
   auto fill = [&](PageBatch& batch) {
     size_t size = 1;
     if (pagesSoFar > 0) {
-      const uint64_t perPage = std::max<uint64_t>(costSoFar / pagesSoFar, 1);
+      const uint64_t perPage = std::max<uint64_t>({costSoFar / pagesSoFar, largest / 2, 1});
       size = static_cast<size_t>(std::clamp<uint64_t>(kBatchCost / perPage, 1, kMaxPagesPerBatch));
     }
     if (batch.pages.size() < size) batch.pages.resize(size);
     batch.count = 0;
     while (more && batch.count < size) {
+      batch.pages[batch.count].cost = 0;
       batch.pages[batch.count++].path.swap(path);
       more = nextMatch(&expansion, &path);
     }
@@ -292,6 +300,9 @@ bool scanPatternOnThreads(RunState& state, FileSystem& fs, TextWriter& refFile,
   auto drain = [&](PageBatch& batch) {
     costSoFar += batch.cost;
     pagesSoFar += batch.count;
+    for (size_t i = 0; i < batch.count; ++i) {
+      largest = std::max(batch.pages[i].cost, largest - largest / 64);
+    }
     scanned = writeBatch(state, fs, refFile, batch, tap);
     return scanned;
   };
