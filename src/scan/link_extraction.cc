@@ -65,7 +65,7 @@ struct PendingSink {
 template <class Sink, size_t N>
 TokenKind readAttributes(MarkupTokenizer& t, Sink& sink, const AttributeRule (&rules)[N]) {
   for (;;) {
-    TokenKind kind = nextToken(t);
+    TokenKind kind = nextTokenKind(t);
     if (kind == TokenKind::End || kind == TokenKind::TagClose) return kind;
     const AttributeRule* rule = nullptr;
     for (const AttributeRule& candidate : rules) {
@@ -78,8 +78,8 @@ TokenKind readAttributes(MarkupTokenizer& t, Sink& sink, const AttributeRule (&r
     // Whatever stands where '=' or the value should be is used up, even when
     // it is the next attribute's name. A '>' there is not lost: the close
     // stays pending and the next read answers it again.
-    if (nextToken(t) != TokenKind::Equals) continue;
-    if (nextToken(t) != TokenKind::String) continue;
+    if (nextTokenKind(t) != TokenKind::Equals) continue;
+    if (nextTokenKind(t) != TokenKind::String) continue;
     sink.add(rule->record, t.tokenText, t.lineNumber);
     // One tag may hold any number of attributes.
     if (!sink.wantsMore()) return TokenKind::End;
@@ -96,7 +96,7 @@ uint64_t extractInto(TextReader& input, Sink& sink) {
   t.tokenText.reserve(kMaxTokenText);
 
   while (sink.wantsMore() && skipToTagOpen(t) == TokenKind::TagOpen) {
-    const TokenKind tag = nextToken(t);
+    const TokenKind tag = nextTokenKind(t);
     TokenKind last = tag;  // the token the tag's end is sought after
     switch (tag) {
       case TokenKind::TagClose:  // '<>'

@@ -302,6 +302,25 @@ TokenKind nextToken(MarkupTokenizer& t) {
   }
 }
 
+TokenKind nextTokenKind(MarkupTokenizer& t) {
+  if (!t.closePending && t.next != t.end) {
+    const CharClass first = kClass[*t.next];
+    if (first == kWordChar || first == kPunct) {
+      const unsigned char* p = t.next + 1;
+      while (p != t.end && kClass[*p] == kWordChar) ++p;
+      if (p != t.end) {
+        // Only words of a keyword's length are compared, all far below
+        // the limit on kept text.
+        const TokenKind kind =
+            classify(reinterpret_cast<const char*>(t.next), static_cast<size_t>(p - t.next));
+        t.next = p;
+        return kind;
+      }
+    }
+  }
+  return nextToken(t);
+}
+
 void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind) {
   if (t.closePending) {
     t.closePending = false;

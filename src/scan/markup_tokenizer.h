@@ -53,6 +53,11 @@ struct MarkupTokenizer {
 // String and word kinds the text is in tokenText.
 TokenKind nextToken(MarkupTokenizer& t);
 
+// The same as nextToken(), for a caller that has no use for a word's text:
+// a word that lies wholly in the reader's current piece (a tag's name, as a
+// rule) is classified where it lies, and tokenText is then left as it was.
+TokenKind nextTokenKind(MarkupTokenizer& t);
+
 // Consumes the rest of the current tag. If a close is pending it is cleared;
 // otherwise, unless lastKind is TagClose, tokens are read up to TagClose or
 // End (leaving the close pending when it stopped at '>'). What those tokens
