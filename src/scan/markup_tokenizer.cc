@@ -303,22 +303,49 @@ TokenKind nextToken(MarkupTokenizer& t) {
 }
 
 TokenKind nextTokenKind(MarkupTokenizer& t) {
-  if (!t.closePending && t.next != t.end) {
-    const CharClass first = kClass[*t.next];
-    if (first == kWordChar || first == kPunct) {
-      const unsigned char* p = t.next + 1;
-      while (p != t.end && kClass[*p] == kWordChar) ++p;
-      if (p != t.end) {
-        // Only words of a keyword's length are compared, all far below
-        // the limit on kept text.
-        const TokenKind kind =
-            classify(reinterpret_cast<const char*>(t.next), static_cast<size_t>(p - t.next));
-        t.next = p;
-        return kind;
-      }
+  if (t.closePending) return TokenKind::TagClose;
+  // Blanks and line ends are passed over, and the token found, within the
+  // current piece; nextToken() takes over where that runs out.
+  const unsigned char* p = t.next;
+  uint32_t lines = 0;
+  for (; p != t.end; ++p) {
+    const CharClass c = kClass[*p];
+    if (c == kNewline) {
+      ++lines;
+    } else if (c != kBlank) {
+      break;
     }
   }
-  return nextToken(t);
+  if (p == t.end) return nextToken(t);
+  const unsigned char* after = p + 1;
+  TokenKind kind = TokenKind::Word;
+  switch (kClass[*p]) {
+    case kOpen:
+      kind = TokenKind::TagOpen;
+      break;
+    case kEquals:
+      kind = TokenKind::Equals;
+      break;
+    case kClose:
+      kind = TokenKind::TagClose;
+      t.closePending = true;
+      break;
+    case kQuote:
+      t.lineNumber += lines;
+      t.next = after;
+      scanString(t);
+      return TokenKind::String;
+    default:  // a word, of punctuation or word characters
+      while (after != t.end && kClass[*after] == kWordChar) ++after;
+      if (after == t.end) return nextToken(t);
+      // Only words of a keyword's length are compared, all far below the
+      // limit on kept text.
+      kind = classify(reinterpret_cast<const char*>(p), static_cast<size_t>(after - p));
+      break;
+  }
+  t.lineNumber += lines;
+  t.next = after;
+  return kind;
 }
 
 void skipToTagEnd(MarkupTokenizer& t, TokenKind lastKind) {
