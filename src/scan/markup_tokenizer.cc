@@ -119,19 +119,34 @@ const unsigned char* skipRunCountingLines(const unsigned char* p, const unsigned
   const __m128i a = _mm_set1_epi8(static_cast<char>(A));
   const __m128i b = _mm_set1_epi8(static_cast<char>(B));
   const __m128i lineFeed = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  // The line feeds of whole blocks are counted in each byte lane (each
+  // compare gives 0 or -1), and the lanes added up before any can pass 255.
+  __m128i counts = zero;
+  unsigned blocks = 0;
+  auto settle = [&] {
+    const __m128i sums = _mm_sad_epu8(counts, zero);
+    *lines += static_cast<uint32_t>(_mm_cvtsi128_si32(sums) +
+                                    _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+    counts = zero;
+    blocks = 0;
+  };
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i feeds = _mm_cmpeq_epi8(v, lineFeed);
     const auto hits = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))));
-    const auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lineFeed)));
     if (hits != 0) {
       const int at = std::countr_zero(hits);
-      *lines += countBits16(feeds & ((1u << at) - 1));
+      *lines += countBits16(static_cast<unsigned>(_mm_movemask_epi8(feeds)) & ((1u << at) - 1));
+      settle();
       return p + at;
     }
-    *lines += countBits16(feeds);
+    counts = _mm_sub_epi8(counts, feeds);
+    if (++blocks == 255) settle();
     p += 16;
   }
+  settle();
 #endif
   for (;;) {
     p = skipRun<A, B, '\n', false>(p, end);

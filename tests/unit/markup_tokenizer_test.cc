@@ -261,6 +261,13 @@ TEST(MarkupTokenizer, AgreesWithTheByteAtATimeTokenizer) {
     }
     EXPECT_EQ(compareTokenizers(page, rng()), "") << "round " << round;
   }
+  // Line feeds by the thousand between tags and inside one, counted many
+  // blocks at a time.
+  const std::string feeds(9000, '\n');
+  for (int seed = 0; seed < 20; ++seed) {
+    EXPECT_EQ(compareTokenizers(feeds + "<a x" + feeds + "y>" + feeds + "<b>", seed), "")
+        << "seed " << seed;
+  }
 }
 
 TEST(ClassifyWord, KeywordsIgnoreAsciiCaseOnly) {
