@@ -35,6 +35,24 @@ TEST(AsciiCase, EqualIgnoringCase) {
   for (const EqualCase& c : cases) {
     EXPECT_EQ(equalIgnoringCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
     EXPECT_EQ(equalIgnoringCase(c.b, c.a), c.equal) << c.b << " / " << c.a;
+    if (c.equal) {
+      EXPECT_EQ(hashIgnoringCase(c.a), hashIgnoringCase(c.b)) << c.a;
+    }
+  }
+}
+
+// Every byte of a text counts in its hash, at every length (the last few
+// bytes are taken apart from the whole words), and its letters in either case.
+TEST(AsciiCase, HashTakesEveryByte) {
+  const std::string text = "Motion.HTML#Jump-To_Tag";
+  for (size_t size = 1; size <= text.size(); ++size) {
+    const std::string whole = text.substr(0, size);
+    EXPECT_EQ(hashIgnoringCase(whole), hashIgnoringCase(lowerCaseAscii(whole))) << whole;
+    for (size_t at = 0; at < size; ++at) {
+      std::string changed = whole;
+      changed[at] = '\xE9';
+      EXPECT_NE(hashIgnoringCase(changed), hashIgnoringCase(whole)) << whole << " at " << at;
+    }
   }
 }
 
