@@ -201,16 +201,25 @@ class CleanValues {
 
 // What was worked out about a record before its turn came.
 struct Ahead {
-  bool kept = false;   // its value is of the kind CleanValues keeps; then:
-  bool clean = false;  // found among them
-  uint64_t hash = 0;   // CleanValues::hashOf
-  bool paged = false;  // a ref naming a page before any '#'; then:
-  uint64_t page = 0;   // pageHash() of that page
+  bool kept = false;    // its value is of the kind CleanValues keeps; then:
+  bool looked = false;  // looked for among them (lookFor())
+  bool clean = false;   // and found
+  uint64_t hash = 0;    // CleanValues::hashOf
+  bool paged = false;   // a ref naming a page before any '#'; then:
+  uint64_t page = 0;    // pageHash() of that page
 };
+
+// Looks for a record's value among the clean ones, once.
+void lookFor(CleanValues& clean, const RecordView& record, Ahead& ahead) {
+  if (!ahead.kept || ahead.looked) return;
+  ahead.looked = true;
+  ahead.clean = clean.contains(ahead.hash, record.kind, record.value);
+  clean.tally(ahead.clean);
+}
 
 // Judges one record. True when it set the run state's line.
 bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value, CleanValues& clean,
-                 const Ahead& ahead) {
+                 Ahead& ahead) {
   switch (record.kind) {
     case RecordKind::Header:
       cx.state.currentLine = 0;
@@ -222,6 +231,7 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
     case RecordKind::Ref:
     case RecordKind::Image: {
       cx.state.currentLine = record.line;
+      lookFor(clean, record, ahead);
       if (ahead.clean) return true;
       value->assign(record.value);
       const long long complaints = cx.state.complaintCount;
@@ -295,11 +305,7 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value, Cle
     const size_t half = done + kAhead / 2;
     if (half < taken) {
       Ahead& ahead = aheads[half % kAhead];
-      const RecordView& record = records[half % kAhead];
-      if (ahead.kept) {
-        ahead.clean = clean.contains(ahead.hash, record.kind, record.value);
-        clean.tally(ahead.clean);
-      }
+      lookFor(clean, records[half % kAhead], ahead);
       if (!ahead.clean && ahead.paged) prefetchPageEntry(cx.pages, ahead.page);
     }
     const size_t at = done % kAhead;
