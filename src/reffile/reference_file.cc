@@ -1,5 +1,6 @@
 #include "reffile/reference_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -11,9 +12,12 @@ constexpr char kSeparator[] = "---------------";
 constexpr size_t kPrefixLength = 7;
 constexpr std::string_view kLineMark = " line#<";
 
+constexpr size_t kLongestTail = 7 + 10 + 2;  // " line#<", 2^32 - 1, ">\n"
+
 // The line mark and number are put together in place: one record is
-// written for every link of every page. Returns the size of the tail.
-size_t formatTail(uint32_t line, char (&tail)[32]) {
+// written for every link of every page. Returns the size of the tail, at
+// most kLongestTail.
+size_t formatTail(uint32_t line, char* tail) {
   std::memcpy(tail, kLineMark.data(), kLineMark.size());
   char digits[10];
   size_t count = 0;
@@ -88,15 +92,16 @@ void addPendingRecord(PendingRecords* pending, RecordKind kind, std::string_view
                       uint32_t line) {
   const char* prefix = valuePrefix(kind);
   if (prefix == nullptr) return;
-  char tail[32];
-  const size_t tailSize = formatTail(line, tail);
   std::string& bytes = pending->bytes;
-  const size_t at = bytes.size();
-  bytes.resize(at + kPrefixLength + value.size() + tailSize);
-  char* out = bytes.data() + at;
+  const size_t longest = kPrefixLength + value.size() + kLongestTail;
+  if (bytes.size() - pending->used < longest) {
+    bytes.resize(std::max(bytes.size() * 2, pending->used + longest + 4096));
+  }
+  char* out = bytes.data() + pending->used;
   std::memcpy(out, prefix, kPrefixLength);
   if (!value.empty()) std::memcpy(out + kPrefixLength, value.data(), value.size());
-  std::memcpy(out + kPrefixLength + value.size(), tail, tailSize);
+  const size_t tailSize = formatTail(line, out + kPrefixLength + value.size());
+  pending->used += kPrefixLength + value.size() + tailSize;
   pending->sizes.push_back({static_cast<uint32_t>(value.size()), static_cast<uint32_t>(tailSize)});
 }
 

@@ -45,7 +45,8 @@ struct PendingRecords {
     uint32_t value;
     uint32_t tail;  // the line mark, number and line feed
   };
-  std::string bytes;  // the records, one after another, as they are written
+  std::string bytes;  // the records, one after another, as they are written, in
+  size_t used = 0;    // [0, used); the rest is room, so that a record costs no resize
   std::vector<Sizes> sizes;
 };
 

@@ -56,7 +56,7 @@ struct PendingSink {
   void add(RecordKind kind, const std::string& value, uint32_t line) {
     addPendingRecord(&pending, kind, value, line);
   }
-  bool wantsMore() const { return pending.bytes.size() <= limit; }
+  bool wantsMore() const { return pending.used <= limit; }
 };
 
 // Reads the attributes of one tag up to its end and hands the sink a record
@@ -184,13 +184,13 @@ constexpr size_t kMaxBatchesInFlight = 32;
 void scanBatch(PageBatch& batch, FileSystem& fs, TextReader& reader, const FileIdentity* refId,
                size_t limit) {
   PendingRecords& records = batch.records;
-  records.bytes.clear();
+  records.used = 0;
   records.sizes.clear();
   batch.cost = 0;
   for (size_t i = 0; i < batch.count; ++i) {
     BatchPage& page = batch.pages[i];
     page.firstRecord = page.endRecord = records.sizes.size();
-    page.firstByte = records.bytes.size();
+    page.firstByte = records.used;
     page.cost = kPageCost;
     batch.cost += kPageCost;
     if (!reader.open(page.path, fs)) {
@@ -208,7 +208,7 @@ void scanBatch(PageBatch& batch, FileSystem& fs, TextReader& reader, const FileI
     page.cost += read;
     batch.cost += read;
     if (!sink.wantsMore()) {
-      records.bytes.resize(page.firstByte);
+      records.used = page.firstByte;
       records.sizes.resize(page.firstRecord);
       reader.close();
       page.outcome = PageOutcome::AtItsTurn;
