@@ -164,6 +164,12 @@ const unsigned char* skipBetweenTags(const unsigned char* p, const unsigned char
   return skipRunCountingLines<'<', '"'>(p, end, lines);
 }
 const unsigned char* skipInTag(const unsigned char* p, const unsigned char* end, uint32_t* lines) {
+  // Most tags that are skipped are a bare name ("</A>", "<B>"): the end is
+  // looked for byte by byte first.
+  for (const unsigned char* first = p; p != end && p - first < 4; ++p) {
+    if (*p == '>' || *p == '"') return p;
+    if (*p == '\n') ++*lines;
+  }
   return skipRunCountingLines<'>', '"'>(p, end, lines);
 }
 const unsigned char* skipInSkippedString(const unsigned char* p, const unsigned char* end) {
