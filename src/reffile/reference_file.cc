@@ -55,15 +55,27 @@ const char* valuePrefix(RecordKind kind) {
 }
 
 // Where the writer's own line mark begins when value ends with it as
-// written (" line#<", digits, '>'), npos otherwise. That mark is the last
-// one: nothing after it holds the blank a mark begins with.
-size_t writtenMarkAt(std::string_view value) {
+// written (" line#<", digits, '>'), npos otherwise; *number is then the
+// digits' number modulo 2^32, added up from the last digit back (the same
+// as reading them forward). That mark is the last one: nothing after it
+// holds the blank a mark begins with.
+size_t writtenMarkAt(std::string_view value, uint32_t* number) {
   if (value.empty() || value.back() != '>') return std::string_view::npos;
   size_t digits = value.size() - 1;
-  while (digits > 0 && value[digits - 1] >= '0' && value[digits - 1] <= '9') --digits;
+  uint32_t sum = 0;
+  uint32_t place = 1;
+  while (digits > 0 && value[digits - 1] >= '0' && value[digits - 1] <= '9') {
+    sum += static_cast<uint32_t>(value[digits - 1] - '0') * place;
+    place *= 10u;
+    --digits;
+  }
   if (digits < kLineMark.size()) return std::string_view::npos;
   const size_t at = digits - kLineMark.size();
-  return value.substr(at, kLineMark.size()) == kLineMark ? at : std::string_view::npos;
+  if (std::memcmp(value.data() + at, kLineMark.data(), kLineMark.size()) != 0) {
+    return std::string_view::npos;
+  }
+  *number = sum;
+  return at;
 }
 
 }  // namespace
@@ -186,8 +198,13 @@ RecordView viewRecord(std::string_view line, RecordKind kind) {
       record.kind == RecordKind::Image) {
     // The number is split off at the last mark: a value may itself hold the
     // text " line#<", but the mark the writer added always comes after it.
-    size_t at = writtenMarkAt(value);
-    if (at == std::string_view::npos) at = findLastIgnoringCase(value, kLineMark);
+    uint32_t written = 0;
+    if (const size_t at = writtenMarkAt(value, &written); at != std::string_view::npos) {
+      record.line = written;
+      record.value = value.substr(0, at);
+      return record;
+    }
+    const size_t at = findLastIgnoringCase(value, kLineMark);
     if (at != std::string_view::npos) {
       uint32_t number = 0;
       for (size_t i = at + kLineMark.size(); i < value.size(); ++i) {
