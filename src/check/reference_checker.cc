@@ -137,10 +137,8 @@ class CleanValues {
   static bool keeps(std::string_view value) {
     return !value.empty() && value[0] != '#' && value.size() <= kLongest;
   }
-  // The hash of a kept value, from the hashes of its two parts when its
-  // page's is known already: the value up to any '#' (page) and the rest.
-  static uint64_t hashOf(RecordKind kind, uint64_t page, std::string_view rest) {
-    return (page ^ hashIgnoringCase(rest) * 0x9E3779B97F4A7C15ull) + static_cast<uint64_t>(kind);
+  static uint64_t hashOf(RecordKind kind, std::string_view value) {
+    return hashIgnoringCase(value) + static_cast<uint64_t>(kind);
   }
   // Whether keeping values still pays. Where links seldom repeat (every page
   // naming others at random, say) looking them up costs more than it saves:
@@ -205,9 +203,18 @@ struct Ahead {
   bool looked = false;  // looked for among them (lookFor())
   bool clean = false;   // and found
   uint64_t hash = 0;    // CleanValues::hashOf
-  bool paged = false;   // a ref naming a page before any '#'; then:
-  uint64_t page = 0;    // pageHash() of that page
+  size_t paged = 0;     // the length of the page a ref names before any '#'
+  bool hashed = false;  // page holds pageHash() of that page
+  uint64_t page = 0;
 };
+
+// Hashes the page a record's ref names and asks for its slot in the look-up.
+void hashPage(const CheckContext& cx, const RecordView& record, Ahead& ahead) {
+  if (ahead.paged == 0 || ahead.hashed) return;
+  ahead.hashed = true;
+  ahead.page = pageHash(record.value.substr(0, ahead.paged));
+  prefetchPageSlot(cx.pages, ahead.page);
+}
 
 // Looks for a record's value among the clean ones, once.
 void lookFor(CleanValues& clean, const RecordView& record, Ahead& ahead) {
@@ -238,7 +245,8 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
       // The case complaints come before the link check's for the same record.
       checkCase(cx.options, cx.state, cx.fs, *value);
       if (record.kind == RecordKind::Ref) {
-        checkLinkHashed(cx, cx.state.currentPage, *value, ahead.paged ? &ahead.page : nullptr);
+        hashPage(cx, record, ahead);
+        checkLinkHashed(cx, cx.state.currentPage, *value, ahead.hashed ? &ahead.page : nullptr);
       } else {
         checkImage(cx, *value);
       }
@@ -256,25 +264,24 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
 
 // Looks a record over before its turn: hashes what it will look up and asks
 // for that memory.
+// Looks a record over before its turn: hashes what it will look up and asks
+// for that memory. A value that may be among the clean ones is hashed whole
+// and its page hashed only if it is not found there.
 void lookAhead(const CheckContext& cx, const CleanValues& clean, const RecordView& record,
                Ahead* ahead) {
   *ahead = Ahead();
   if (record.kind != RecordKind::Ref && record.kind != RecordKind::Image) return;
   // The page a ref will be looked up as: the part before any '#' (a bare
   // anchor names the current page, known only when it comes).
-  std::string_view page;
   if (record.kind == RecordKind::Ref) {
-    page = record.value.substr(0, record.value.find('#'));
-    ahead->paged = !page.empty();
-    if (ahead->paged) {
-      ahead->page = pageHash(page);
-      prefetchPageSlot(cx.pages, ahead->page);
-    }
+    ahead->paged = std::min(record.value.find('#'), record.value.size());
   }
   ahead->kept = clean.inUse() && CleanValues::keeps(record.value);
   if (ahead->kept) {
-    ahead->hash = CleanValues::hashOf(record.kind, ahead->page, record.value.substr(page.size()));
+    ahead->hash = CleanValues::hashOf(record.kind, record.value);
     clean.prefetch(ahead->hash);
+  } else {
+    hashPage(cx, record, *ahead);
   }
 }
 
@@ -306,7 +313,13 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value, Cle
     if (half < taken) {
       Ahead& ahead = aheads[half % kAhead];
       lookFor(clean, records[half % kAhead], ahead);
-      if (!ahead.clean && ahead.paged) prefetchPageEntry(cx.pages, ahead.page);
+      if (!ahead.clean) {
+        if (ahead.hashed) {
+          prefetchPageEntry(cx.pages, ahead.page);
+        } else {
+          hashPage(cx, records[half % kAhead], ahead);
+        }
+      }
     }
     const size_t at = done % kAhead;
     lineSet |= checkRecord(cx, records[at], value, clean, aheads[at]);
