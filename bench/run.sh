@@ -62,7 +62,7 @@ measure() {
     sh -c 'n=$1; shift; while [ "$n" -gt 0 ]; do "$@"; n=$((n - 1)); done' sh "$times" "$@" \
     >/dev/null 2>&1 </dev/null) || true
   echo "$place $name $(tail -n 1 "$work/time.out" |
-    awk -v t="$times" '{ printf "%.3f %s", $1 / t, $2 }')" >>"$results"
+    awk -v t="$times" '{ printf "%.4f %s", $1 / t, $2 }')" >>"$results"
 }
 
 places=""
