@@ -211,12 +211,12 @@ struct ScanOutcome {
   bool lookupAsRead = false;  // the look-up put together while writing is the one read back
 };
 
+#ifndef _WIN32
 bool sameLookup(const PageLookup& a, const PageLookup& b) {
   return a.text == b.text && a.marks == b.marks && a.markHashes == b.markHashes &&
          a.slots == b.slots;
 }
 
-#ifndef _WIN32
 // Scans the patterns into a new reference file, tangler~.txt, in the current
 // directory. Its header holds a link, so that a page that is the reference
 // file itself finds one record once the header has been flushed.
