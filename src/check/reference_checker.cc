@@ -283,6 +283,8 @@ void lookAhead(const CheckContext& cx, const CleanValues& clean, const RecordVie
   } else {
     hashPage(cx, record, *ahead);
   }
+  // An image is looked for on disk, in the directory listing.
+  if (record.kind == RecordKind::Image) cx.fs.prefetchExists(record.value, 0);
 }
 
 // Judges the whole lines in text, each ending with a line feed, in order.
@@ -313,6 +315,9 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value, Cle
     if (half < taken) {
       Ahead& ahead = aheads[half % kAhead];
       lookFor(clean, records[half % kAhead], ahead);
+      if (!ahead.clean && records[half % kAhead].kind == RecordKind::Image) {
+        cx.fs.prefetchExists(records[half % kAhead].value, 1);
+      }
       if (!ahead.clean) {
         if (ahead.hashed) {
           prefetchPageEntry(cx.pages, ahead.page);

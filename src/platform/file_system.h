@@ -118,6 +118,11 @@ class FileSystem {
   // True when path names an existing file or directory. The empty path does
   // not exist.
   bool pathExists(const std::string& path);
+  // Asks early for the memory pathExists(path) will touch, for a name in the
+  // current directory while caching: step 0 the index slot of the name,
+  // step 1 (once that has had time to arrive) the listed name it leads to.
+  // Changes no answer; does nothing where there is nothing to ask for.
+  void prefetchExists(std::string_view path, int step) const;
 
   // Turns path into the name the host file system holds. For a path that
   // does not exist, the longest existing prefix resolved and the rest as

@@ -456,6 +456,21 @@ const DirectoryCache::ResolvedDirectory& FileSystem::resolvedDirectory(
   return *resolved;
 }
 
+void FileSystem::prefetchExists(std::string_view path, int step) const {
+  const DirectoryCache::ResolvedDirectory* dir = cache_.currentDirectory;
+  if (!caching_ || dir == nullptr || !dir->found || dir->listing == nullptr) return;
+  const DirectoryCache::Listing& listing = *dir->listing;
+  if (!listing.folded || path.empty() || lastComponentStart(path) != 0) return;
+  const uint64_t hash = foldedHash(path);
+  const uint64_t& slot =
+      listing.foldedSlots[static_cast<size_t>(hash >> 32) & (listing.foldedSlots.size() - 1)];
+  if (step == 0) {
+    __builtin_prefetch(&slot);
+  } else if (slot != 0 && (slot >> 32) == (hash >> 32)) {
+    __builtin_prefetch(&listing.names[static_cast<uint32_t>(slot) - 1]);
+  }
+}
+
 bool FileSystem::pathExists(const std::string& path) {
   const size_t cut = lastComponentStart(path);
   const std::string_view name = std::string_view(path).substr(cut);

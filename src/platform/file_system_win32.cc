@@ -148,6 +148,8 @@ bool FileSystem::findFirstFile(const std::string& pattern, std::string* storedNa
   return true;
 }
 
+void FileSystem::prefetchExists(std::string_view, int) const {}
+
 bool FileSystem::pathExists(const std::string& path) {
   if (isUnusable(path)) return false;
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
