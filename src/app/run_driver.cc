@@ -47,10 +47,10 @@ void reportWriteFailure(RunState& state, const std::string& name) {
   state.errors.write("couldn't write " + name + ".");
 }
 
-// True when the reference file will read back as it is written: nothing
-// else the run writes goes into it, and no page name holds a byte that
-// reading changes or stops at (names are the only text in it that no one
-// has cleaned of control characters).
+// True when nothing else the run writes goes into the reference file, so
+// that it will read back as it is written (page names, the only text in it
+// that no one has cleaned of control characters, are looked at one by one
+// as they come).
 bool readsBackAsWritten(const RunState& state, const TextWriter& refFile) {
   FileIdentity written;
   if (!refFile.identity(&written)) return false;

@@ -43,12 +43,12 @@ bool checkFile(CheckContext& cx, const char* kind, const std::string& target) {
 
 namespace {
 
-// checkLink(), given the page hash of the part of target before any '#'
-// when the caller has it (pageHash null otherwise).
 bool isFileScheme(std::string_view target) {
   return startsWithIgnoringCase(target, "file:");
 }
 
+// checkLink(), given the page hash of the part of target before any '#'
+// when the caller has it (pageHash null otherwise).
 void checkLinkHashed(CheckContext& cx, const std::string& page, const std::string& target,
                      const uint64_t* pageHash) {
   if (isFileScheme(target)) {
@@ -263,8 +263,6 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
 }
 
 // Looks a record over before its turn: hashes what it will look up and asks
-// for that memory.
-// Looks a record over before its turn: hashes what it will look up and asks
 // for that memory. A value that may be among the clean ones is hashed whole
 // and its page hashed only if it is not found there.
 void lookAhead(const CheckContext& cx, const CleanValues& clean, const RecordView& record,
@@ -314,15 +312,14 @@ bool checkLines(CheckContext& cx, std::string_view text, std::string* value, Cle
     const size_t half = done + kAhead / 2;
     if (half < taken) {
       Ahead& ahead = aheads[half % kAhead];
-      lookFor(clean, records[half % kAhead], ahead);
-      if (!ahead.clean && records[half % kAhead].kind == RecordKind::Image) {
-        cx.fs.prefetchExists(records[half % kAhead].value, 1);
-      }
+      const RecordView& record = records[half % kAhead];
+      lookFor(clean, record, ahead);
       if (!ahead.clean) {
+        if (record.kind == RecordKind::Image) cx.fs.prefetchExists(record.value, 1);
         if (ahead.hashed) {
           prefetchPageEntry(cx.pages, ahead.page);
         } else {
-          hashPage(cx, records[half % kAhead], ahead);
+          hashPage(cx, record, ahead);
         }
       }
     }
