@@ -313,6 +313,7 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
     uint32_t prefixSize;
     int kind;
     uint32_t index;
+    uint64_t head;  // the prefix's first eight bytes, big-endian, zero-padded
   };
   std::vector<unsigned char> folded;
   std::vector<Entry> entries;
@@ -323,8 +324,8 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   for (size_t index = 0; index < names.size(); ++index) {
     const std::string_view name = names[index];
     if (name.empty()) continue;
-    Entry e{folded.size(), static_cast<uint32_t>(name.size()), 0, kNoExtension,
-            static_cast<uint32_t>(index)};
+    Entry e{folded.size(), static_cast<uint32_t>(name.size()), 0,
+            kNoExtension,  static_cast<uint32_t>(index),       0};
     for (char c : name) folded.push_back(fold(static_cast<unsigned char>(c)));
     for (size_t at = 0; at + kExtensionSize <= name.size(); ++at) {
       const int kind = extensionAt(folded.data() + e.text + at);
@@ -333,6 +334,9 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
         e.prefixSize = static_cast<uint32_t>(at);
         break;
       }
+    }
+    for (size_t k = 0; k < 8; ++k) {
+      e.head = e.head << 8 | (k < e.prefixSize ? folded[e.text + k] : 0);
     }
     entries.push_back(e);
     m->longestPrefix = std::max<size_t>(m->longestPrefix, e.prefixSize);
@@ -361,6 +365,8 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     if (a.kind != b.kind) return a.kind < b.kind;
     if (a.prefixSize != b.prefixSize) return a.prefixSize < b.prefixSize;
+    // Prefixes of one size: their first bytes settle most pairs unread.
+    if (a.head != b.head) return a.head < b.head;
     if (int c = prefixOf(a).compare(prefixOf(b)); c != 0) return c < 0;
     if (suffixOf(a).size() != suffixOf(b).size()) return suffixOf(a).size() < suffixOf(b).size();
     return suffixOf(a) < suffixOf(b);

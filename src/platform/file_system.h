@@ -41,7 +41,7 @@ struct DirectoryCache {
   DirectoryCache& operator=(DirectoryCache&&) = default;
   struct Listing {
     bool readable = false;
-    std::vector<std::string> names;  // as the host lists them
+    std::vector<std::string> names;  // as the host lists them, until sorted (below)
     // What the listing itself says of each name; Missing where it does not
     // say (a link, or a file system that keeps no types), so stat() decides.
     std::vector<EntryKind> kinds;
@@ -57,6 +57,10 @@ struct DirectoryCache {
     // that most names the listing cannot hold are turned away unhashed.
     uint64_t shapes[16] = {};
     bool folded = false;
+    // Whether names (and kinds with them) are in the order directory
+    // searches yield them: a kept listing is sorted so by the first search
+    // with wildcards, which walks it, and its index built afresh.
+    bool ordered = false;
   };
   // By host directory, written without a trailing '/' ("" for the current
   // directory), so that every spelling of one directory shares one listing.
@@ -207,3 +211,6 @@ bool wildcardMatch(const std::string& pattern, const std::string& name);
 // folded to upper case, ties broken by the exact bytes. True when a sorts
 // before b.
 bool directoryOrderLess(const std::string& a, const std::string& b);
+
+// The positions of names in that order: names[order[0]] comes first.
+std::vector<uint32_t> directoryOrder(const std::vector<std::string>& names);

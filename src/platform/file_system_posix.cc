@@ -174,11 +174,17 @@ SplitPath splitPath(std::string_view path) {
 // A name that a directory search passes over: hidden, or one that Windows
 // could not hold, so that a site gives the same pages and candidates on
 // either host.
+constexpr std::array<bool, 256> kSkippingByte = [] {
+  std::array<bool, 256> skipping{};
+  for (int c = 0; c < 0x20; ++c) skipping[c] = true;
+  for (char c : std::string_view("\\:*?\"<>|")) skipping[static_cast<unsigned char>(c)] = true;
+  return skipping;
+}();
+
 bool isSkippedName(std::string_view name) {
   if (name.empty() || name[0] == '.') return true;
   for (char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20) return true;
-    if (std::strchr("\\:*?\"<>|", c) != nullptr && c != '\0') return true;
+    if (kSkippingByte[static_cast<unsigned char>(c)]) return true;
   }
   return false;
 }
@@ -236,6 +242,7 @@ DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
   listing->foldedSlots.clear();
   listing->sameFold.clear();
   listing->folded = false;
+  listing->ordered = false;
   return *listing;
 }
 
@@ -307,6 +314,25 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   if ((listing->shapes[shape >> 6] >> (shape & 63) & 1) == 0) return DirectoryCache::kNoName;
   const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
   return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
+}
+
+// Sorts a kept listing into the order directory searches yield its names,
+// so that every search with wildcards finds them in order as it walks them.
+// The index of names equal but for case is built afresh on its next use.
+void putInDirectoryOrder(DirectoryCache::Listing* listing) {
+  const std::vector<uint32_t> order = directoryOrder(listing->names);
+  std::vector<std::string> names(order.size());
+  std::vector<EntryKind> kinds(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    names[i] = std::move(listing->names[order[i]]);
+    kinds[i] = listing->kinds[order[i]];
+  }
+  listing->names.swap(names);
+  listing->kinds.swap(kinds);
+  listing->foldedSlots.clear();
+  listing->sameFold.clear();
+  listing->folded = false;
+  listing->ordered = true;
 }
 
 // What a byte of a pattern says: a separator, or in its last component a
@@ -517,6 +543,7 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
   // listing kept, those are found through its index.
   const bool literal = last.find_first_of("*?") == std::string::npos;
   const bool indexed = literal && caching_;
+  if (!literal && caching_ && !names.ordered) putInDirectoryOrder(&names);
   const uint32_t first = indexed ? firstVariant(&names, last) : 0;
   for (size_t i = first; i < names.names.size() && i != DirectoryCache::kNoName;
        i = indexed ? names.sameFold[i] : i + 1) {
@@ -530,7 +557,12 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
       found.push_back(name);
     }
   }
-  std::sort(found.begin(), found.end(), directoryOrderLess);
+  if (!names.ordered) {
+    std::vector<std::string> sorted;
+    sorted.reserve(found.size());
+    for (uint32_t i : directoryOrder(found)) sorted.push_back(std::move(found[i]));
+    found.swap(sorted);
+  }
   return found;
 }
 

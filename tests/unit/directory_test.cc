@@ -1,6 +1,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -192,6 +193,28 @@ TEST(DirectoryOrder, FoldsToUpperCaseThenExactBytes) {
   }
 }
 
+TEST(DirectoryOrder, PositionsSortAsTheComparisonDoes) {
+  // Long shared beginnings, ties broken past the sixteenth byte, case
+  // variants, one name the beginning of another, bytes below '0' and above 0x7F.
+  Names names;
+  for (const char* stem :
+       {"chapter-one-sections", "CHAPTER-ONE-SECTIONS", "chapter-one-sectionz", "chapter-one-sect",
+        "Chapter-One-Sect", "chapter",
+        "\x01"
+        "a",
+        "\xE9t\xE9", "_under", "a", "A", "", "page00010.htm", "page0001.htm", "PAGE00010.HTM"}) {
+    names.push_back(stem);
+    names.push_back(std::string(stem) + "x");
+  }
+  const std::vector<uint32_t> order = directoryOrder(names);
+  ASSERT_EQ(order.size(), names.size());
+  Names ordered;
+  for (uint32_t i : order) ordered.push_back(names[i]);
+  Names expected = names;
+  std::sort(expected.begin(), expected.end(), directoryOrderLess);
+  EXPECT_EQ(ordered, expected);
+}
+
 TEST(Wildcards, MatchTable) {
   struct Case {
     const char* pattern;
@@ -225,9 +248,31 @@ TEST(Wildcards, MatchTable) {
       {"", "x", false},
       {"[ab]", "a", false},  // brackets are plain characters
       {"[ab]", "[AB]", true},
+      {"*.htm", "htm", false},
+      {"*.htm*", "A.HTML", true},
+      {"*.htm*", ".htm", true},
+      {"*.htm*", "x.ht", false},
+      {"*.htm*", "htm.x", false},
+      {"*htm*", "HTMx", true},
+      {"**", "x", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(wildcardMatch(c.pattern, c.name), c.match) << c.pattern << " ~ " << c.name;
+  }
+}
+
+TEST(Wildcards, EndingsAndPartsMatchAsTheGeneralRuleDoes) {
+  // "**" + rest goes the general way; "*" + rest the short one.
+  const std::string letters = "aA.hHtTm*";
+  for (const char* rest : {".htm", "a", "Aa", ".htm*", "a*", "h.*"}) {
+    for (unsigned code = 0; code < 20000; ++code) {
+      std::string name;
+      for (unsigned c = code; c > 0; c /= 9) name += letters[c % 9];
+      if (name.find('*') != std::string::npos) continue;
+      EXPECT_EQ(wildcardMatch(std::string("*") + rest, name),
+                wildcardMatch(std::string("**") + rest, name))
+          << rest << " ~ " << name;
+    }
   }
 }
 
