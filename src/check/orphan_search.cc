@@ -87,16 +87,24 @@ struct PageRecords {
   std::vector<size_t> starts;  // record -> where its value starts in text
 };
 
-// Reads on to the next page record of the reference file and adds it to
-// *pages. False at the end of the file or on a read error (readError()).
-bool readPageRecord(TextReader& reader, PageRecords* pages, std::string* line) {
-  while (reader.readLine(line) && !reader.readError()) {
-    if (recordKind(*line) != RecordKind::Page) continue;
+// Reads the page records of the reference file, from its start, into
+// *pages; the lines between them are passed over in bulk. False when the
+// file cannot be rewound or a read fails (the line it cuts short is not
+// taken).
+bool readPageRecords(TextReader& reader, PageRecords* pages) {
+  if (!reader.rewind()) return false;
+  auto take = [pages](std::string_view line) {
+    if (recordKind(line) != RecordKind::Page) return;
     pages->starts.push_back(pages->text.size());
-    pages->text += viewRecord(*line).value;
-    return true;
-  }
-  return false;
+    pages->text += viewRecord(line, RecordKind::Page).value;
+  };
+  return readLineRuns(reader, [&](std::string_view lines, bool whole) {
+    if (whole) {
+      forEachLineStartingWithN(lines, take);
+    } else {
+      take(lines);
+    }
+  });
 }
 
 // What became of one page record's page.
@@ -112,6 +120,9 @@ std::string_view pagePath(const PageRecords& pages, size_t record) {
 // thread costs little beside reading them, few enough that the threads share
 // a small site evenly.
 constexpr size_t kPagesPerBatch = 4;
+// How many records ahead of the one being handed out a page's stored name is
+// asked for from memory.
+constexpr size_t kLookAhead = 16;
 
 // A run of page records and what reading their pages gave.
 struct PageBatch {
@@ -260,16 +271,16 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   // be opened or read to its end (what was read before a read error still
   // counts). A page listed again can only repeat what its first record found.
   // Once every name is mentioned, no later record can change the outcome, so
-  // the pages after it are not read. The page records are read from the
-  // reference file as the pages are handed out.
+  // the pages after it are not read. The reference file is read whole
+  // first: nothing is written until the pages have been read, so a read
+  // error ends the search with the same output wherever it lies.
   PageRecords pages;
-  std::string line;
-  if (!reader.rewind()) return false;
+  if (!readPageRecords(reader, &pages)) return false;
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
   std::vector<size_t> firstMention(firstOfName.size(), kNever);
   size_t unmentioned = firstOfName.size();
-  std::vector<size_t> failed;      // records whose page gives a note
-  std::vector<PageRead> outcomes;  // by record
+  std::vector<size_t> failed;  // records whose page gives a note
+  std::vector<PageRead> outcomes(pages.starts.size(), PageRead::Unopenable);  // by record
 
   // Pages are read and searched on every usable core, a batch of records at
   // a time; which records list a page again is settled here beforehand and
@@ -295,7 +306,12 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
         batch.first = nextRecord;
         batch.earlier.clear();
         for (; batch.earlier.size() < kPagesPerBatch; ++nextRecord) {
-          if (nextRecord == pages.starts.size() && !readPageRecord(reader, &pages, &line)) break;
+          if (nextRecord == pages.starts.size()) break;
+          // The look-up below waits for memory in a large directory's index;
+          // the slot of a page some records on is asked for now.
+          if (helpers > 0 && nextRecord + kLookAhead < pages.starts.size()) {
+            fs.prefetchExists(pagePath(pages, nextRecord + kLookAhead), 0);
+          }
           const std::string_view path = pagePath(pages, nextRecord);
           const uint64_t hash = hashText(path, false);
           uint32_t earlier = 0;
@@ -316,7 +332,6 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
             if (helpers > 0 && fs.resolvePath(name, &host) && opensAsSpelled(host)) name = host;
           }
         }
-        outcomes.resize(pages.starts.size(), PageRead::Unopenable);
         return !batch.earlier.empty();
       },
       [&](PageBatch& batch, unsigned worker) { searchBatch(matcher, &searchers[worker], &batch); },
@@ -336,12 +351,6 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
         }
         return unmentioned != 0;
       });
-  // The rest of the reference file is read all the same: a run whose
-  // reference file fails to read must say so, wherever the failure lies.
-  while (reader.readLine(&line) && !reader.readError()) {
-  }
-  if (reader.readError()) return false;
-
   size_t begin = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
     if (begin == patternEnd[p]) continue;

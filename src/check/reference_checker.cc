@@ -8,10 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "check/case_checks.h"
 #include "platform/ascii_case.h"
 #include "platform/ordered_work.h"
@@ -374,37 +370,6 @@ struct CheckWorker {
 // (the window) to keep the memory small.
 constexpr size_t kBatchBytes = 32 * 1024;
 constexpr size_t kBatchesPerThread = 4;
-
-// Calls take(line) for each line of text (whole lines, each ending with a
-// line feed) that begins with 'n' or 'N', as every page record does: the
-// lines between are passed over sixteen bytes at a time where the host
-// allows, instead of one search for each line's end.
-template <class Take>
-void forEachLineStartingWithN(std::string_view text, Take take) {
-  auto takeAt = [&](size_t at) { take(text.substr(at, text.find('\n', at) - at)); };
-  if (!text.empty() && (text[0] | 0x20) == 'n') takeAt(0);
-  size_t at = 0;  // lines starting after text[at] are yet to be looked at
-#if defined(__SSE2__)
-  const __m128i lineFeed = _mm_set1_epi8('\n');
-  const __m128i small = _mm_set1_epi8(0x20);
-  const __m128i n = _mm_set1_epi8('n');
-  for (; at + 17 <= text.size(); at += 16) {
-    const auto* p = reinterpret_cast<const __m128i*>(text.data() + at);
-    const __m128i ends = _mm_cmpeq_epi8(_mm_loadu_si128(p), lineFeed);
-    const __m128i next = _mm_or_si128(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at + 1)), small);
-    auto found =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(ends, _mm_cmpeq_epi8(next, n))));
-    while (found != 0) {
-      takeAt(at + static_cast<size_t>(std::countr_zero(found)) + 1);
-      found &= found - 1;
-    }
-  }
-#endif
-  for (; at + 1 < text.size(); ++at) {
-    if (text[at] == '\n' && (text[at + 1] | 0x20) == 'n') takeAt(at + 1);
-  }
-}
 
 // True when the report is written into the file reader reads.
 bool reportIsReferenceFile(const RunState& state, const TextReader& reader) {

@@ -318,7 +318,7 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
 
 // Sorts a kept listing into the order directory searches yield its names,
 // so that every search with wildcards finds them in order as it walks them.
-// The index of names equal but for case is built afresh on its next use.
+// An index of names equal but for case already built is renumbered.
 void putInDirectoryOrder(DirectoryCache::Listing* listing) {
   const std::vector<uint32_t> order = directoryOrder(listing->names);
   std::vector<std::string> names(order.size());
@@ -329,10 +329,20 @@ void putInDirectoryOrder(DirectoryCache::Listing* listing) {
   }
   listing->names.swap(names);
   listing->kinds.swap(kinds);
-  listing->foldedSlots.clear();
-  listing->sameFold.clear();
-  listing->folded = false;
   listing->ordered = true;
+  if (!listing->folded) return;
+  std::vector<uint32_t> moved(order.size());  // old index -> new
+  for (size_t i = 0; i < order.size(); ++i) moved[order[i]] = static_cast<uint32_t>(i);
+  for (uint64_t& slot : listing->foldedSlots) {
+    if (slot != 0)
+      slot = (slot >> 32) << 32 | (uint64_t(moved[static_cast<uint32_t>(slot) - 1]) + 1);
+  }
+  std::vector<uint32_t> sameFold(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    const uint32_t next = listing->sameFold[order[i]];
+    sameFold[i] = next == DirectoryCache::kNoName ? next : moved[next];
+  }
+  listing->sameFold.swap(sameFold);
 }
 
 // What a byte of a pattern says: a separator, or in its last component a

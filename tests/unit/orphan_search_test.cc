@@ -286,7 +286,16 @@ TEST(OrphanSearch, FastSearchAgreesWithTheStraightforwardOne) {
           pages.push_back(vocabulary[rng() % vocabulary.size()]);
       }
     }
-    const std::string refs = pageRecords(pages);
+    // The records as a reader may meet them: in either case, with other
+    // records and lines that only begin like one between them, line ends
+    // with a carriage return, the last without its line feed.
+    std::string refs = "---------------\ncwd:   /site\n";
+    for (const std::string& page : pages) {
+      refs += rng() % 3 == 0 ? "---------------\nnam:  x\n" : "---------------\n";
+      refs += (rng() % 2 ? "name:  " : "NAME:  ") + page + (rng() % 4 == 0 ? "\r\n" : "\n");
+      if (rng() % 2) refs += "ref:   n.gif line#<1>\n";
+    }
+    if (rng() % 2) refs.pop_back();
     Outcome slow = runSearch(refs, true, true);
     Outcome fast = runSearch(refs, false, true);
     Outcome uncached = runSearch(refs, false, false);
