@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "check/name_matcher.h"
@@ -43,14 +44,20 @@ void placeInIndex(FlatIndex* index, uint64_t slot) {
   index->slots[i] = slot;
 }
 
-void addToIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
-  if ((index->count + 1) * 2 > index->slots.size()) {
-    std::vector<uint64_t> old(std::max<size_t>(16, index->slots.size() * 2), 0);
-    old.swap(index->slots);
-    for (uint64_t slot : old) {
-      if (slot != 0) placeInIndex(index, slot);
-    }
+// Makes room for count numbers without growing the table again.
+void reserveIndex(FlatIndex* index, size_t count) {
+  size_t size = 16;
+  while (size < count * 2) size *= 2;
+  if (size <= index->slots.size()) return;
+  std::vector<uint64_t> old(size, 0);
+  old.swap(index->slots);
+  for (uint64_t slot : old) {
+    if (slot != 0) placeInIndex(index, slot);
   }
+}
+
+void addToIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
+  if ((index->count + 1) * 2 > index->slots.size()) reserveIndex(index, index->count + 1);
   placeInIndex(index, (hash >> 32) << 32 | (uint64_t(value) + 1));
   ++index->count;
 }
@@ -221,6 +228,20 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
     uint32_t size;
     uint32_t name;  // the number of its name ignoring case
   };
+  // The reference file's page records are read meanwhile on another core,
+  // if there is one: nothing is written until the pages have been read, so
+  // a read error ends the search with the same output wherever it lies.
+  PageRecords pages;
+  bool recordsRead = false;
+  struct Joined {
+    std::thread thread;
+    ~Joined() {
+      if (thread.joinable()) thread.join();
+    }
+  } reading;
+  if (helpers > 0)
+    reading.thread = std::thread([&] { recordsRead = readPageRecords(reader, &pages); });
+
   std::string spellings;
   std::vector<Candidate> candidates;
   size_t patternEnd[std::size(kOrphanPatterns)] = {};
@@ -229,11 +250,21 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   auto spellingOf = [&](const Candidate& c) {
     return std::string_view(spellings).substr(c.spelling, c.size);
   };
+  // Every pattern's list is taken first, so that the index is made once at
+  // its size.
+  PatternExpansion expansions[std::size(kOrphanPatterns)];
+  std::string firstPaths[std::size(kOrphanPatterns)];
+  bool any[std::size(kOrphanPatterns)] = {};
+  size_t total = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
-    PatternExpansion expansion;
-    std::string path;
-    for (bool more = firstMatch(fs, &expansion, kOrphanPatterns[p], &path); more;
-         more = nextMatch(&expansion, &path)) {
+    any[p] = firstMatch(fs, &expansions[p], kOrphanPatterns[p], &firstPaths[p]);
+    total += expansions[p].names.size();
+  }
+  reserveIndex(&names, total);
+  for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
+    PatternExpansion& expansion = expansions[p];
+    std::string path = std::move(firstPaths[p]);
+    for (bool more = any[p]; more; more = nextMatch(&expansion, &path)) {
       Candidate c{spellings.size(), static_cast<uint32_t>(path.size()), 0};
       spellings += path;
       const uint64_t hash = hashText(path, true);
@@ -271,11 +302,13 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   // be opened or read to its end (what was read before a read error still
   // counts). A page listed again can only repeat what its first record found.
   // Once every name is mentioned, no later record can change the outcome, so
-  // the pages after it are not read. The reference file is read whole
-  // first: nothing is written until the pages have been read, so a read
-  // error ends the search with the same output wherever it lies.
-  PageRecords pages;
-  if (!readPageRecords(reader, &pages)) return false;
+  // the pages after it are not read.
+  if (reading.thread.joinable()) {
+    reading.thread.join();
+  } else {
+    recordsRead = readPageRecords(reader, &pages);
+  }
+  if (!recordsRead) return false;
   constexpr size_t kNever = std::numeric_limits<size_t>::max();
   std::vector<size_t> firstMention(firstOfName.size(), kNever);
   size_t unmentioned = firstOfName.size();

@@ -558,7 +558,7 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
   for (size_t i = first; i < names.names.size() && i != DirectoryCache::kNoName;
        i = indexed ? names.sameFold[i] : i + 1) {
     const std::string& name = names.names[i];
-    if (isSkippedName(name) || !wildcardMatch(last, name)) continue;
+    if (!wildcardMatch(last, name) || isSkippedName(name)) continue;
     // The listing's own word settles plain files and plain non-files; a link
     // (or a file system that does not say) is followed with stat().
     const EntryKind listed = names.kinds[i];
