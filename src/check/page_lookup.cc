@@ -1,6 +1,7 @@
 #include "check/page_lookup.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -50,6 +51,25 @@ void getMarks(const std::string& text, size_t entry, uint64_t* begin, uint64_t* 
   std::memcpy(end, text.data() + entry + 8, 8);
 }
 
+void appendCount(std::string* text, uint64_t count) {
+  do {
+    const auto low = static_cast<unsigned char>(count & 0x7F);
+    count >>= 7;
+    text->push_back(static_cast<char>(count != 0 ? low | 0x80 : low));
+  } while (count != 0);
+}
+
+uint64_t countAt(const char* at, const char** after) {
+  uint64_t count = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*at++);
+    count |= static_cast<uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) break;
+  }
+  *after = at;
+  return count;
+}
+
 // Names are compared exactly once their slot is found; folding case in the
 // hash costs nothing, since the pages are recorded in lower case anyway.
 uint64_t hashOf(std::string_view name) {
@@ -67,7 +87,7 @@ size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) 
   for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
     const uint64_t slot = lookup.slots[i];
     if (slot == 0) return i;
-    if ((slot >> kEntryBits) == tag && pageName(lookup.text, (slot & kEntryMask) - 1) == name) {
+    if ((slot >> kEntryBits) == tag && textAt(lookup.text, (slot & kEntryMask) - 1) == name) {
       return i;
     }
   }
@@ -227,6 +247,51 @@ void finishPageLookup(PageLookupBuilder& builder) {
     setMarks(&text, blocks[p].entry, begin, kept);
   }
   blocks.clear();
+
+  // Each page is written out again with its marks beside it, so that a
+  // look-up of an anchor reads a few neighbouring cache lines: its name, the
+  // number of its marks and whether their offsets take 8 bytes (count << 1 |
+  // wide), their hashes (4 bytes each), the offsets of their names from the
+  // entry's start (4 or 8 bytes each), and the names.
+  std::string packed;
+  packed.reserve(text.size() + hashes.size() * 8);
+  for (uint64_t& slot : slots) {
+    if (slot == 0) continue;
+    const size_t entry = (slot & kEntryMask) - 1;
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    getMarks(text, entry, &begin, &end);
+    const size_t at = packed.size();
+    appendText(&packed, textAt(text, entry + kMarksField));
+    // The most the entry can take, lengths at ten bytes each: past 32 bits,
+    // offsets take 8 bytes.
+    uint64_t most = packed.size() - at + 10 + (end - begin) * 12;
+    for (uint64_t i = begin; i < end; ++i) most += textAt(text, marks[i]).size() + 10;
+    const bool wide = most > UINT32_MAX;
+    const size_t width = wide ? 8 : 4;
+    appendCount(&packed, (end - begin) << 1 | (wide ? 1 : 0));
+    for (uint64_t i = begin; i < end; ++i) {
+      packed.append(reinterpret_cast<const char*>(&hashes[i]), 4);
+    }
+    const size_t offsets = packed.size();
+    packed.append((end - begin) * width, '\0');
+    for (uint64_t i = begin; i < end; ++i) {
+      const uint64_t offset = packed.size() - at;
+      char* const to = packed.data() + offsets + (i - begin) * width;
+      if (wide) {
+        std::memcpy(to, &offset, 8);
+      } else {
+        const auto narrow = static_cast<uint32_t>(offset);
+        std::memcpy(to, &narrow, 4);
+      }
+      appendText(&packed, textAt(text, marks[i]));
+    }
+    slot = (slot & ~kEntryMask) | (at + 1);
+  }
+  text.swap(packed);
+  std::string().swap(packed);
+  std::vector<size_t>().swap(marks);
+  std::vector<uint32_t>().swap(hashes);
 }
 
 uint64_t pageHash(std::string_view name) {
@@ -242,7 +307,11 @@ void prefetchPageEntry(const PageLookup& lookup, uint64_t hash) {
   if (lookup.slots.empty()) return;
   const uint64_t slot = lookup.slots[static_cast<size_t>(hash) & (lookup.slots.size() - 1)];
   if (slot != 0 && (slot >> kEntryBits) == (hash >> kEntryBits)) {
-    __builtin_prefetch(lookup.text.data() + (slot & kEntryMask) - 1);
+    // The name, the marks' hashes and offsets, and the first marks' names
+    // take a line or two.
+    const size_t entry = (slot & kEntryMask) - 1;
+    __builtin_prefetch(lookup.text.data() + entry);
+    if (entry + 64 < lookup.text.size()) __builtin_prefetch(lookup.text.data() + entry + 64);
   }
 }
 
@@ -257,14 +326,39 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
   const size_t slot = findSlot(lookup, target, targetHash);
   if (lookup.slots[slot] == 0) return false;
   if (!hasAnchor) return true;
-  uint64_t begin = 0;
-  uint64_t end = 0;
-  getMarks(lookup.text, (lookup.slots[slot] & kEntryMask) - 1, &begin, &end);
+  const size_t entry = (lookup.slots[slot] & kEntryMask) - 1;
+  const char* const start = lookup.text.data() + entry;
+  const char* at = nullptr;
+  const uint64_t nameSize = countAt(start, &at);
+  const uint64_t field = countAt(at + nameSize, &at);
+  const uint64_t count = field >> 1;
+  const size_t width = (field & 1) != 0 ? 8 : 4;
+  const char* const offsets = at + count * 4;
   const uint32_t hash = markHash(anchor);
-  const uint32_t* hashes = lookup.markHashes.data();
-  for (const uint32_t* at = std::lower_bound(hashes + begin, hashes + end, hash);
-       at != hashes + end && *at == hash; ++at) {
-    if (textAt(lookup.text, lookup.marks[size_t(at - hashes)]) == anchor) return true;
+  auto hashAt = [at](uint64_t i) {
+    uint32_t h;
+    std::memcpy(&h, at + i * 4, 4);
+    return h;
+  };
+  uint64_t low = 0;  // the first mark whose hash is not below hash
+  for (uint64_t high = count; low < high;) {
+    const uint64_t middle = low + (high - low) / 2;
+    if (hashAt(middle) < hash) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  for (uint64_t i = low; i < count && hashAt(i) == hash; ++i) {
+    uint64_t offset = 0;
+    if (width == 8) {
+      std::memcpy(&offset, offsets + i * 8, 8);
+    } else {
+      uint32_t narrow;
+      std::memcpy(&narrow, offsets + i * 4, 4);
+      offset = narrow;
+    }
+    if (textAt(lookup.text, entry + offset) == anchor) return true;
   }
   return false;
 }

@@ -24,12 +24,15 @@
 // bytes of the names and marks and a few words for each, and a look-up
 // touches a handful of cache lines.
 struct PageLookup {
-  // Each page as its reachable marks (two 64-bit positions in marks: the
-  // first, and one past the last) followed by its name; each mark as its
-  // name alone. A name is its length, seven bits a byte, and its bytes.
+  // Once finished, each page as one entry: its name, the number of its
+  // reachable marks, their hashes in ascending order (ties by text), where
+  // each mark's name lies from the entry's start, and the marks' names; a
+  // name is its length, seven bits a byte, and its bytes. While the look-up
+  // is put together: each page as its marks' range in marks (two 64-bit
+  // positions) and its name, each mark as its name alone.
   std::string text;
-  std::vector<size_t> marks;         // into text; each page's run sorted by markHashes, then text
-  std::vector<uint32_t> markHashes;  // of each of marks, a hash of its name
+  std::vector<size_t> marks;         // into text, while put together
+  std::vector<uint32_t> markHashes;  // of each of marks, while put together
   std::vector<uint64_t> slots;       // open addressing: hash's top 24 bits << 40 | entry + 1
 };
 
