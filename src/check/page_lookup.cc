@@ -100,7 +100,6 @@ void startPageLookup(PageLookupBuilder* builder, PageLookup* lookup) {
   builder->blocks.clear();
   lookup->text.clear();
   lookup->marks.clear();
-  lookup->markHashes.clear();
   lookup->slots.clear();
 }
 
@@ -172,10 +171,19 @@ void finishPageLookup(PageLookupBuilder& builder) {
   slots.assign(slotCount, 0);
   const size_t mask = slotCount - 1;
   std::vector<uint32_t> pages;                               // first block of each page
+  std::vector<size_t> pageSlots;                             // the slot of each page
   std::vector<uint32_t> lastBlock(blocks.size(), kNoBlock);  // by first block
+  // The slots are asked for from memory some blocks ahead of their turn.
+  constexpr size_t kAhead = 16;
+  std::vector<uint64_t> blockHashes(blocks.size());
+  for (size_t b = 0; b < blocks.size(); ++b)
+    blockHashes[b] = hashOf(pageName(text, blocks[b].entry));
   for (size_t b = 0; b < blocks.size(); ++b) {
+    if (b + kAhead < blocks.size()) {
+      __builtin_prefetch(&slots[static_cast<size_t>(blockHashes[b + kAhead]) & mask]);
+    }
     const std::string_view name = pageName(text, blocks[b].entry);
-    const uint64_t hash = hashOf(name);
+    const uint64_t hash = blockHashes[b];
     size_t i = static_cast<size_t>(hash) & mask;
     while (slots[i] != 0 && ((slots[i] >> kEntryBits) != (hash >> kEntryBits) ||
                              pageName(text, blocks[(slots[i] & kEntryMask) - 1].entry) != name)) {
@@ -184,6 +192,7 @@ void finishPageLookup(PageLookupBuilder& builder) {
     if (slots[i] == 0) {
       slots[i] = (hash >> kEntryBits) << kEntryBits | (b + 1);
       pages.push_back(static_cast<uint32_t>(b));
+      pageSlots.push_back(i);
       lastBlock[b] = static_cast<uint32_t>(b);
     } else {
       const size_t first = (slots[i] & kEntryMask) - 1;
@@ -192,9 +201,7 @@ void finishPageLookup(PageLookupBuilder& builder) {
     }
   }
   std::vector<uint32_t>().swap(lastBlock);
-  for (uint64_t& slot : slots) {
-    if (slot != 0) slot = (slot & ~kEntryMask) | (blocks[(slot & kEntryMask) - 1].entry + 1);
-  }
+  std::vector<uint64_t>().swap(blockHashes);
 
   // A search for an anchor reads a page's blocks in file order and fails at
   // a page record that follows the same page's block directly: blocks after
@@ -219,79 +226,69 @@ void finishPageLookup(PageLookupBuilder& builder) {
   }
   marks.insert(marks.end(), gathered.begin(), gathered.end());
   std::vector<size_t>().swap(gathered);
-  // Each page's run is sorted by the marks' hashes, which a look-up searches
-  // in one small array before it compares any text, and without repeats.
-  std::vector<uint32_t>& hashes = lookup->markHashes;
-  hashes.resize(marks.size());
+  // Each page is written out again, in file order, with its marks beside it
+  // so that a look-up of an anchor reads a few neighbouring cache lines: its
+  // name, the number of its marks and whether their offsets take 8 bytes
+  // (count << 1 | wide), their hashes (4 bytes each), the offsets of their
+  // names from the entry's start (4 or 8 bytes each), and the names. The
+  // marks are sorted by hash, then text, which a look-up searches before it
+  // compares any text, and without repeats.
+  std::string packed;
+  packed.reserve(text.size() + marks.size() * 8);
   std::vector<std::pair<uint32_t, size_t>> run;
-  for (uint32_t p : pages) {
+  for (size_t k = 0; k < pages.size(); ++k) {
+    if (k + kAhead < pages.size()) __builtin_prefetch(&slots[pageSlots[k + kAhead]], 1);
+    const size_t entry = blocks[pages[k]].entry;
     uint64_t begin = 0;
     uint64_t end = 0;
-    getMarks(text, blocks[p].entry, &begin, &end);
+    getMarks(text, entry, &begin, &end);
     run.clear();
-    for (uint64_t i = begin; i < end; ++i)
+    for (uint64_t i = begin; i < end; ++i) {
       run.emplace_back(markHash(textAt(text, marks[i])), marks[i]);
+    }
     std::sort(run.begin(), run.end(), [&text](const auto& a, const auto& b) {
       return a.first != b.first ? a.first < b.first
                                 : textAt(text, a.second) < textAt(text, b.second);
     });
-    uint64_t kept = begin;
+    size_t kept = 0;
     for (size_t i = 0; i < run.size(); ++i) {
-      if (i > 0 && run[i].first == run[i - 1].first &&
-          textAt(text, run[i].second) == textAt(text, run[i - 1].second)) {
+      if (i > 0 && run[i].first == run[kept - 1].first &&
+          textAt(text, run[i].second) == textAt(text, run[kept - 1].second)) {
         continue;
       }
-      hashes[kept] = run[i].first;
-      marks[kept++] = run[i].second;
+      run[kept++] = run[i];
     }
-    setMarks(&text, blocks[p].entry, begin, kept);
-  }
-  blocks.clear();
-
-  // Each page is written out again with its marks beside it, so that a
-  // look-up of an anchor reads a few neighbouring cache lines: its name, the
-  // number of its marks and whether their offsets take 8 bytes (count << 1 |
-  // wide), their hashes (4 bytes each), the offsets of their names from the
-  // entry's start (4 or 8 bytes each), and the names.
-  std::string packed;
-  packed.reserve(text.size() + hashes.size() * 8);
-  for (uint64_t& slot : slots) {
-    if (slot == 0) continue;
-    const size_t entry = (slot & kEntryMask) - 1;
-    uint64_t begin = 0;
-    uint64_t end = 0;
-    getMarks(text, entry, &begin, &end);
     const size_t at = packed.size();
-    appendText(&packed, textAt(text, entry + kMarksField));
+    appendText(&packed, pageName(text, entry));
     // The most the entry can take, lengths at ten bytes each: past 32 bits,
     // offsets take 8 bytes.
-    uint64_t most = packed.size() - at + 10 + (end - begin) * 12;
-    for (uint64_t i = begin; i < end; ++i) most += textAt(text, marks[i]).size() + 10;
+    uint64_t most = packed.size() - at + 10 + kept * 12;
+    for (size_t i = 0; i < kept; ++i) most += textAt(text, run[i].second).size() + 10;
     const bool wide = most > UINT32_MAX;
     const size_t width = wide ? 8 : 4;
-    appendCount(&packed, (end - begin) << 1 | (wide ? 1 : 0));
-    for (uint64_t i = begin; i < end; ++i) {
-      packed.append(reinterpret_cast<const char*>(&hashes[i]), 4);
-    }
+    appendCount(&packed, uint64_t(kept) << 1 | (wide ? 1 : 0));
+    for (size_t i = 0; i < kept; ++i)
+      packed.append(reinterpret_cast<const char*>(&run[i].first), 4);
     const size_t offsets = packed.size();
-    packed.append((end - begin) * width, '\0');
-    for (uint64_t i = begin; i < end; ++i) {
+    packed.append(kept * width, '\0');
+    for (size_t i = 0; i < kept; ++i) {
       const uint64_t offset = packed.size() - at;
-      char* const to = packed.data() + offsets + (i - begin) * width;
+      char* const to = packed.data() + offsets + i * width;
       if (wide) {
         std::memcpy(to, &offset, 8);
       } else {
         const auto narrow = static_cast<uint32_t>(offset);
         std::memcpy(to, &narrow, 4);
       }
-      appendText(&packed, textAt(text, marks[i]));
+      appendText(&packed, textAt(text, run[i].second));
     }
+    uint64_t& slot = slots[pageSlots[k]];
     slot = (slot & ~kEntryMask) | (at + 1);
   }
+  blocks.clear();
   text.swap(packed);
   std::string().swap(packed);
   std::vector<size_t>().swap(marks);
-  std::vector<uint32_t>().swap(hashes);
 }
 
 uint64_t pageHash(std::string_view name) {

@@ -31,9 +31,8 @@ struct PageLookup {
   // is put together: each page as its marks' range in marks (two 64-bit
   // positions) and its name, each mark as its name alone.
   std::string text;
-  std::vector<size_t> marks;         // into text, while put together
-  std::vector<uint32_t> markHashes;  // of each of marks, while put together
-  std::vector<uint64_t> slots;       // open addressing: hash's top 24 bits << 40 | entry + 1
+  std::vector<size_t> marks;    // into text, while put together
+  std::vector<uint64_t> slots;  // open addressing: hash's top 24 bits << 40 | entry + 1
 };
 
 // Builds the lookup from the reference file open in reader, read from its
