@@ -250,21 +250,11 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   auto spellingOf = [&](const Candidate& c) {
     return std::string_view(spellings).substr(c.spelling, c.size);
   };
-  // Every pattern's list is taken first, so that the index is made once at
-  // its size.
-  PatternExpansion expansions[std::size(kOrphanPatterns)];
-  std::string firstPaths[std::size(kOrphanPatterns)];
-  bool any[std::size(kOrphanPatterns)] = {};
-  size_t total = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
-    any[p] = firstMatch(fs, &expansions[p], kOrphanPatterns[p], &firstPaths[p]);
-    total += expansions[p].names.size();
-  }
-  reserveIndex(&names, total);
-  for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
-    PatternExpansion& expansion = expansions[p];
-    std::string path = std::move(firstPaths[p]);
-    for (bool more = any[p]; more; more = nextMatch(&expansion, &path)) {
+    PatternExpansion expansion;
+    std::string path;
+    for (bool more = firstMatch(fs, &expansion, kOrphanPatterns[p], &path); more;
+         more = nextMatch(&expansion, &path)) {
       Candidate c{spellings.size(), static_cast<uint32_t>(path.size()), 0};
       spellings += path;
       const uint64_t hash = hashText(path, true);
