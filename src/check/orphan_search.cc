@@ -239,8 +239,9 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
       if (thread.joinable()) thread.join();
     }
   } reading;
-  if (helpers > 0)
+  if (helpers > 0) {
     reading.thread = std::thread([&] { recordsRead = readPageRecords(reader, &pages); });
+  }
 
   std::string spellings;
   std::vector<Candidate> candidates;
