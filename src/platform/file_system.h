@@ -58,8 +58,7 @@ struct DirectoryCache {
     uint64_t shapes[16] = {};
     bool folded = false;
     // Whether names (and kinds with them) are in the order directory
-    // searches yield them: a kept listing is sorted so by the first search
-    // with wildcards, which walks it, and its index built afresh.
+    // searches yield them, as a kept listing is from its reading on.
     bool ordered = false;
   };
   // By host directory, written without a trailing '/' ("" for the current

@@ -228,6 +228,26 @@ void FileSystem::setCaching(bool on) {
   cache_ = DirectoryCache();
 }
 
+namespace {
+
+// Sorts a kept listing into the order directory searches yield its names:
+// every search with wildcards then finds them in order as it walks them, and
+// names that begin alike (a site's pages, its images) lie together in memory.
+void putInDirectoryOrder(DirectoryCache::Listing* listing) {
+  const std::vector<uint32_t> order = directoryOrder(listing->names);
+  std::vector<std::string> names(order.size());
+  std::vector<EntryKind> kinds(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    names[i] = std::move(listing->names[order[i]]);
+    kinds[i] = listing->kinds[order[i]];
+  }
+  listing->names.swap(names);
+  listing->kinds.swap(kinds);
+  listing->ordered = true;
+}
+
+}  // namespace
+
 DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
                                              DirectoryCache::Listing* fresh) {
   DirectoryCache::Listing* listing = fresh;
@@ -243,6 +263,7 @@ DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
   listing->sameFold.clear();
   listing->folded = false;
   listing->ordered = false;
+  if (caching_ && listing->readable) putInDirectoryOrder(listing);
   return *listing;
 }
 
@@ -314,35 +335,6 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   if ((listing->shapes[shape >> 6] >> (shape & 63) & 1) == 0) return DirectoryCache::kNoName;
   const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
   return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
-}
-
-// Sorts a kept listing into the order directory searches yield its names,
-// so that every search with wildcards finds them in order as it walks them.
-// An index of names equal but for case already built is renumbered.
-void putInDirectoryOrder(DirectoryCache::Listing* listing) {
-  const std::vector<uint32_t> order = directoryOrder(listing->names);
-  std::vector<std::string> names(order.size());
-  std::vector<EntryKind> kinds(order.size());
-  for (size_t i = 0; i < order.size(); ++i) {
-    names[i] = std::move(listing->names[order[i]]);
-    kinds[i] = listing->kinds[order[i]];
-  }
-  listing->names.swap(names);
-  listing->kinds.swap(kinds);
-  listing->ordered = true;
-  if (!listing->folded) return;
-  std::vector<uint32_t> moved(order.size());  // old index -> new
-  for (size_t i = 0; i < order.size(); ++i) moved[order[i]] = static_cast<uint32_t>(i);
-  for (uint64_t& slot : listing->foldedSlots) {
-    if (slot != 0)
-      slot = (slot >> 32) << 32 | (uint64_t(moved[static_cast<uint32_t>(slot) - 1]) + 1);
-  }
-  std::vector<uint32_t> sameFold(order.size());
-  for (size_t i = 0; i < order.size(); ++i) {
-    const uint32_t next = listing->sameFold[order[i]];
-    sameFold[i] = next == DirectoryCache::kNoName ? next : moved[next];
-  }
-  listing->sameFold.swap(sameFold);
 }
 
 // What a byte of a pattern says: a separator, or in its last component a
@@ -553,7 +545,6 @@ std::vector<std::string> FileSystem::findFiles(const std::string& pattern) {
   // listing kept, those are found through its index.
   const bool literal = last.find_first_of("*?") == std::string::npos;
   const bool indexed = literal && caching_;
-  if (!literal && caching_ && !names.ordered) putInDirectoryOrder(&names);
   const uint32_t first = indexed ? firstVariant(&names, last) : 0;
   for (size_t i = first; i < names.names.size() && i != DirectoryCache::kNoName;
        i = indexed ? names.sameFold[i] : i + 1) {
