@@ -14,6 +14,11 @@ constexpr uint32_t kNoBlock = PageBlock::kNone;
 constexpr size_t kMarksField = 16;  // before a page's name: its marks' range
 constexpr uint64_t kEntryBits = 40;
 constexpr uint64_t kEntryMask = (uint64_t(1) << kEntryBits) - 1;
+// How a page's marks are laid out in its entry (see finishPageLookup()).
+constexpr uint64_t kHashed = 0;      // hashes, 4-byte offsets, names
+constexpr uint64_t kHashedWide = 1;  // hashes, 8-byte offsets, names
+constexpr uint64_t kPlain = 2;       // names alone
+constexpr size_t kPlainMarks = 16;
 
 size_t appendText(std::string* text, std::string_view value) {
   const size_t at = text->size();
@@ -228,11 +233,12 @@ void finishPageLookup(PageLookupBuilder& builder) {
   std::vector<size_t>().swap(gathered);
   // Each page is written out again, in file order, with its marks beside it
   // so that a look-up of an anchor reads a few neighbouring cache lines: its
-  // name, the number of its marks and whether their offsets take 8 bytes
-  // (count << 1 | wide), their hashes (4 bytes each), the offsets of their
-  // names from the entry's start (4 or 8 bytes each), and the names. The
-  // marks are sorted by hash, then text, which a look-up searches before it
-  // compares any text, and without repeats.
+  // name, the number of its marks and how they are laid out (count << 2 |
+  // kind), then for a few marks (kPlainMarks at most) their names alone, to
+  // be compared one by one; for more, their hashes (4 bytes each), the
+  // offsets of their names from the entry's start (4 or, past 32 bits, 8
+  // bytes each), and the names. The marks are sorted by hash, then text,
+  // and without repeats.
   std::string packed;
   packed.reserve(text.size() + marks.size() * 8);
   std::vector<std::pair<uint32_t, size_t>> run;
@@ -260,15 +266,22 @@ void finishPageLookup(PageLookupBuilder& builder) {
     }
     const size_t at = packed.size();
     appendText(&packed, pageName(text, entry));
-    // The most the entry can take, lengths at ten bytes each: past 32 bits,
-    // offsets take 8 bytes.
+    if (kept <= kPlainMarks) {
+      appendCount(&packed, uint64_t(kept) << 2 | kPlain);
+      for (size_t i = 0; i < kept; ++i) appendText(&packed, textAt(text, run[i].second));
+      uint64_t& slot = slots[pageSlots[k]];
+      slot = (slot & ~kEntryMask) | (at + 1);
+      continue;
+    }
+    // The most the entry can take, lengths at ten bytes each.
     uint64_t most = packed.size() - at + 10 + kept * 12;
     for (size_t i = 0; i < kept; ++i) most += textAt(text, run[i].second).size() + 10;
     const bool wide = most > UINT32_MAX;
     const size_t width = wide ? 8 : 4;
-    appendCount(&packed, uint64_t(kept) << 1 | (wide ? 1 : 0));
-    for (size_t i = 0; i < kept; ++i)
+    appendCount(&packed, uint64_t(kept) << 2 | (wide ? kHashedWide : kHashed));
+    for (size_t i = 0; i < kept; ++i) {
       packed.append(reinterpret_cast<const char*>(&run[i].first), 4);
+    }
     const size_t offsets = packed.size();
     packed.append(kept * width, '\0');
     for (size_t i = 0; i < kept; ++i) {
@@ -328,8 +341,16 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
   const char* at = nullptr;
   const uint64_t nameSize = countAt(start, &at);
   const uint64_t field = countAt(at + nameSize, &at);
-  const uint64_t count = field >> 1;
-  const size_t width = (field & 1) != 0 ? 8 : 4;
+  const uint64_t count = field >> 2;
+  if ((field & 3) == kPlain) {
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint64_t size = countAt(at, &at);
+      if (size == anchor.size() && std::memcmp(at, anchor.data(), size) == 0) return true;
+      at += size;
+    }
+    return false;
+  }
+  const size_t width = (field & 3) == kHashedWide ? 8 : 4;
   const char* const offsets = at + count * 4;
   const uint32_t hash = markHash(anchor);
   auto hashAt = [at](uint64_t i) {

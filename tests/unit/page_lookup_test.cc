@@ -88,6 +88,13 @@ std::string randomReferenceFile(std::mt19937& rng) {
     } else if (kind < 8) {
       text += "mark:  " + std::string(kMarks[rng() % 5]) + " line#<" + std::to_string(rng() % 9) +
               ">\n";
+      // Now and then a run of distinct marks: pages with many are laid out
+      // otherwise than those with a few.
+      if (rng() % 8 == 0) {
+        for (int m = 0, run = 10 + static_cast<int>(rng() % 30); m < run; ++m) {
+          text += "mark:  m" + std::to_string(m) + " line#<1>\n";
+        }
+      }
     } else {
       text += std::string(kPrefixes[rng() % 8]) + kPages[rng() % 6] +
               (rng() % 2 ? " line#<3>" : "") + "\n";
@@ -99,7 +106,7 @@ std::string randomReferenceFile(std::mt19937& rng) {
 TEST(PageLookup, FastLookupAgreesWithReadingTheFile) {
   std::mt19937 rng(20261208);
   const char* const targets[] = {"a.htm", "b.htm", "A.htm", "c.html", "", "x line#<1>", "z.htm"};
-  const char* const anchors[] = {"top", "Top", "", "a.htm", "end", "none"};
+  const char* const anchors[] = {"top", "Top", "", "a.htm", "end", "none", "m7", "m20", "m39"};
   for (int round = 0; round < 1500; ++round) {
     std::string file = randomReferenceFile(rng);
     TextReader reader;
