@@ -20,42 +20,8 @@ constexpr uint64_t kHashedWide = 1;  // hashes, 8-byte offsets, names
 constexpr uint64_t kPlain = 2;       // names alone
 constexpr size_t kPlainMarks = 16;
 
-size_t appendText(std::string* text, std::string_view value) {
-  const size_t at = text->size();
-  size_t size = value.size();
-  do {
-    const auto low = static_cast<unsigned char>(size & 0x7F);
-    size >>= 7;
-    text->push_back(static_cast<char>(size != 0 ? low | 0x80 : low));
-  } while (size != 0);
-  text->append(value);
-  return at;
-}
-
-std::string_view textAt(const std::string& text, size_t at) {
-  size_t size = 0;
-  for (int shift = 0;; shift += 7) {
-    const auto byte = static_cast<unsigned char>(text[at++]);
-    size |= static_cast<size_t>(byte & 0x7F) << shift;
-    if ((byte & 0x80) == 0) break;
-  }
-  return std::string_view(text).substr(at, size);
-}
-
-std::string_view pageName(const std::string& text, size_t entry) {
-  return textAt(text, entry + kMarksField);
-}
-
-void setMarks(std::string* text, size_t entry, uint64_t begin, uint64_t end) {
-  std::memcpy(text->data() + entry, &begin, 8);
-  std::memcpy(text->data() + entry + 8, &end, 8);
-}
-
-void getMarks(const std::string& text, size_t entry, uint64_t* begin, uint64_t* end) {
-  std::memcpy(begin, text.data() + entry, 8);
-  std::memcpy(end, text.data() + entry + 8, 8);
-}
-
+// Lengths and counts are written seven bits a byte, low bits first, the top
+// bit set on every byte but the last.
 void appendCount(std::string* text, uint64_t count) {
   do {
     const auto low = static_cast<unsigned char>(count & 0x7F);
@@ -73,6 +39,33 @@ uint64_t countAt(const char* at, const char** after) {
   }
   *after = at;
   return count;
+}
+
+size_t appendText(std::string* text, std::string_view value) {
+  const size_t at = text->size();
+  appendCount(text, value.size());
+  text->append(value);
+  return at;
+}
+
+std::string_view textAt(const std::string& text, size_t at) {
+  const char* start = nullptr;
+  const uint64_t size = countAt(text.data() + at, &start);
+  return std::string_view(start, size);
+}
+
+std::string_view pageName(const std::string& text, size_t entry) {
+  return textAt(text, entry + kMarksField);
+}
+
+void setMarks(std::string* text, size_t entry, uint64_t begin, uint64_t end) {
+  std::memcpy(text->data() + entry, &begin, 8);
+  std::memcpy(text->data() + entry + 8, &end, 8);
+}
+
+void getMarks(const std::string& text, size_t entry, uint64_t* begin, uint64_t* end) {
+  std::memcpy(begin, text.data() + entry, 8);
+  std::memcpy(end, text.data() + entry + 8, 8);
 }
 
 // Names are compared exactly once their slot is found; folding case in the
@@ -345,7 +338,7 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
   if ((field & 3) == kPlain) {
     for (uint64_t i = 0; i < count; ++i) {
       const uint64_t size = countAt(at, &at);
-      if (size == anchor.size() && std::memcmp(at, anchor.data(), size) == 0) return true;
+      if (size == anchor.size() && std::string_view(at, size) == anchor) return true;
       at += size;
     }
     return false;
