@@ -258,12 +258,12 @@ void finishPageLookup(PageLookupBuilder& builder) {
       run[kept++] = run[i];
     }
     const size_t at = packed.size();
+    uint64_t& slot = slots[pageSlots[k]];
+    slot = (slot & ~kEntryMask) | (at + 1);
     appendText(&packed, pageName(text, entry));
     if (kept <= kPlainMarks) {
       appendCount(&packed, uint64_t(kept) << 2 | kPlain);
       for (size_t i = 0; i < kept; ++i) appendText(&packed, textAt(text, run[i].second));
-      uint64_t& slot = slots[pageSlots[k]];
-      slot = (slot & ~kEntryMask) | (at + 1);
       continue;
     }
     // The most the entry can take, lengths at ten bytes each.
@@ -288,8 +288,6 @@ void finishPageLookup(PageLookupBuilder& builder) {
       }
       appendText(&packed, textAt(text, run[i].second));
     }
-    uint64_t& slot = slots[pageSlots[k]];
-    slot = (slot & ~kEntryMask) | (at + 1);
   }
   blocks.clear();
   text.swap(packed);
