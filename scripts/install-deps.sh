@@ -15,6 +15,8 @@ command -v g++ >/dev/null || need+=(g++)
 # tangler-site's header-only libraries: the command line and JSON.
 [ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+# The --ignore patterns' matcher.
+[ -f /usr/include/re2/re2.h ] || need+=(libre2-dev)
 for tool in "$@"; do
   case "$tool" in
     clang) command -v clang++ >/dev/null || need+=(clang) ;;

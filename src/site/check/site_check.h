@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "site/check/ignore_list.h"
 #include "site/extract/page_links.h"
 #include "site/report/finding.h"
 #include "site/url/resolve.h"
@@ -29,7 +30,16 @@ struct CheckOptions {
   // ROOT as the reports name it: as the user gave it with trailing '/'
   // dropped, "." when omitted (then paths are written without it).
   std::string reportRoot = ".";
+  // --ignore: references matching one are neither judged nor reported, but
+  // still reach their targets (no orphan); never null.
+  std::shared_ptr<IgnoreList> ignore = std::make_shared<IgnoreList>();
+  // --disable: a bit per FindingKind whose findings are dropped.
+  uint32_t disabledKinds = 0;
 };
+
+inline bool kindDisabled(const CheckOptions& options, FindingKind kind) {
+  return (options.disabledKinds >> unsigned(kind)) & 1u;
+}
 
 // A page's anchors, sorted and packed into one allocation (a count, the
 // end of each anchor, then their bytes), so that tens of thousands of pages

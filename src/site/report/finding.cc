@@ -16,6 +16,8 @@ const char* kindName(FindingKind kind) {
       return "outside-root";
     case FindingKind::FileScheme:
       return "file-scheme";
+    case FindingKind::InvalidUrl:
+      return "invalid-url";
     case FindingKind::Orphan:
       return "orphan";
   }

@@ -15,14 +15,15 @@ enum class FindingKind : unsigned char {
   CaseMismatch,
   OutsideRoot,
   FileScheme,
+  InvalidUrl,
   Orphan,
 };
-constexpr int kFindingKindCount = 6;
+constexpr int kFindingKindCount = 7;
 
 enum class Level : unsigned char { Error, Warning };
 
 // "missing-file", "missing-anchor", "case-mismatch", "outside-root",
-// "file-scheme", "orphan".
+// "file-scheme", "invalid-url", "orphan".
 const char* kindName(FindingKind kind);
 // "error" or "warning".
 const char* levelName(Level level);
@@ -53,6 +54,7 @@ struct Summary {
   uint64_t files = 0;       // every file walked, pages included
   uint64_t references = 0;  // every reference read, external and ignored ones too
   uint64_t external = 0;    // http:, https: and "//host" references, not checked
+  uint64_t ignored = 0;     // references an --ignore pattern matched
   uint64_t errors = 0;
   uint64_t warnings = 0;
   double seconds = 0;

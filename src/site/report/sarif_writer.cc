@@ -10,7 +10,8 @@ namespace {
 
 constexpr FindingKind kRuleKinds[kFindingKindCount] = {
     FindingKind::MissingFile, FindingKind::MissingAnchor, FindingKind::CaseMismatch,
-    FindingKind::OutsideRoot, FindingKind::FileScheme,    FindingKind::Orphan,
+    FindingKind::OutsideRoot, FindingKind::FileScheme,    FindingKind::InvalidUrl,
+    FindingKind::Orphan,
 };
 
 const char* ruleDescription(FindingKind kind) {
@@ -26,6 +27,8 @@ const char* ruleDescription(FindingKind kind) {
       return "A reference climbs above the root of the site.";
     case FindingKind::FileScheme:
       return "A file: reference only works on the computer that holds the file.";
+    case FindingKind::InvalidUrl:
+      return "An external reference is not a URL that a browser can follow.";
     case FindingKind::Orphan:
       return "No page or style sheet references the file.";
   }

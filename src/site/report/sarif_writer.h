@@ -10,7 +10,7 @@
 namespace site {
 
 // The report as one SARIF 2.1.0 log and a line feed: one run whose driver
-// "tangler-site" lists a rule for each of the six kinds, always, so that a
+// "tangler-site" lists a rule for each kind, always, so that a
 // result's ruleIndex never depends on which kinds occurred; a result per
 // finding with its level, message and one physical location. The location's
 // URI is the report path, percent-encoded where URI syntax needs it; its
