@@ -227,6 +227,9 @@ RunResult runWith(const std::string& dir, const std::vector<std::string>& args,
       moveTo(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     }
     moveTo(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    for (int fd = 0; fd <= 2; ++fd) {
+      if (settings.closedStreams & (1 << fd)) close(fd);
+    }
     if (dropPrivileges) {
       if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
     }

@@ -83,6 +83,9 @@ struct RunSettings {
   // When set, standard output is piped into "/bin/sh -c pipeCommand",
   // which may exit whenever it likes; nothing of it is captured.
   std::string pipeCommand;
+  // Standard streams closed in the run, a bit each: 1 input, 2 output,
+  // 4 error (as "<&-", ">&-" and "2>&-" leave them).
+  int closedStreams = 0;
   // SIGPIPE ignored in the run, as a shell or service may leave it;
   // otherwise it has its default action.
   bool ignoreSigpipe = false;

@@ -341,6 +341,49 @@ TEST(HostileSite, ErrorStreamWrittenIntoTheReferenceFile) {
             kSep + complaint("b.htm", 1, "couldn't find \"a.htm#top\""), "", 1);
 }
 
+// A stream closed at the start ("2>&-") must not be handed to a file the run
+// opens: the report and the reference file hold what they hold when every
+// stream is open, and the status is the same.
+TEST(HostileSite, StandardStreamsClosedAtTheStart) {
+  SKIP_ON_WINDOWS("streams are closed by a POSIX shell here");
+  const std::vector<SiteFile> files = {{"a.htm", "<a name=\"top\"><a href=\"b.htm\">\n"},
+                                       {"b.htm", "<a href=\"a.htm#gone\">\n"}};
+  struct Row {
+    int closed;  // RunSettings::closedStreams
+    std::vector<std::string> args;
+  };
+  const Row rows[] = {
+      {4, {"-r", "-k-", "-orep.txt", "-d-"}},
+      {2, {"-d-", "-u-"}},
+      {2 | 4, {"-d-", "-orep.txt"}},
+      {1, {"-d-", "-orep.txt"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("closed " + std::to_string(row.closed));
+    TempSite open, closed;
+    open.writeAll(files);
+    closed.writeAll(files);
+    RunSettings settings;
+    const RunResult expected = runWith(open.path(), row.args, settings);
+    settings.closedStreams = row.closed;
+    const RunResult got = runWith(closed.path(), row.args, settings);
+    EXPECT_EQ(expected.status, got.status);
+    EXPECT_EQ(open.list(), closed.list());
+    // The reference file names its directory (in lower case); that alone
+    // may differ.
+    auto withoutDir = [](const TempSite& site, const std::string& name) {
+      std::string text = site.read(name);
+      const std::string dir = lowerAscii(site.path());
+      for (size_t at; (at = text.find(dir)) != std::string::npos;)
+        text.replace(at, dir.size(), "SITE");
+      return linesOf(text);
+    };
+    for (const std::string& name : open.list()) {
+      EXPECT_EQ(withoutDir(open, name), withoutDir(closed, name)) << name;
+    }
+  }
+}
+
 // Standard output piped into a command that stops reading: the run ends on
 // SIGPIPE as Unix tools do, or, where SIGPIPE is ignored, with "couldn't
 // write stdout." and status 3. Either way it ends, and at once.
