@@ -42,10 +42,13 @@ for tool in "$@"; do
     *) command -v "$tool" >/dev/null || need+=("$tool") ;;
   esac
 done
+# Another apt or dpkg (an unattended upgrade, a second build) may hold the
+# package lock for a while: wait up to ten minutes for it instead of failing.
+apt=(apt-get -o DPkg::Lock::Timeout=600)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing Debian packages: ${need[*]}"
-  "${as_root[@]}" apt-get update -qq
-  "${as_root[@]}" apt-get install -y -qq "${need[@]}"
+  "${as_root[@]}" "${apt[@]}" update -qq
+  "${as_root[@]}" "${apt[@]}" install -y -qq "${need[@]}"
 fi
 # The schema as Microsoft's SARIF SDK ships it, in an npm package of that SDK
 # (MIT); the tests read it where npm installs global packages.
