@@ -16,6 +16,7 @@
 #include "site/report/json_writer.h"
 #include "site/report/junit_writer.h"
 #include "site/report/sarif_writer.h"
+#include "site/report/text_writer.h"
 #include "site/report/utf8_repair.h"
 
 namespace site {
@@ -26,6 +27,11 @@ namespace fs = std::filesystem;
 
 #define FFFD "\xEF\xBF\xBD"
 
+Finding makeFinding(FindingKind kind, Level level, std::string path, uint32_t line, uint32_t column,
+                    std::string reference, std::string message, std::string stored = "") {
+  return {kind, level, path, line, column, reference, message, stored, 0};
+}
+
 // Each hazard in one of four findings: ',', ':', '%' and a byte that is not
 // UTF-8 in a path; '<&"' in a reference; CR LF, a control byte, U+FFFE and
 // '%' in a message; a space in an orphan's path.
@@ -34,10 +40,7 @@ SiteReport hazardReport() {
   report.root = "site";
   report.summary = {9, 12, 30, 4, 0, 2, 2, 0.25};
   report.checkedFiles = {"site/a,b:c%\xFF.html", "site/index.html", "site/style.css"};
-  auto add = [&](FindingKind kind, Level level, std::string path, uint32_t line, uint32_t column,
-                 std::string reference, std::string message, std::string stored = "") {
-    report.findings.push_back({kind, level, path, line, column, reference, message, stored, 0});
-  };
+  auto add = [&](auto... fields) { report.findings.push_back(makeFinding(fields...)); };
   add(FindingKind::MissingAnchor, Level::Error, "site/a,b:c%\xFF.html", 2, 9, "#x<&\"y",
       "'#x<&\"y': site/a,b:c%\xFF.html has no anchor 'x<&\"y'");
   add(FindingKind::CaseMismatch, Level::Error, "site/index.html", 3, 5, "N\x01\xEF\xBF\xBE%.html",
@@ -129,6 +132,37 @@ TEST(ReportFormats, JsonReadsBackAsTheReport) {
   EXPECT_EQ(expected, actual) << actual.dump(2);
 }
 
+TEST(ReportFormats, TextWritesEachFindingOnOneLine) {
+  const struct {
+    Finding finding;
+    const char* line;
+  } rows[] = {
+      // Control bytes and DEL in a path, reference or name: \xHH, so that a
+      // name splits no line and sends no terminal escape.
+      {makeFinding(FindingKind::MissingFile, Level::Error, "a\nb.html", 3, 7, "x\x1B[2J",
+                   "'x\x1B[2J' not found"),
+       "a\\x0Ab.html:3:7: error: 'x\\x1B[2J' not found [missing-file]"},
+      {makeFinding(FindingKind::CaseMismatch, Level::Error, "i.html", 1, 2, "A\x7F",
+                   "'A\x7F' differs in letter case from the stored 'a\r\n\t'", "a\r\n\t"),
+       "i.html:1:2: error: 'A\\x7F' differs in letter case from the stored "
+       "'a\\x0D\\x0A\\x09' [case-mismatch]"},
+      // Everything else as it is: a backslash, bytes that are not UTF-8.
+      {makeFinding(FindingKind::Orphan, Level::Warning, "o\\\xFF.png", 0, 0, "",
+                   "not referenced by any page"),
+       "o\\\xFF.png: warning: not referenced by any page [orphan]"},
+      {makeFinding(FindingKind::InvalidUrl, Level::Error, "\xC3\xA9.html", 9, 1, "http://<s>/",
+                   "'http://<s>/' is not a valid URL"),
+       "\xC3\xA9.html:9:1: error: 'http://<s>/' is not a valid URL [invalid-url]"},
+  };
+  SiteReport report;
+  std::string expected;
+  for (const auto& row : rows) {
+    report.findings.push_back(row.finding);
+    expected += std::string(row.line) + "\n";
+  }
+  EXPECT_EQ(expected, writeText(report));
+}
+
 TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
   const char* expected[] = {
       "::error file=site/a%2Cb%3Ac%25" FFFD
@@ -206,9 +240,12 @@ TEST(ReportFormats, JunitParsesWithATestCasePerFile) {
 #endif
   std::string output;
   ASSERT_EQ(0, checkWithPython("junit", writeJunit(hazardReport()), &output)) << output;
-  // Characters XML cannot hold (the control byte, U+FFFE) come back as U+FFFD.
+  // Characters XML cannot hold (the control byte, U+FFFE) come back as U+FFFD;
+  // the text line has the control bytes escaped already.
   const char* xmlMessage1 =
       "'N" FFFD FFFD "%.html' differs in letter case from the stored 'site/n\r\n.html'";
+  const char* textMessage1 =
+      "'N\\x01" FFFD "%.html' differs in letter case from the stored 'site/n\\x0D\\x0A.html'";
   const json expected = {
       {"counts", {{"tests", "4"}, {"failures", "2"}, {"errors", "0"}}},
       {"cases",
@@ -220,7 +257,7 @@ TEST(ReportFormats, JunitParsesWithATestCasePerFile) {
         {{"name", "site/index.html"},
          {"failures",
           {{"case-mismatch", xmlMessage1,
-            std::string("site/index.html:3:5: error: ") + xmlMessage1 + " [case-mismatch]"}}},
+            std::string("site/index.html:3:5: error: ") + textMessage1 + " [case-mismatch]"}}},
          {"out",
           "site/index.html:4:2: warning: 'file:///x' only works on this computer [file-scheme]\n"}},
         {{"name", "site/style.css"}, {"failures", json::array()}, {"out", nullptr}},

@@ -24,10 +24,8 @@ struct TestCase {
 // The finding as the text report writes it, without the line feed: the body
 // of a failure or a line of system-out, so a reader sees where to look.
 std::string findingLine(const Finding& finding) {
-  SiteReport one;
-  one.findings.push_back(finding);
-  std::string line = writeText(one);
-  if (!line.empty() && line.back() == '\n') line.pop_back();
+  std::string line;
+  appendTextLine(finding, &line);
   return line;
 }
 

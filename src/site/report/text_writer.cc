@@ -2,23 +2,50 @@
 
 namespace site {
 
+namespace {
+
+// text with each byte below 0x20 and 0x7F as "\xHH" (upper-case hex): a
+// file name or reference may hold a line feed or an escape, and neither may
+// split the line or reach the terminal.
+void appendPrintable(std::string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char byte : text) {
+    const unsigned char c = static_cast<unsigned char>(byte);
+    if (c < 0x20 || c == 0x7F) {
+      const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+      out->append(escape, sizeof escape);
+    } else {
+      *out += byte;
+    }
+  }
+}
+
+}  // namespace
+
+void appendTextLine(const Finding& finding, std::string* out) {
+  appendPrintable(finding.path, out);
+  if (finding.kind != FindingKind::Orphan) {
+    *out += ':';
+    *out += std::to_string(finding.line);
+    *out += ':';
+    *out += std::to_string(finding.column);
+  }
+  *out += ": ";
+  *out += levelName(finding.level);
+  *out += ": ";
+  // The message holds the reference and the names it speaks of; the rest of
+  // it is plain text, so escaping it whole escapes just those.
+  appendPrintable(finding.message, out);
+  *out += " [";
+  *out += kindName(finding.kind);
+  *out += "]";
+}
+
 std::string writeText(const SiteReport& report) {
   std::string out;
   for (const Finding& finding : report.findings) {
-    out += finding.path;
-    if (finding.kind != FindingKind::Orphan) {
-      out += ':';
-      out += std::to_string(finding.line);
-      out += ':';
-      out += std::to_string(finding.column);
-    }
-    out += ": ";
-    out += levelName(finding.level);
-    out += ": ";
-    out += finding.message;
-    out += " [";
-    out += kindName(finding.kind);
-    out += "]\n";
+    appendTextLine(finding, &out);
+    out += '\n';
   }
   return out;
 }
