@@ -38,7 +38,7 @@ Finding makeFinding(FindingKind kind, Level level, std::string path, uint32_t li
 SiteReport hazardReport() {
   SiteReport report;
   report.root = "site";
-  report.summary = {9, 12, 30, 4, 0, 2, 2, 0.25};
+  report.summary = {9, 12, 30, 4, 5, 2, 2, 0.25};
   report.checkedFiles = {"site/a,b:c%\xFF.html", "site/index.html", "site/style.css"};
   auto add = [&](auto... fields) { report.findings.push_back(makeFinding(fields...)); };
   add(FindingKind::MissingAnchor, Level::Error, "site/a,b:c%\xFF.html", 2, 9, "#x<&\"y",
@@ -90,44 +90,46 @@ int checkWithPython(const std::string& mode, const std::string& text, std::strin
 }
 
 TEST(ReportFormats, JsonReadsBackAsTheReport) {
-  const json expected = {{"version", 1},
-                         {"root", "site"},
-                         {"summary",
-                          {{"pages", 9},
-                           {"files", 12},
-                           {"references", 30},
-                           {"external", 4},
-                           {"errors", 2},
-                           {"warnings", 2},
-                           {"seconds", 0.25}}},
-                         {"findings",
-                          {{{"kind", "missing-anchor"},
-                            {"level", "error"},
-                            {"path", "site/a,b:c%" FFFD ".html"},
-                            {"line", 2},
-                            {"column", 9},
-                            {"reference", "#x<&\"y"},
-                            {"message", MESSAGE0}},
-                           {{"kind", "case-mismatch"},
-                            {"level", "error"},
-                            {"path", "site/index.html"},
-                            {"line", 3},
-                            {"column", 5},
-                            {"reference", "N\x01\xEF\xBF\xBE%.html"},
-                            {"message", MESSAGE1},
-                            {"stored", "site/n\r\n.html"}},
-                           {{"kind", "file-scheme"},
-                            {"level", "warning"},
-                            {"path", "site/index.html"},
-                            {"line", 4},
-                            {"column", 2},
-                            {"reference", "file:///x"},
-                            {"message", "'file:///x' only works on this computer"}},
-                           {{"kind", "orphan"},
-                            {"level", "warning"},
-                            {"path", "site/old image.png"},
-                            {"message", "not referenced by any page"}}}}};
-  const json actual = json::parse(writeJson(hazardReport()), nullptr, false);
+  // Ordered, so that the summary's members are compared in their order too.
+  const nlohmann::ordered_json expected = {
+      {"version", 2},
+      {"root", "site"},
+      {"summary",
+       {{"pages", 9},
+        {"files", 12},
+        {"references", 30},
+        {"external", 4},
+        {"ignored", 5},
+        {"errors", 2},
+        {"warnings", 2}}},
+      {"findings",
+       {{{"kind", "missing-anchor"},
+         {"level", "error"},
+         {"path", "site/a,b:c%" FFFD ".html"},
+         {"line", 2},
+         {"column", 9},
+         {"reference", "#x<&\"y"},
+         {"message", MESSAGE0}},
+        {{"kind", "case-mismatch"},
+         {"level", "error"},
+         {"path", "site/index.html"},
+         {"line", 3},
+         {"column", 5},
+         {"reference", "N\x01\xEF\xBF\xBE%.html"},
+         {"message", MESSAGE1},
+         {"stored", "site/n\r\n.html"}},
+        {{"kind", "file-scheme"},
+         {"level", "warning"},
+         {"path", "site/index.html"},
+         {"line", 4},
+         {"column", 2},
+         {"reference", "file:///x"},
+         {"message", "'file:///x' only works on this computer"}},
+        {{"kind", "orphan"},
+         {"level", "warning"},
+         {"path", "site/old image.png"},
+         {"message", "not referenced by any page"}}}}};
+  const auto actual = nlohmann::ordered_json::parse(writeJson(hazardReport()), nullptr, false);
   ASSERT_FALSE(actual.is_discarded());
   EXPECT_EQ(expected, actual) << actual.dump(2);
 }

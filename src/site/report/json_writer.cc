@@ -1,20 +1,10 @@
 #include "site/report/json_writer.h"
 
-#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "site/report/utf8_repair.h"
 
 namespace site {
-
-namespace {
-
-// Milliseconds are all a timing of this kind can tell; more digits are noise.
-double roundedSeconds(double seconds) {
-  return std::isfinite(seconds) ? std::round(seconds * 1000) / 1000 : 0;
-}
-
-}  // namespace
 
 std::string writeJson(const SiteReport& report) {
   // ordered_json keeps the members in the order written here, which is the
@@ -37,15 +27,12 @@ std::string writeJson(const SiteReport& report) {
   }
   const Summary& summary = report.summary;
   ordered_json root;
-  root["version"] = 1;
+  root["version"] = 2;
   root["root"] = repairUtf8(report.root);
-  root["summary"] = {{"pages", summary.pages},
-                     {"files", summary.files},
-                     {"references", summary.references},
-                     {"external", summary.external},
-                     {"errors", summary.errors},
-                     {"warnings", summary.warnings},
-                     {"seconds", roundedSeconds(summary.seconds)}};
+  root["summary"] = {{"pages", summary.pages},           {"files", summary.files},
+                     {"references", summary.references}, {"external", summary.external},
+                     {"ignored", summary.ignored},       {"errors", summary.errors},
+                     {"warnings", summary.warnings}};
   root["findings"] = std::move(findings);
   // Every string is repaired above; replacing on dump is a second guard, so
   // that no path through here can throw or write a bad byte.
