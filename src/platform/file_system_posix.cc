@@ -764,6 +764,18 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
 
 bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& bytes,
                                 std::string* error) {
+  ByteFileWriter file;
+  return file.create(hostPath, error) && file.write(bytes, error) && file.close(error);
+}
+
+ByteFileWriter::~ByteFileWriter() {
+  std::string ignored;
+  close(&ignored);
+}
+
+bool ByteFileWriter::create(const std::string& hostPath, std::string* error) {
+  std::string ignored;
+  close(&ignored);
   if (holdsNul(hostPath)) {
     *error = systemReason(EINVAL);
     return false;
@@ -773,6 +785,16 @@ bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& 
     *error = systemReason(errno);
     return false;
   }
+  handle_ = fd;
+  return true;
+}
+
+bool ByteFileWriter::write(std::string_view bytes, std::string* error) {
+  if (handle_ < 0) {
+    *error = systemReason(EBADF);
+    return false;
+  }
+  const int fd = static_cast<int>(handle_);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -780,12 +802,18 @@ bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& 
     if (wrote <= 0) {
       // A write that takes nothing would repeat for ever.
       *error = systemReason(wrote < 0 ? errno : EIO);
-      ::close(fd);
       return false;
     }
     done += static_cast<size_t>(wrote);
   }
-  // Some file systems (NFS) report a failed write only when it is closed.
+  return true;
+}
+
+bool ByteFileWriter::close(std::string* error) {
+  if (handle_ < 0) return true;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  // The descriptor is gone even when close() fails, so it is never retried.
   if (::close(fd) != 0 && errno != EINTR) {
     *error = systemReason(errno);
     return false;

@@ -344,23 +344,45 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
 
 bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& bytes,
                                 std::string* error) {
+  ByteFileWriter file;
+  return file.create(hostPath, error) && file.write(bytes, error) && file.close(error);
+}
+
+ByteFileWriter::~ByteFileWriter() {
+  std::string ignored;
+  close(&ignored);
+}
+
+bool ByteFileWriter::create(const std::string& hostPath, std::string* error) {
+  std::string ignored;
+  close(&ignored);
   std::wstring path;
   if (hostPath.empty() || !toWide(hostPath, &path)) {
     *error = kUnusableName;
     return false;
   }
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
     *error = systemReason(GetLastError());
     return false;
   }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool ByteFileWriter::write(std::string_view bytes, std::string* error) {
+  if (handle_ == -1) {
+    *error = systemReason(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
   size_t done = 0;
   while (done < bytes.size()) {
     // WriteFile takes at most a DWORD's worth at a time.
     const DWORD chunk = DWORD(std::min<size_t>(bytes.size() - done, 1u << 30));
     DWORD wrote = 0;
-    if (!WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr)) {
+    if (!WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr)) {
       *error = systemReason(GetLastError());
       return false;
     }
@@ -369,6 +391,17 @@ bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& 
       return false;
     }
     done += wrote;
+  }
+  return true;
+}
+
+bool ByteFileWriter::close(std::string* error) {
+  if (handle_ == -1) return true;
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  handle_ = -1;
+  if (!CloseHandle(file)) {
+    *error = systemReason(GetLastError());
+    return false;
   }
   return true;
 }

@@ -3,9 +3,13 @@
 
   check_report.py sarif FILE   validates FILE against the SARIF 2.1.0 JSON
                                schema (URI formats checked too); prints "valid"
-  check_report.py junit FILE   parses FILE with an XML parser and prints what
-                               it holds as JSON: the suite's counts and each
-                               test case's name, failures and system-out
+  check_report.py junit FILE   parses FILE with an XML parser, checks that
+                               the counts of each suite and of the whole
+                               agree with the test cases and that nothing
+                               is timed, and prints what it holds as JSON:
+                               the total counts, and for each suite its name
+                               and each test case's name, failures and
+                               system-out
 
 Exits 1 when the file does not pass, 2 when a tool is missing. The schema is
 read from $TANGLER_SARIF_SCHEMA or from the npm package @microsoft/jest-sarif,
@@ -59,23 +63,41 @@ def check_sarif(file):
 
 def check_junit(file):
     root = ElementTree.parse(file).getroot()
-    if root.tag != "testsuites" or len(root) != 1 or root[0].tag != "testsuite":
-        print(f"expected testsuites holding one testsuite, found {root.tag}")
+    if root.tag != "testsuites" or root.get("name") != "tangler-site":
+        print(f"expected <testsuites name=\"tangler-site\">, found {root.tag}")
         return 1
-    suite = root[0]
-    cases = []
-    for case in suite:
-        out = case.find("system-out")
-        cases.append({
-            "name": case.get("name"),
-            "failures": [[f.get("type"), f.get("message"), f.text] for f in case.iter("failure")],
-            "out": out.text if out is not None else None,
-        })
-    counts = {key: suite.get(key) for key in ("tests", "failures", "errors")}
-    if counts != {key: root.get(key) for key in counts}:
-        print("testsuites and testsuite disagree")
+    timed = [element.tag for element in root.iter() if "time" in element.attrib]
+    if timed:
+        print(f"time attributes on {timed}")
         return 1
-    print(json.dumps({"counts": counts, "cases": cases}))
+    suites = []
+    totals = {"tests": 0, "failures": 0}
+    for suite in root:
+        if suite.tag != "testsuite":
+            print(f"expected testsuite, found {suite.tag}")
+            return 1
+        cases = []
+        for case in suite:
+            out = case.find("system-out")
+            cases.append({
+                "name": case.get("name"),
+                "failures": [[f.get("type"), f.get("message"), f.text]
+                             for f in case.iter("failure")],
+                "out": out.text if out is not None else None,
+            })
+        counted = {"tests": len(cases), "failures": sum(1 for c in cases if c["failures"])}
+        stated = {key: int(suite.get(key)) for key in counted}
+        if stated != counted:
+            print(f"suite {suite.get('name')} says {stated}, holds {counted}")
+            return 1
+        for key in totals:
+            totals[key] += counted[key]
+        suites.append({"name": suite.get("name"), "cases": cases})
+    stated = {key: int(root.get(key)) for key in totals}
+    if stated != totals:
+        print(f"testsuites says {stated}, its suites hold {totals}")
+        return 1
+    print(json.dumps({"counts": totals, "suites": suites}))
     return 0
 
 

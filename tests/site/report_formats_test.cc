@@ -18,6 +18,7 @@
 #include "site/report/sarif_writer.h"
 #include "site/report/text_writer.h"
 #include "site/report/utf8_repair.h"
+#include "site/report/writers.h"
 
 namespace site {
 namespace {
@@ -129,7 +130,8 @@ TEST(ReportFormats, JsonReadsBackAsTheReport) {
          {"level", "warning"},
          {"path", "site/old image.png"},
          {"message", "not referenced by any page"}}}}};
-  const auto actual = nlohmann::ordered_json::parse(writeJson(hazardReport()), nullptr, false);
+  const auto actual =
+      nlohmann::ordered_json::parse(reportText(writeJson, hazardReport()), nullptr, false);
   ASSERT_FALSE(actual.is_discarded());
   EXPECT_EQ(expected, actual) << actual.dump(2);
 }
@@ -162,7 +164,7 @@ TEST(ReportFormats, TextWritesEachFindingOnOneLine) {
     report.findings.push_back(row.finding);
     expected += std::string(row.line) + "\n";
   }
-  EXPECT_EQ(expected, writeText(report));
+  EXPECT_EQ(expected, reportText(writeText, report));
 }
 
 TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
@@ -178,11 +180,11 @@ TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
   };
   std::string lines;
   for (const char* line : expected) lines += std::string(line) + "\n";
-  EXPECT_EQ(lines, writeGithub(hazardReport()));
+  EXPECT_EQ(lines, reportText(writeGithub, hazardReport()));
 }
 
 TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
-  const std::string sarif = writeSarif(hazardReport());
+  const std::string sarif = reportText(writeSarif, hazardReport());
 #ifdef TANGLER_PYTHON3
   std::string output;
   EXPECT_EQ(0, checkWithPython("sarif", sarif, &output)) << output;
@@ -216,7 +218,7 @@ TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
   };
   const json& results = log["runs"][0]["results"];
   ASSERT_EQ(std::size(rows), results.size());
-  const json messages = json::parse(writeJson(hazardReport()))["findings"];
+  const json messages = json::parse(reportText(writeJson, hazardReport()))["findings"];
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(i);
     const json& result = results[i];
@@ -236,47 +238,171 @@ TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
   }
 }
 
-TEST(ReportFormats, JunitParsesWithATestCasePerFile) {
+// A junit test case as check_report.py prints it.
+json junitCase(const std::string& name, json failures, json out = nullptr) {
+  return {{"name", name}, {"failures", failures}, {"out", out}};
+}
+
+TEST(ReportFormats, JunitHasASuitePerFileAndACasePerFinding) {
 #ifndef TANGLER_PYTHON3
   GTEST_SKIP() << "no Python in this build to parse XML with";
 #endif
-  std::string output;
-  ASSERT_EQ(0, checkWithPython("junit", writeJunit(hazardReport()), &output)) << output;
   // Characters XML cannot hold (the control byte, U+FFFE) come back as U+FFFD;
   // the text line has the control bytes escaped already.
+  const char* xmlReference1 = "N" FFFD FFFD "%.html";
   const char* xmlMessage1 =
       "'N" FFFD FFFD "%.html' differs in letter case from the stored 'site/n\r\n.html'";
   const char* textMessage1 =
       "'N\\x01" FFFD "%.html' differs in letter case from the stored 'site/n\\x0D\\x0A.html'";
-  const json expected = {
-      {"counts", {{"tests", "4"}, {"failures", "2"}, {"errors", "0"}}},
-      {"cases",
+  const json hazards = {
+      {"counts", {{"tests", 5}, {"failures", 2}}},
+      {"suites",
        {{{"name", "site/a,b:c%" FFFD ".html"},
-         {"failures",
-          {{"missing-anchor", MESSAGE0,
-            "site/a,b:c%" FFFD ".html:2:9: error: " MESSAGE0 " [missing-anchor]"}}},
-         {"out", nullptr}},
+         {"cases",
+          {junitCase("missing-anchor: #x<&\"y",
+                     {{"missing-anchor", MESSAGE0,
+                       "site/a,b:c%" FFFD ".html:2:9: error: " MESSAGE0 " [missing-anchor]"}})}}},
         {{"name", "site/index.html"},
-         {"failures",
-          {{"case-mismatch", xmlMessage1,
-            std::string("site/index.html:3:5: error: ") + textMessage1 + " [case-mismatch]"}}},
-         {"out",
-          "site/index.html:4:2: warning: 'file:///x' only works on this computer [file-scheme]\n"}},
-        {{"name", "site/style.css"}, {"failures", json::array()}, {"out", nullptr}},
+         {"cases",
+          {junitCase(
+               std::string("case-mismatch: ") + xmlReference1,
+               {{"case-mismatch", xmlMessage1,
+                 std::string("site/index.html:3:5: error: ") + textMessage1 + " [case-mismatch]"}}),
+           junitCase("file-scheme: file:///x", json::array(),
+                     "site/index.html:4:2: warning: 'file:///x' only works on this computer "
+                     "[file-scheme]\n")}}},
+        {{"name", "site/style.css"}, {"cases", {junitCase("site/style.css", json::array())}}},
         {{"name", "orphans"},
-         {"failures", json::array()},
-         {"out", "site/old image.png: warning: not referenced by any page [orphan]\n"}}}}};
-  EXPECT_EQ(expected, json::parse(output)) << output;
+         {"cases",
+          {junitCase("site/old image.png", json::array(),
+                     "site/old image.png: warning: not referenced by any page [orphan]\n")}}}}}};
 
-  // With orphans off there is no test case that would pass without being run.
+  // A file with findings that was not read (a.html) has its suite too, in
+  // path order; an orphan (c.html, at error level) counts in the orphans
+  // suite only, and an orphan page's own findings stay in its suite.
+  SiteReport merged;
+  merged.checkedFiles = {"b.html", "c.html"};
+  merged.findings = {
+      makeFinding(FindingKind::MissingFile, Level::Error, "a.html", 1, 1, "x", "'x' not found"),
+      makeFinding(FindingKind::Orphan, Level::Error, "c.html", 0, 0, "",
+                  "not referenced by any page"),
+      makeFinding(FindingKind::OutsideRoot, Level::Error, "c.html", 2, 1, "../x",
+                  "'../x' leads outside the site"),
+  };
+  const json mergedExpected = {
+      {"counts", {{"tests", 4}, {"failures", 3}}},
+      {"suites",
+       {{{"name", "a.html"},
+         {"cases",
+          {junitCase("missing-file: x", {{"missing-file", "'x' not found",
+                                          "a.html:1:1: error: 'x' not found [missing-file]"}})}}},
+        {{"name", "b.html"}, {"cases", {junitCase("b.html", json::array())}}},
+        {{"name", "c.html"},
+         {"cases",
+          {junitCase("outside-root: ../x",
+                     {{"outside-root", "'../x' leads outside the site",
+                       "c.html:2:1: error: '../x' leads outside the site [outside-root]"}})}}},
+        {{"name", "orphans"},
+         {"cases",
+          {junitCase("c.html", {{"orphan", "not referenced by any page",
+                                 "c.html: error: not referenced by any page [orphan]"}})}}}}}};
+
+  // Nothing found: each suite passes once; with orphans off there is no
+  // orphans suite that would pass without having been run.
   SiteReport clean;
   clean.checkedFiles = {"index.html"};
-  clean.orphansOff = true;
-  ASSERT_EQ(0, checkWithPython("junit", writeJunit(clean), &output)) << output;
-  EXPECT_EQ(
-      (json{{"counts", {{"tests", "1"}, {"failures", "0"}, {"errors", "0"}}},
-            {"cases", {{{"name", "index.html"}, {"failures", json::array()}, {"out", nullptr}}}}}),
-      json::parse(output));
+  const json cleanExpected = {
+      {"counts", {{"tests", 2}, {"failures", 0}}},
+      {"suites",
+       {{{"name", "index.html"}, {"cases", {junitCase("index.html", json::array())}}},
+        {{"name", "orphans"}, {"cases", {junitCase("orphans", json::array())}}}}}};
+  SiteReport orphansOff = clean;
+  orphansOff.orphansOff = true;
+  const json orphansOffExpected = {
+      {"counts", {{"tests", 1}, {"failures", 0}}},
+      {"suites", {{{"name", "index.html"}, {"cases", {junitCase("index.html", json::array())}}}}}};
+
+  const struct {
+    SiteReport report;
+    json expected;
+  } rows[] = {
+      {hazardReport(), hazards},
+      {merged, mergedExpected},
+      {clean, cleanExpected},
+      {orphansOff, orphansOffExpected},
+  };
+  for (const auto& row : rows) {
+    std::string output;
+    const std::string xml = reportText(writeJunit, row.report);
+    ASSERT_EQ(0, checkWithPython("junit", xml, &output)) << output << "\n" << xml;
+    EXPECT_EQ(row.expected, json::parse(output)) << output;
+  }
+}
+
+// The json and sarif reports are written by hand a finding at a time; their
+// bytes must stay those nlohmann-json's dump(2) gives for the same document,
+// which is what every earlier version wrote: re-dumping what was read back
+// must give the same bytes, for a report with findings and one without.
+TEST(ReportFormats, JsonAndSarifKeepTheLayoutOfAWholeDocumentDump) {
+  SiteReport empty;
+  empty.root = ".";
+  for (const SiteReport& report : {hazardReport(), empty}) {
+    for (ReportWriter writer : {writeJson, writeSarif}) {
+      const std::string text = reportText(writer, report);
+      const auto document = nlohmann::ordered_json::parse(text, nullptr, false);
+      ASSERT_FALSE(document.is_discarded()) << text;
+      EXPECT_EQ(document.dump(2) + "\n", text);
+    }
+  }
+  // And the findings of an empty report are an empty array on one line.
+  EXPECT_NE(std::string::npos, reportText(writeJson, empty).find("\n  \"findings\": []\n}\n"));
+}
+
+// Every writer hands its report on in pieces as it goes, the pieces making
+// the whole report; and once a piece cannot be written, nothing more is
+// asked of the output and the writer says it failed, with the reason kept.
+TEST(ReportFormats, WritersStreamAndStopAtTheFirstFailedWrite) {
+  SiteReport big;
+  big.root = "site";
+  for (uint32_t i = 0; i < 4000; ++i) {
+    const std::string path = "site/page" + std::to_string(i / 10) + ".html";
+    const std::string ref = "missing/" + std::to_string(i) + ".html";
+    big.findings.push_back(makeFinding(FindingKind::MissingFile, Level::Error, path, i + 1, 3, ref,
+                                       "'" + ref + "' not found"));
+    if (i % 10 == 0) big.checkedFiles.push_back(path);
+  }
+  for (const char* format : {"text", "json", "sarif", "junit", "github"}) {
+    SCOPED_TRACE(format);
+    const ReportWriter writer = findReportWriter(format);
+    ASSERT_NE(nullptr, writer);
+    std::string whole = reportText(writer, big);
+    ASSERT_GT(whole.size(), 3 * ReportSink::kFlushSize);
+
+    std::string joined;
+    size_t pieces = 0;
+    ReportSink sink([&](std::string_view bytes, std::string*) {
+      ++pieces;
+      // Nothing waits in the buffer once it has reached the flush size.
+      EXPECT_LT(bytes.size(), 2 * ReportSink::kFlushSize);
+      joined.append(bytes);
+      return true;
+    });
+    EXPECT_TRUE(writer(big, sink));
+    EXPECT_EQ(whole, joined);
+    EXPECT_GE(pieces, 3u);
+
+    size_t calls = 0;
+    ReportSink failing([&](std::string_view, std::string* error) {
+      ++calls;
+      *error = "No space left on device";
+      return false;
+    });
+    EXPECT_FALSE(writer(big, failing));
+    EXPECT_EQ(1u, calls);
+    EXPECT_FALSE(failing.ok());
+    EXPECT_EQ("No space left on device", failing.error);
+    EXPECT_FALSE(failing.flush());
+  }
 }
 
 TEST(ReportFormats, RepairUtf8ReplacesEachIllFormedSubsequence) {

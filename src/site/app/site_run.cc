@@ -129,19 +129,31 @@ void readAndCheck(FileSystem& fileSystem, const std::string& hostRoot, CheckCont
   }
 }
 
-// Writes the report to FILE, or to standard output when output is empty.
-bool writeOutput(FileSystem& fileSystem, const std::string& output, const std::string& text,
+// Writes the report, as writer makes it, to FILE, or to standard output when
+// output is empty, a piece at a time.
+bool writeOutput(const std::string& output, ReportWriter writer, const SiteReport& report,
                  std::string* error) {
   if (output.empty()) {
-    bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-    ok = std::fflush(stdout) == 0 && ok;
-    if (!ok)
-      *error = "cannot write the report to standard output: " + std::string(std::strerror(errno));
+    ReportSink sink([](std::string_view bytes, std::string* reason) {
+      if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size()) return true;
+      *reason = std::strerror(errno);
+      return false;
+    });
+    bool ok = writer(report, sink);
+    if (std::fflush(stdout) != 0 && ok) {
+      sink.error = std::strerror(errno);
+      ok = false;
+    }
+    if (!ok) *error = "cannot write the report to standard output: " + sink.error;
     return ok;
   }
-  // Through the file system, which reaches any name on Windows too.
+  // Through the platform's file writer, which reaches any name on Windows too.
+  ByteFileWriter file;
   std::string reason;
-  if (fileSystem.writeWholeFile(output, text, &reason)) return true;
+  ReportSink sink(
+      [&file](std::string_view bytes, std::string* why) { return file.write(bytes, why); });
+  if (file.create(output, &reason) && writer(report, sink) && file.close(&reason)) return true;
+  if (!sink.ok()) reason = sink.error;
   *error = "cannot write " + quoted(output) + ": " + reason;
   return false;
 }
@@ -221,7 +233,7 @@ int runSite(const std::vector<std::string>& args) {
   SiteReport report = finishReport(context);
   report.summary.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!writeOutput(fileSystem, options.output, writer(report), &error)) {
+  if (!writeOutput(options.output, writer, report, &error)) {
     printError(error);
     status = kStatusUnreadable;
   }

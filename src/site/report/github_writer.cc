@@ -39,21 +39,22 @@ std::string escapeCommandText(std::string_view text, bool inProperty) {
 
 }  // namespace
 
-std::string writeGithub(const SiteReport& report) {
-  std::string commands;
+bool writeGithub(const SiteReport& report, ReportSink& sink) {
+  std::string command;
   for (const Finding& finding : report.findings) {
-    commands += "::";
-    commands += levelName(finding.level);
-    commands += " file=" + escapeCommandText(finding.path, true);
+    command = "::";
+    command += levelName(finding.level);
+    command += " file=" + escapeCommandText(finding.path, true);
     if (finding.kind != FindingKind::Orphan) {
-      commands +=
-          ",line=" + std::to_string(finding.line) + ",col=" + std::to_string(finding.column);
+      command += ",line=" + std::to_string(finding.line) + ",col=" + std::to_string(finding.column);
     }
-    commands += ",title=";
-    commands += kindName(finding.kind);
-    commands += "::" + escapeCommandText(finding.message, false) + "\n";
+    command += ",title=";
+    command += kindName(finding.kind);
+    command += "::" + escapeCommandText(finding.message, false) + "\n";
+    sink.write(command);
+    if (!sink.ok()) return false;
   }
-  return commands;
+  return sink.flush();
 }
 
 }  // namespace site

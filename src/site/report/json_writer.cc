@@ -1,42 +1,47 @@
 #include "site/report/json_writer.h"
 
-#include <nlohmann/json.hpp>
-
-#include "site/report/utf8_repair.h"
+#include "site/report/json_layout.h"
 
 namespace site {
 
-std::string writeJson(const SiteReport& report) {
-  // ordered_json keeps the members in the order written here, which is the
-  // order a reader of the file expects.
-  using nlohmann::ordered_json;
-  ordered_json findings = ordered_json::array();
-  for (const Finding& finding : report.findings) {
-    ordered_json item;
-    item["kind"] = kindName(finding.kind);
-    item["level"] = levelName(finding.level);
-    item["path"] = repairUtf8(finding.path);
-    if (finding.kind != FindingKind::Orphan) {
-      item["line"] = finding.line;
-      item["column"] = finding.column;
-      item["reference"] = repairUtf8(finding.reference);
-    }
-    item["message"] = repairUtf8(finding.message);
-    if (finding.kind == FindingKind::CaseMismatch) item["stored"] = repairUtf8(finding.stored);
-    findings.push_back(std::move(item));
-  }
+bool writeJson(const SiteReport& report, ReportSink& sink) {
+  JsonLayout layout;
+  jsonOpen(&layout, "", '{');
+  jsonNumber(&layout, "version", 2);
+  jsonString(&layout, "root", report.root);
   const Summary& summary = report.summary;
-  ordered_json root;
-  root["version"] = 2;
-  root["root"] = repairUtf8(report.root);
-  root["summary"] = {{"pages", summary.pages},           {"files", summary.files},
-                     {"references", summary.references}, {"external", summary.external},
-                     {"ignored", summary.ignored},       {"errors", summary.errors},
-                     {"warnings", summary.warnings}};
-  root["findings"] = std::move(findings);
-  // Every string is repaired above; replacing on dump is a second guard, so
-  // that no path through here can throw or write a bad byte.
-  return root.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  jsonOpen(&layout, "summary", '{');
+  jsonNumber(&layout, "pages", summary.pages);
+  jsonNumber(&layout, "files", summary.files);
+  jsonNumber(&layout, "references", summary.references);
+  jsonNumber(&layout, "external", summary.external);
+  jsonNumber(&layout, "ignored", summary.ignored);
+  jsonNumber(&layout, "errors", summary.errors);
+  jsonNumber(&layout, "warnings", summary.warnings);
+  jsonClose(&layout);
+  jsonOpen(&layout, "findings", '[');
+  for (const Finding& finding : report.findings) {
+    jsonOpen(&layout, "", '{');
+    jsonString(&layout, "kind", kindName(finding.kind));
+    jsonString(&layout, "level", levelName(finding.level));
+    jsonString(&layout, "path", finding.path);
+    if (finding.kind != FindingKind::Orphan) {
+      jsonNumber(&layout, "line", finding.line);
+      jsonNumber(&layout, "column", finding.column);
+      jsonString(&layout, "reference", finding.reference);
+    }
+    jsonString(&layout, "message", finding.message);
+    if (finding.kind == FindingKind::CaseMismatch) jsonString(&layout, "stored", finding.stored);
+    jsonClose(&layout);
+    sink.write(layout.text);
+    layout.text.clear();
+    if (!sink.ok()) return false;
+  }
+  jsonClose(&layout);
+  jsonClose(&layout);
+  layout.text += '\n';
+  sink.write(layout.text);
+  return sink.flush();
 }
 
 }  // namespace site

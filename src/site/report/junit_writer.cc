@@ -1,9 +1,6 @@
 #include "site/report/junit_writer.h"
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <map>
+#include <cstdint>
 #include <vector>
 
 #include "site/report/text_writer.h"
@@ -13,28 +10,104 @@ namespace site {
 
 namespace {
 
-// The test case of the orphan findings.
-constexpr std::string_view kOrphanCase = "orphans";
+// The test suite of the orphan findings.
+constexpr std::string_view kOrphanSuite = "orphans";
 
-struct TestCase {
-  std::vector<const Finding*> failures;  // error-level findings
-  std::vector<const Finding*> warnings;
+// The findings of one file's test suite: those in [begin, end) that are not
+// orphans (an orphan sorts among its own file's findings but belongs to the
+// orphan suite).
+struct SuiteRange {
+  std::string_view name;
+  size_t begin = 0;
+  size_t end = 0;
 };
 
-// The finding as the text report writes it, without the line feed: the body
-// of a failure or a line of system-out, so a reader sees where to look.
-std::string findingLine(const Finding& finding) {
-  std::string line;
-  appendTextLine(finding, &line);
-  return line;
+struct Counts {
+  uint64_t tests = 0;
+  uint64_t failures = 0;
+};
+
+// Calls visit(SuiteRange) for each file's test suite in path order: every
+// path of checkedFiles and every path with a finding other than an orphan,
+// each once. Both lists are sorted by path, so this is a merge of the two
+// that holds nothing; on lists that are not sorted it still ends, with
+// suites out of order.
+template <typename Visit>
+void forEachFileSuite(const SiteReport& report, Visit visit) {
+  const std::vector<Finding>& findings = report.findings;
+  const std::vector<std::string>& checked = report.checkedFiles;
+  size_t next = 0;
+  size_t file = 0;
+  for (;;) {
+    while (next < findings.size() && findings[next].kind == FindingKind::Orphan) ++next;
+    const bool haveFinding = next < findings.size();
+    const bool haveFile = file < checked.size();
+    if (!haveFinding && !haveFile) return;
+    SuiteRange suite;
+    if (haveFinding && (!haveFile || findings[next].path <= checked[file])) {
+      suite.name = findings[next].path;
+    } else {
+      suite.name = checked[file];
+    }
+    suite.begin = next;
+    while (next < findings.size() && findings[next].path == suite.name) ++next;
+    suite.end = next;
+    while (file < checked.size() && checked[file] == suite.name) ++file;
+    visit(suite);
+  }
 }
 
-std::string secondsText(double seconds) {
-  if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
-  char buffer[64];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 3);
-  return result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string("0.000");
+// A suite's test cases (a finding each, or one passing case when it has
+// none) and those of them that fail (the error-level findings).
+Counts countSuite(const SiteReport& report, const SuiteRange& suite, bool orphans) {
+  Counts counts;
+  for (size_t i = suite.begin; i < suite.end; ++i) {
+    const Finding& finding = report.findings[i];
+    if ((finding.kind == FindingKind::Orphan) != orphans) continue;
+    ++counts.tests;
+    if (finding.level == Level::Error) ++counts.failures;
+  }
+  if (counts.tests == 0) counts.tests = 1;
+  return counts;
+}
+
+std::string countAttributes(const Counts& counts) {
+  return " tests=\"" + std::to_string(counts.tests) + "\" failures=\"" +
+         std::to_string(counts.failures) + "\" errors=\"0\"";
+}
+
+// Writes one test suite: a test case per finding in the range (orphans only,
+// or all but orphans), or a passing test case named as the suite when there
+// is none. False once the sink has failed.
+bool writeSuite(const SiteReport& report, const SuiteRange& suite, bool orphans, ReportSink& sink) {
+  const std::string name = escapeXml(suite.name, true);
+  std::string xml = "  <testsuite name=\"" + name + "\"" +
+                    countAttributes(countSuite(report, suite, orphans)) + " skipped=\"0\">\n";
+  bool any = false;
+  for (size_t i = suite.begin; i < suite.end; ++i) {
+    const Finding& finding = report.findings[i];
+    if ((finding.kind == FindingKind::Orphan) != orphans) continue;
+    any = true;
+    std::string line;
+    appendTextLine(finding, &line);
+    const std::string caseName =
+        orphans ? finding.path : std::string(kindName(finding.kind)) + ": " + finding.reference;
+    xml += "    <testcase classname=\"" + name + "\" name=\"" + escapeXml(caseName, true) + "\">\n";
+    if (finding.level == Level::Error) {
+      xml += "      <failure type=\"" + std::string(kindName(finding.kind)) + "\" message=\"" +
+             escapeXml(finding.message, true) + "\">" + escapeXml(line, false) + "</failure>\n";
+    } else {
+      xml += "      <system-out>" + escapeXml(line, false) + "\n</system-out>\n";
+    }
+    xml += "    </testcase>\n";
+    sink.write(xml);
+    xml.clear();
+    if (!sink.ok()) return false;
+  }
+  if (!any) xml += "    <testcase classname=\"" + name + "\" name=\"" + name + "\"/>\n";
+  xml += "  </testsuite>\n";
+  sink.write(xml);
+  return sink.ok();
 }
 
 }  // namespace
@@ -86,53 +159,27 @@ std::string escapeXml(std::string_view text, bool inAttribute) {
   return escaped;
 }
 
-std::string writeJunit(const SiteReport& report) {
-  // Files without findings are passing test cases; a finding in a file
-  // missing from the list still gets its test case.
-  std::map<std::string, TestCase> cases;
-  for (const std::string& path : report.checkedFiles) cases[path];
-  TestCase orphans;
-  for (const Finding& finding : report.findings) {
-    TestCase& testCase = finding.kind == FindingKind::Orphan ? orphans : cases[finding.path];
-    (finding.level == Level::Error ? testCase.failures : testCase.warnings).push_back(&finding);
-  }
-  std::vector<std::pair<std::string_view, const TestCase*>> order;
-  for (const auto& [path, testCase] : cases) order.emplace_back(path, &testCase);
-  if (!report.orphansOff) order.emplace_back(kOrphanCase, &orphans);
+bool writeJunit(const SiteReport& report, ReportSink& sink) {
+  // The totals come first in the file, so a first pass counts.
+  const SuiteRange orphanSuite = {kOrphanSuite, 0, report.findings.size()};
+  Counts total;
+  auto add = [&](const SuiteRange& suite, bool orphans) {
+    const Counts counts = countSuite(report, suite, orphans);
+    total.tests += counts.tests;
+    total.failures += counts.failures;
+  };
+  forEachFileSuite(report, [&](const SuiteRange& suite) { add(suite, false); });
+  if (!report.orphansOff) add(orphanSuite, true);
 
-  const size_t failed =
-      static_cast<size_t>(std::count_if(order.begin(), order.end(), [](const auto& entry) {
-        return !entry.second->failures.empty();
-      }));
-  const std::string counts = " tests=\"" + std::to_string(order.size()) + "\" failures=\"" +
-                             std::to_string(failed) + "\" errors=\"0\" time=\"" +
-                             secondsText(report.summary.seconds) + "\"";
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  xml += "<testsuites name=\"tangler-site\"" + counts + ">\n";
-  xml += "  <testsuite name=\"tangler-site\"" + counts + " skipped=\"0\">\n";
-  for (const auto& [name, testCase] : order) {
-    xml += "    <testcase classname=\"tangler-site\" name=\"" + escapeXml(name, true) + "\"";
-    if (testCase->failures.empty() && testCase->warnings.empty()) {
-      xml += "/>\n";
-      continue;
-    }
-    xml += ">\n";
-    for (const Finding* finding : testCase->failures) {
-      xml += "      <failure type=\"" + std::string(kindName(finding->kind)) + "\" message=\"" +
-             escapeXml(finding->message, true) + "\">" + escapeXml(findingLine(*finding), false) +
-             "</failure>\n";
-    }
-    if (!testCase->warnings.empty()) {
-      xml += "      <system-out>";
-      for (const Finding* finding : testCase->warnings) {
-        xml += escapeXml(findingLine(*finding), false) + "\n";
-      }
-      xml += "</system-out>\n";
-    }
-    xml += "    </testcase>\n";
-  }
-  xml += "  </testsuite>\n</testsuites>\n";
-  return xml;
+  sink.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"tangler-site\"" +
+             countAttributes(total) + ">\n");
+  bool ok = sink.ok();
+  forEachFileSuite(
+      report, [&](const SuiteRange& suite) { ok = ok && writeSuite(report, suite, false, sink); });
+  if (!ok) return false;
+  if (!report.orphansOff && !writeSuite(report, orphanSuite, true, sink)) return false;
+  sink.write("</testsuites>\n");
+  return sink.flush();
 }
 
 }  // namespace site

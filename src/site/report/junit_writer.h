@@ -5,17 +5,24 @@
 #include <string_view>
 
 #include "site/report/finding.h"
+#include "site/report/report_sink.h"
 
 namespace site {
 
-// The report as a JUnit XML document: one test suite "tangler-site" with a
-// test case for each page and style sheet checked (named by its report
-// path) and one named "orphans" unless orphans are off. Each error-level
-// finding is a <failure> of its file's test case (orphans: of "orphans");
-// warnings go to the test case's <system-out>, so they are seen but fail
-// nothing. A test case fails when it has a failure; "tests" and "failures"
-// count test cases.
-std::string writeJunit(const SiteReport& report);
+// Writes the report to sink as a JUnit XML document, a test case at a time,
+// and flushes it; false when a write failed (the rest is then not written).
+// The root <testsuites name="tangler-site"> holds a test suite for each page
+// and style sheet that was read (checkedFiles) and each file with a finding,
+// named by its report path, in path order, and then one named "orphans"
+// unless orphans are off. In a file's suite, a test case per finding, named
+// "KIND: REF"; in the orphans suite, one per orphan, named by its path; a
+// suite with no finding has one passing test case named as the suite. An
+// error-level finding's test case fails: a <failure> whose message is the
+// finding's and whose text is its line of the text report. A warning's
+// passes and carries that line in <system-out>. "tests" and "failures"
+// count test cases, on the root and on each suite. No timing is written, so
+// one site always gives the same bytes.
+bool writeJunit(const SiteReport& report, ReportSink& sink);
 
 // text escaped for XML character data or, with inAttribute, for a
 // double-quoted attribute value: & < > " ' as entities; carriage returns

@@ -1,8 +1,6 @@
 #include "site/report/sarif_writer.h"
 
-#include <nlohmann/json.hpp>
-
-#include "site/report/utf8_repair.h"
+#include "site/report/json_layout.h"
 
 namespace site {
 
@@ -87,52 +85,75 @@ std::string pathToUri(std::string_view path) {
   return uri;
 }
 
-std::string writeSarif(const SiteReport& report) {
-  using nlohmann::ordered_json;
-  ordered_json rules = ordered_json::array();
+bool writeSarif(const SiteReport& report, ReportSink& sink) {
+  JsonLayout layout;
+  jsonOpen(&layout, "", '{');
+  jsonString(&layout, "$schema",
+             "https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/"
+             "sarif-schema-2.1.0.json");
+  jsonString(&layout, "version", "2.1.0");
+  jsonOpen(&layout, "runs", '[');
+  jsonOpen(&layout, "", '{');
+  jsonOpen(&layout, "tool", '{');
+  jsonOpen(&layout, "driver", '{');
+  jsonString(&layout, "name", "tangler-site");
+  jsonString(&layout, "version", TANGLER_VERSION);
+  jsonOpen(&layout, "rules", '[');
   for (FindingKind kind : kRuleKinds) {
-    ordered_json rule;
-    rule["id"] = kindName(kind);
-    rule["shortDescription"] = {{"text", ruleDescription(kind)}};
+    jsonOpen(&layout, "", '{');
+    jsonString(&layout, "id", kindName(kind));
+    jsonOpen(&layout, "shortDescription", '{');
+    jsonString(&layout, "text", ruleDescription(kind));
+    jsonClose(&layout);
     // The orphan level is the user's choice; the other kinds have one level.
     if (kind != FindingKind::Orphan) {
       const Level level = kind == FindingKind::FileScheme ? Level::Warning : Level::Error;
-      rule["defaultConfiguration"] = {{"level", levelName(level)}};
+      jsonOpen(&layout, "defaultConfiguration", '{');
+      jsonString(&layout, "level", levelName(level));
+      jsonClose(&layout);
     }
-    rules.push_back(std::move(rule));
+    jsonClose(&layout);
   }
+  jsonClose(&layout);  // rules
+  jsonClose(&layout);  // driver
+  jsonClose(&layout);  // tool
 
-  ordered_json results = ordered_json::array();
+  jsonOpen(&layout, "results", '[');
   for (const Finding& finding : report.findings) {
-    ordered_json physical;
-    physical["artifactLocation"] = {{"uri", pathToUri(finding.path)}};
+    jsonOpen(&layout, "", '{');
+    jsonString(&layout, "ruleId", kindName(finding.kind));
+    jsonNumber(&layout, "ruleIndex", static_cast<uint64_t>(ruleIndex(finding.kind)));
+    jsonString(&layout, "level", levelName(finding.level));
+    jsonOpen(&layout, "message", '{');
+    jsonString(&layout, "text", finding.message);
+    jsonClose(&layout);
+    jsonOpen(&layout, "locations", '[');
+    jsonOpen(&layout, "", '{');
+    jsonOpen(&layout, "physicalLocation", '{');
+    jsonOpen(&layout, "artifactLocation", '{');
+    jsonString(&layout, "uri", pathToUri(finding.path));
+    jsonClose(&layout);
     if (finding.kind != FindingKind::Orphan) {
-      physical["region"] = {{"startLine", finding.line}, {"startColumn", finding.column}};
+      jsonOpen(&layout, "region", '{');
+      jsonNumber(&layout, "startLine", finding.line);
+      jsonNumber(&layout, "startColumn", finding.column);
+      jsonClose(&layout);
     }
-    ordered_json result;
-    result["ruleId"] = kindName(finding.kind);
-    result["ruleIndex"] = ruleIndex(finding.kind);
-    result["level"] = levelName(finding.level);
-    result["message"] = {{"text", repairUtf8(finding.message)}};
-    result["locations"] = ordered_json::array({{{"physicalLocation", std::move(physical)}}});
-    results.push_back(std::move(result));
+    jsonClose(&layout);  // physicalLocation
+    jsonClose(&layout);  // the location
+    jsonClose(&layout);  // locations
+    jsonClose(&layout);  // the result
+    sink.write(layout.text);
+    layout.text.clear();
+    if (!sink.ok()) return false;
   }
-
-  ordered_json driver;
-  driver["name"] = "tangler-site";
-  driver["version"] = TANGLER_VERSION;
-  driver["rules"] = std::move(rules);
-  ordered_json run;
-  run["tool"] = {{"driver", std::move(driver)}};
-  run["results"] = std::move(results);
-  ordered_json log;
-  log["$schema"] =
-      "https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/sarif-schema-2.1.0.json";
-  log["version"] = "2.1.0";
-  log["runs"] = ordered_json::array({std::move(run)});
-  // Messages are repaired above and URIs are ASCII; replacing on dump is a
-  // second guard.
-  return log.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  jsonClose(&layout);  // results
+  jsonClose(&layout);  // the run
+  jsonClose(&layout);  // runs
+  jsonClose(&layout);
+  layout.text += '\n';
+  sink.write(layout.text);
+  return sink.flush();
 }
 
 }  // namespace site

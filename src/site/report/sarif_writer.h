@@ -6,17 +6,20 @@
 #include <string_view>
 
 #include "site/report/finding.h"
+#include "site/report/report_sink.h"
 
 namespace site {
 
-// The report as one SARIF 2.1.0 log and a line feed: one run whose driver
-// "tangler-site" lists a rule for each kind, always, so that a
-// result's ruleIndex never depends on which kinds occurred; a result per
-// finding with its level, message and one physical location. The location's
-// URI is the report path, percent-encoded where URI syntax needs it; its
-// region is the line and column, and an orphan has none. Text is valid
-// UTF-8 whatever the file names hold.
-std::string writeSarif(const SiteReport& report);
+// Writes the report to sink as one SARIF 2.1.0 log and a line feed, a
+// result at a time, laid out as nlohmann-json's dump(2) lays it out, and
+// flushes it; false when a write failed (the rest is then not written). The
+// log has one run whose driver "tangler-site" lists a rule for each kind,
+// always, so that a result's ruleIndex never depends on which kinds
+// occurred; a result per finding with its level, message and one physical
+// location. The location's URI is the report path, percent-encoded where URI
+// syntax needs it; its region is the line and column, and an orphan has
+// none. Text is valid UTF-8 whatever the file names hold.
+bool writeSarif(const SiteReport& report, ReportSink& sink);
 
 // path as a relative URI reference: every byte but the unreserved
 // characters, the sub-delimiters, '@' and '/' is percent-encoded, ':' too so

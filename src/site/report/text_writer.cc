@@ -41,13 +41,16 @@ void appendTextLine(const Finding& finding, std::string* out) {
   *out += "]";
 }
 
-std::string writeText(const SiteReport& report) {
-  std::string out;
+bool writeText(const SiteReport& report, ReportSink& sink) {
+  std::string line;
   for (const Finding& finding : report.findings) {
-    appendTextLine(finding, &out);
-    out += '\n';
+    line.clear();
+    appendTextLine(finding, &line);
+    line += '\n';
+    sink.write(line);
+    if (!sink.ok()) return false;
   }
-  return out;
+  return sink.flush();
 }
 
 }  // namespace site

@@ -5,16 +5,18 @@
 #include <string>
 
 #include "site/report/finding.h"
+#include "site/report/report_sink.h"
 
 namespace site {
 
-// "PATH:LINE:COLUMN: LEVEL: MESSAGE [KIND]\n" for each finding in the order
-// given, and "PATH: LEVEL: MESSAGE [orphan]\n" for an orphan. The summary is
-// not part of it. Bytes below 0x20 and 0x7F in the path and the message
-// (which holds the reference and the names) are written "\xHH" with
-// upper-case hex digits, so that one finding is one line and no name sends
-// a terminal escape; every other byte is written as it is.
-std::string writeText(const SiteReport& report);
+// Writes "PATH:LINE:COLUMN: LEVEL: MESSAGE [KIND]\n" to sink for each
+// finding in the order given, and "PATH: LEVEL: MESSAGE [orphan]\n" for an
+// orphan, and flushes it; false when a write failed (the rest is then not
+// written). The summary is not part of it. Bytes below 0x20 and 0x7F in the
+// path and the message (which holds the reference and the names) are
+// written "\xHH" with upper-case hex digits, so that one finding is one line
+// and no name sends a terminal escape; every other byte is written as it is.
+bool writeText(const SiteReport& report, ReportSink& sink);
 
 // One finding's line as writeText() writes it, without the line feed,
 // appended to *out.

@@ -17,4 +17,11 @@ ReportWriter findReportWriter(std::string_view format) {
   return nullptr;
 }
 
+std::string reportText(ReportWriter writer, const SiteReport& report) {
+  std::string text;
+  ReportSink sink = stringSink(&text);
+  writer(report, sink);
+  return text;
+}
+
 }  // namespace site

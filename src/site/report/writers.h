@@ -6,13 +6,20 @@
 #include <string_view>
 
 #include "site/report/finding.h"
+#include "site/report/report_sink.h"
 
 namespace site {
 
-using ReportWriter = std::string (*)(const SiteReport& report);
+// Writes the whole report to sink as it goes and flushes it; false when a
+// write failed (sink.error says why), after which the writer stops.
+using ReportWriter = bool (*)(const SiteReport& report, ReportSink& sink);
 
 // The writer for a format name ("text", "json", ...), or nullptr when this
 // build has none for it.
 ReportWriter findReportWriter(std::string_view format);
+
+// What writer writes for report, as one string: for tests and fuzzing. A
+// run writes to its output through a sink instead.
+std::string reportText(ReportWriter writer, const SiteReport& report);
 
 }  // namespace site
