@@ -425,8 +425,26 @@ TEST(ReportFormats, RepairUtf8ReplacesEachIllFormedSubsequence) {
 }
 
 TEST(ReportFormats, PathToUriEncodesWhatUriSyntaxReserves) {
-  EXPECT_EQ("a%20b/%25/%23%3F/%3A/%5C/%C3%A9%FF/x,y;z=@!$&'()*+-._~",
-            pathToUri("a b/%/#?/:/\\/\xC3\xA9\xFF/x,y;z=@!$&'()*+-._~"));
+  const struct {
+    const char* path;
+    bool windows;
+    const char* uri;
+  } rows[] = {
+      {"a b/%/#?/:/\\/\xC3\xA9\xFF/x,y;z=@!$&'()*+-._~", false,
+       "a%20b/%25/%23%3F/%3A/%5C/%C3%A9%FF/x,y;z=@!$&'()*+-._~"},
+      // A path from an absolute ROOT on Windows is a file URI; elsewhere, and
+      // for any other path, the path as a relative reference.
+      {"C:/site/a b#.html", true, "file:///C:/site/a%20b%23.html"},
+      {"z:/x:y.html", true, "file:///z:/x%3Ay.html"},
+      {"//server/share/a.html", true, "file://server/share/a.html"},
+      {"C:/site/a.html", false, "C%3A/site/a.html"},
+      {"site/c:/a.html", true, "site/c%3A/a.html"},
+      {"C:site/a.html", true, "C%3Asite/a.html"},  // relative to drive C's directory
+      {"1:/a.html", true, "1%3A/a.html"},
+      {"/site/a.html", true, "/site/a.html"},
+      {"///a.html", true, "///a.html"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.uri, pathToUri(row.path, row.windows)) << row.path;
 }
 
 }  // namespace

@@ -6,6 +6,14 @@ namespace site {
 
 namespace {
 
+// Whether report paths are Windows paths, where an absolute ROOT starts with
+// a drive letter ("C:/site") or a server ("//server/share").
+#ifdef _WIN32
+constexpr bool kWindowsPaths = true;
+#else
+constexpr bool kWindowsPaths = false;
+#endif
+
 constexpr FindingKind kRuleKinds[kFindingKindCount] = {
     FindingKind::MissingFile, FindingKind::MissingAnchor, FindingKind::CaseMismatch,
     FindingKind::OutsideRoot, FindingKind::FileScheme,    FindingKind::InvalidUrl,
@@ -68,10 +76,21 @@ bool keptInUri(unsigned char c) {
 
 }  // namespace
 
-std::string pathToUri(std::string_view path) {
+std::string pathToUri(std::string_view path, bool windowsPaths) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string uri;
-  uri.reserve(path.size());
+  uri.reserve(path.size() + 8);
+  if (windowsPaths) {
+    const bool letter =
+        !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    if (letter && path.size() >= 3 && path[1] == ':' && path[2] == '/') {
+      uri = "file:///";
+      uri += path.substr(0, 2);
+      path.remove_prefix(2);
+    } else if (path.size() >= 3 && path[0] == '/' && path[1] == '/' && path[2] != '/') {
+      uri = "file:";  // the server name becomes the URI's authority
+    }
+  }
   for (char byte : path) {
     const unsigned char c = static_cast<unsigned char>(byte);
     if (keptInUri(c)) {
@@ -131,7 +150,7 @@ bool writeSarif(const SiteReport& report, ReportSink& sink) {
     jsonOpen(&layout, "", '{');
     jsonOpen(&layout, "physicalLocation", '{');
     jsonOpen(&layout, "artifactLocation", '{');
-    jsonString(&layout, "uri", pathToUri(finding.path));
+    jsonString(&layout, "uri", pathToUri(finding.path, kWindowsPaths));
     jsonClose(&layout);
     if (finding.kind != FindingKind::Orphan) {
       jsonOpen(&layout, "region", '{');

@@ -21,10 +21,15 @@ namespace site {
 // none. Text is valid UTF-8 whatever the file names hold.
 bool writeSarif(const SiteReport& report, ReportSink& sink);
 
-// path as a relative URI reference: every byte but the unreserved
-// characters, the sub-delimiters, '@' and '/' is percent-encoded, ':' too so
-// that a first segment such as "c:" is not read as a scheme. Bytes that are
-// not UTF-8 are encoded as they are, so the URI keeps the file's exact name.
-std::string pathToUri(std::string_view path);
+// path as a URI reference: every byte but the unreserved characters, the
+// sub-delimiters, '@' and '/' is percent-encoded, ':' too so that a first
+// segment such as "c:" is not read as a scheme. Bytes that are not UTF-8 are
+// encoded as they are, so the URI keeps the file's exact name. A relative
+// path, or any path when windowsPaths is false, gives a relative reference.
+// With windowsPaths (the Windows build passes true), a path from an absolute
+// ROOT, written with '/', is a file URI: "C:/site/a b.html" gives
+// "file:///C:/site/a%20b.html" (the drive's ':' kept), "//server/share/a.html"
+// gives "file://server/share/a.html".
+std::string pathToUri(std::string_view path, bool windowsPaths);
 
 }  // namespace site
