@@ -177,10 +177,14 @@ TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
       "::warning file=site/index.html,line=4,col=2,title=file-scheme::'file:///x' only works on "
       "this computer",
       "::warning file=site/old image.png,title=orphan::not referenced by any page",
+      "::error file=site/z.html,line=7,col=3,title=invalid-url::'http://a b:x/' is not a valid URL",
   };
+  SiteReport report = hazardReport();
+  report.findings.push_back(makeFinding(FindingKind::InvalidUrl, Level::Error, "site/z.html", 7, 3,
+                                        "http://a b:x/", "'http://a b:x/' is not a valid URL"));
   std::string lines;
   for (const char* line : expected) lines += std::string(line) + "\n";
-  EXPECT_EQ(lines, reportText(writeGithub, hazardReport()));
+  EXPECT_EQ(lines, reportText(writeGithub, report));
 }
 
 TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
