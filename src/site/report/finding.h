@@ -65,10 +65,10 @@ struct SiteReport {
   Summary summary;
   std::vector<Finding> findings;  // sorted: see sortFindings()
   // The report path of every page and style sheet that was read, sorted by
-  // bytes: the junit report gives each its test case, findings or not.
+  // bytes: the junit report gives each its test suite, findings or not.
   std::vector<std::string> checkedFiles;
   // --orphans=off: no file was judged an orphan, so the junit report has no
-  // "orphans" test case that would pass without having been run.
+  // "orphans" test suite that would pass without having been run.
   bool orphansOff = false;
 };
 
