@@ -178,12 +178,17 @@ TEST(SiteRun, CommandLineAndStatus) {
       EXPECT_EQ(run.err.substr(run.err.find('\n') + 1), tryHelp);
     }
   }
-  RunResult help = scratch.run({"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: tangler-site [OPTION]... [ROOT]\n", 0), 0u);
-  RunResult version = scratch.run({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.rfind("tangler-site ", 0), 0u);
+  for (const char* flag : {"--help", "-h", "-qh"}) {
+    RunResult help = scratch.run({flag, "site"});
+    EXPECT_EQ(help.status, 0) << flag;
+    EXPECT_EQ(help.out.rfind("Usage: tangler-site [OPTION]... [ROOT]\n", 0), 0u) << flag;
+    EXPECT_EQ(help.err, "") << flag;
+  }
+  for (const char* flag : {"--version", "-V"}) {
+    RunResult version = scratch.run({flag});
+    EXPECT_EQ(version.status, 0) << flag;
+    EXPECT_EQ(version.out, "tangler-site " TANGLER_VERSION "\n") << flag;
+  }
   RunResult toFile = scratch.run({"-q", "-o", "report.txt", "site"});
   EXPECT_EQ(toFile.out, "");
   EXPECT_EQ(slurp(scratch.dir() / "report.txt"), rows[0].out);

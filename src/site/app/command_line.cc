@@ -70,8 +70,8 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   bool help = false, version = false;
   std::string jobs, orphans = "warning";
   std::vector<std::string> pages, index;
-  app.add_flag("--help", help);
-  app.add_flag("--version", version);
+  app.add_flag("-h,--help", help);
+  app.add_flag("-V,--version", version);
   app.add_option("-f,--format", options->format);
   app.add_option("-o,--output", options->output);
   // A list option takes one argument each time it is given, as getopt does;
@@ -188,8 +188,8 @@ std::string helpText() {
          "                          (default warning)\n"
          "  -j, --jobs=N          read pages on N threads (default: one per core)\n"
          "  -q, --quiet           no summary line on the error stream\n"
-         "      --help            print this help and exit\n"
-         "      --version         print the version and exit\n"
+         "  -h, --help            print this help and exit\n"
+         "  -V, --version         print the version and exit\n"
          "\n"
          "Exit status: 0 no error found, 1 errors found, 2 usage error,\n"
          "3 a file or directory could not be read, or the report not written.\n";
