@@ -2,6 +2,7 @@
 // the built binary started on it, its output, error stream and status
 // compared whole.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -159,6 +160,16 @@ TEST(SiteRun, CommandLineAndStatus) {
        3,
        "",
        "tangler-site: cannot write 'no/such/dir': No such file or directory\n"},
+      {{"-q", "-o", "-", "site"},
+       0,
+       "site/old.png: warning: not referenced by any page [orphan]\n",
+       ""},
+      // The report file is made before the walk: its failure comes first and alone.
+      {{"-q", "-o", "no/such/dir", "nowhere"},
+       3,
+       "",
+       "tangler-site: cannot write 'no/such/dir': No such file or directory\n"},
+      {{"-o", "site/a.html", "site"}, 2, "", "*"},
       // Under Wine, /dev/full is the Linux device too (on drive Z:).
       {{"-q", "-o", "/dev/full", "site"},
        3,
@@ -192,6 +203,77 @@ TEST(SiteRun, CommandLineAndStatus) {
   RunResult toFile = scratch.run({"-q", "-o", "report.txt", "site"});
   EXPECT_EQ(toFile.out, "");
   EXPECT_EQ(slurp(scratch.dir() / "report.txt"), rows[0].out);
+}
+
+// The report file is made before the walk, and is never part of the site:
+// refused when the walk would read it as a page or style sheet (nothing is
+// written then), passed over when it is any other file under ROOT.
+TEST(SiteRun, ReportFileIsNeverPartOfTheSite) {
+  Scratch scratch;
+  const std::string index = "<a href=\"a.html\"></a>\n";
+  scratch.write("site/index.html", index);
+  scratch.write("site/a.html", "");
+  scratch.write("site/style/main.css", "");
+  // Open to the unprivileged runs, which write their reports there.
+  for (const char* dir : {"site", "site/style"})
+    fs::permissions(scratch.dir() / dir, fs::perms::all);
+  const std::string usage = "Try 'tangler-site --help'.\n";
+  struct {
+    std::string output;
+    std::string err;
+  } const refused[] = {
+      {"site/index.html",
+       "tangler-site: the report 'site/index.html' would be a page of the site it checks\n"},
+      {"./site/../site/NEW.HTM",
+       "tangler-site: the report './site/../site/NEW.HTM' would be a page of the site it "
+       "checks\n"},
+      {"site/style/new.css",
+       "tangler-site: the report 'site/style/new.css' would be a style sheet of the site it "
+       "checks\n"},
+  };
+  for (const auto& row : refused) {
+    RunResult run = scratch.run({"-q", "-o", row.output, "site"});
+    EXPECT_EQ(run.status, 2) << row.output;
+    EXPECT_EQ(run.err, row.err + usage);
+  }
+  EXPECT_EQ(slurp(scratch.dir() / "site/index.html"), index);
+  EXPECT_FALSE(fs::exists(scratch.dir() / "site/style/new.css"));
+  EXPECT_FALSE(fs::exists(scratch.dir() / "site/NEW.HTM"));
+
+  // Any other file under ROOT: written, never counted or an orphan.
+  for (const char* output : {"site/report.txt", "site/.report.html", "site/style/r.json"}) {
+    RunResult run = scratch.run({"-o", output, "site"});
+    EXPECT_EQ(run.status, 0) << output;
+    EXPECT_EQ(run.err.substr(0, run.err.find(" in ")),
+              "tangler-site: 2 pages, 3 files, 1 reference (0 external, not checked): 0 errors, "
+              "1 warning");
+    EXPECT_EQ(slurp(scratch.dir() / output),
+              "site/style/main.css: warning: not referenced by any page [orphan]\n");
+    fs::remove(scratch.dir() / output);
+  }
+  // -o excludes what --exclude and hidden names keep out of the walk.
+  RunResult excluded = scratch.run({"-q", "--exclude=style", "-o", "site/style/x.css", "site"});
+  EXPECT_EQ(excluded.status, 0);
+  EXPECT_EQ(slurp(scratch.dir() / "site/style/x.css"), "");
+
+  if (site_e2e::windowsTarget()) return;  // symbolic links and file modes below
+  // Through a link, to a page that is there and to one that is not yet.
+  fs::create_symlink("site/index.html", scratch.dir() / "out.html");
+  fs::create_symlink("site/later.html", scratch.dir() / "dangling.html");
+  for (const char* output : {"out.html", "dangling.html"}) {
+    RunResult run = scratch.run({"-q", "-o", output, "site"});
+    EXPECT_EQ(run.status, 2) << output;
+  }
+  EXPECT_EQ(slurp(scratch.dir() / "site/index.html"), index);
+  EXPECT_FALSE(fs::exists(scratch.dir() / "site/later.html"));
+  // A folder the run may not write in fails at once.
+  fs::create_directory(scratch.dir() / "locked");
+  fs::permissions(scratch.dir() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  if (::getuid() == 0 || ::access((scratch.dir() / "locked").c_str(), W_OK) != 0) {
+    RunResult locked = scratch.run({"-q", "-o", "locked/r.txt", "site"});
+    EXPECT_EQ(locked.status, 3);
+    EXPECT_EQ(locked.err, "tangler-site: cannot write 'locked/r.txt': Permission denied\n");
+  }
 }
 
 }  // namespace

@@ -144,6 +144,13 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
     *error = "unknown orphan level '" + orphans + "': warning, error or off";
     return CommandLineResult::UsageError;
   }
+  if (app.count("--output") > 0) {
+    if (options->output.empty()) {
+      *error = "empty value in '--output'";
+      return CommandLineResult::UsageError;
+    }
+    if (options->output == "-") options->output.clear();
+  }
   if (app.count("--jobs") > 0 && !parseJobs(jobs, &options->jobs, error)) {
     return CommandLineResult::UsageError;
   }
@@ -176,7 +183,8 @@ std::string helpText() {
          "\n"
          "  -f, --format=FMT      report format: text, json, sarif, junit or github\n"
          "                          (default text)\n"
-         "  -o, --output=FILE     write the report to FILE instead of standard output\n"
+         "  -o, --output=FILE     write the report to FILE ('-': standard output, the\n"
+         "                          default); it is made before the site is read\n"
          "      --pages=GLOB,...  file names read as HTML, case ignored\n"
          "                          (default *.html,*.htm)\n"
          "      --index=NAME,...  index files tried for a directory, in order\n"

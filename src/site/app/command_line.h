@@ -13,7 +13,7 @@ namespace site {
 struct SiteOptions {
   std::string root = ".";  // as the user named it
   std::string format = "text";
-  std::string output;  // empty: standard output
+  std::string output;  // empty: standard output ("-o -" too)
   bool quiet = false;
   unsigned jobs = 0;  // 0: one per core
   WalkOptions walk;

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <thread>
 
 #include "platform/file_system.h"
+#include "platform/report_output.h"
 #include "platform/terminal.h"
 #include "site/app/command_line.h"
 #include "site/check/site_check.h"
@@ -24,6 +26,8 @@ void printError(const std::string& message) {
   std::string line = "tangler-site: " + message + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
+
+const char kTryHelp[] = "Try 'tangler-site --help'.\n";
 
 std::string quoted(const std::string& text) {
   return "'" + text + "'";
@@ -129,50 +133,110 @@ void readAndCheck(FileSystem& fileSystem, const std::string& hostRoot, CheckCont
   }
 }
 
-// Writes the report, as writer makes it, to FILE, or to standard output when
-// output is empty, a piece at a time.
-bool writeOutput(const std::string& output, ReportWriter writer, const SiteReport& report,
-                 std::string* error) {
-  if (output.empty()) {
-    ReportSink sink([](std::string_view bytes, std::string* reason) {
-      if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size()) return true;
-      *reason = std::strerror(errno);
-      return false;
-    });
-    bool ok = writer(report, sink);
-    if (std::fflush(stdout) != 0 && ok) {
-      sink.error = std::strerror(errno);
-      ok = false;
-    }
-    if (!ok) *error = "cannot write the report to standard output: " + sink.error;
-    return ok;
+// True when canonical (an absolute path, links resolved) lies in
+// canonicalRoot or below it, with *relative the '/'-separated rest.
+bool pathUnder(const std::string& canonical, const std::string& canonicalRoot,
+               std::string* relative) {
+  std::string prefix = canonicalRoot;
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  if (canonical == canonicalRoot) {
+    relative->clear();
+    return true;
   }
-  // Through the platform's file writer, which reaches any name on Windows too.
-  ByteFileWriter file;
+  if (canonical.compare(0, prefix.size(), prefix) != 0) return false;
+  *relative = canonical.substr(prefix.size());
+  return true;
+}
+
+// Makes the report's destination ready before the walk: standard output, or
+// the file named by -o, created (emptied) now so that a name that cannot be
+// written fails before any work. A file the walk would read as a page or
+// style sheet is refused before it is touched, since writing the report
+// would destroy what is being checked; any other file under ROOT is handed
+// to the walk to be passed over. The status to end with at once, if any
+// (the message printed), else kStatusClean.
+int openOutput(FileSystem& fileSystem, const SiteOptions& options, ReportDestination* output,
+               WalkOptions* walk) {
+  if (options.output.empty()) return kStatusClean;
+  std::string canonicalRoot, destination, relative;
+  const bool rootKnown = fileSystem.canonicalPath(options.root, &canonicalRoot);
+  if (rootKnown && destinationPath(fileSystem, options.output, &destination) &&
+      pathUnder(destination, canonicalRoot, &relative)) {
+    const NodeRole role = walkedRole(options.walk, relative);
+    if (role != NodeRole::Other) {
+      printError("the report " + quoted(options.output) + " would be " +
+                 (role == NodeRole::Page ? "a page" : "a style sheet") + " of the site it checks");
+      std::fputs(kTryHelp, stderr);
+      return kStatusUsage;
+    }
+  }
   std::string reason;
-  ReportSink sink(
-      [&file](std::string_view bytes, std::string* why) { return file.write(bytes, why); });
-  if (file.create(output, &reason) && writer(report, sink) && file.close(&reason)) return true;
-  if (!sink.ok()) reason = sink.error;
-  *error = "cannot write " + quoted(output) + ": " + reason;
+  if (!openReportFile(options.output, output, &reason)) {
+    printError("cannot write " + quoted(options.output) + ": " + reason);
+    return kStatusUnreadable;
+  }
+  // The walk compares each file with the report only when it may meet it:
+  // the report lies under ROOT, or has another name that might.
+  FileIdentity identity;
+  bool otherNames = false;
+  if (reportFileIdentity(*output, &identity, &otherNames) &&
+      (otherNames || (rootKnown && fileSystem.canonicalPath(options.output, &destination) &&
+                      pathUnder(destination, canonicalRoot, &relative)))) {
+    walk->skipReportFile = true;
+    walk->reportFile = identity;
+  }
+  return kStatusClean;
+}
+
+// Writes what write() hands its sink to output, a piece at a time, and
+// closes output. A reader that closed the pipe early ends the writing
+// without a word: it had what it wanted. False, with *error, on any other
+// failure.
+bool writeOutput(ReportDestination& output, const std::string& name,
+                 const std::function<bool(ReportSink&)>& write, std::string* error) {
+  bool readerGone = false;
+  ReportSink sink([&](std::string_view bytes, std::string* reason) {
+    const WriteOutcome outcome = writeReport(output, bytes, reason);
+    readerGone = outcome == WriteOutcome::ReaderGone;
+    return outcome == WriteOutcome::Written;
+  });
+  std::string reason;
+  WriteOutcome outcome = WriteOutcome::Written;
+  if (!write(sink)) {
+    outcome = readerGone ? WriteOutcome::ReaderGone : WriteOutcome::Failed;
+    reason = sink.error;
+  }
+  if (outcome == WriteOutcome::Written) outcome = closeReport(output, &reason);
+  if (outcome != WriteOutcome::Failed) return true;
+  *error = name.empty() ? "cannot write the report to standard output: " + reason
+                        : "cannot write " + quoted(name) + ": " + reason;
   return false;
 }
 
 }  // namespace
 
 int runSite(const std::vector<std::string>& args) {
+  // A reader that closes the report's pipe early must not end the process.
+  ignoreBrokenPipes();
   SiteOptions options;
   std::string error;
-  switch (parseCommandLine(args, &options, &error)) {
+  const CommandLineResult parsed = parseCommandLine(args, &options, &error);
+  switch (parsed) {
     case CommandLineResult::Help:
-      std::fputs(helpText().c_str(), stdout);
-      return std::fflush(stdout) == 0 ? kStatusClean : kStatusUnreadable;
-    case CommandLineResult::Version:
-      std::fputs(versionText().c_str(), stdout);
-      return std::fflush(stdout) == 0 ? kStatusClean : kStatusUnreadable;
+    case CommandLineResult::Version: {
+      ReportDestination standardOutput;
+      const std::string text = parsed == CommandLineResult::Help ? helpText() : versionText();
+      auto write = [&](ReportSink& sink) {
+        sink.write(text);
+        return sink.flush();
+      };
+      if (writeOutput(standardOutput, "", write, &error)) return kStatusClean;
+      printError(error);
+      return kStatusUnreadable;
+    }
     case CommandLineResult::UsageError:
       printError(error);
-      std::fputs("Try 'tangler-site --help'.\n", stderr);
+      std::fputs(kTryHelp, stderr);
       return kStatusUsage;
     case CommandLineResult::Run:
       break;
@@ -186,6 +250,9 @@ int runSite(const std::vector<std::string>& args) {
   int status = kStatusClean;
 
   FileSystem fileSystem;
+  ReportDestination output;
+  if (int early = openOutput(fileSystem, options, &output, &options.walk); early != kStatusClean)
+    return early;
   WalkResult walk;
   if (!walkSite(fileSystem, options.root, options.walk, &walk, &error)) {
     printError("cannot read " + quoted(options.root) + ": " + error);
@@ -233,7 +300,8 @@ int runSite(const std::vector<std::string>& args) {
   SiteReport report = finishReport(context);
   report.summary.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!writeOutput(options.output, writer, report, &error)) {
+  if (!writeOutput(
+          output, options.output, [&](ReportSink& sink) { return writer(report, sink); }, &error)) {
     printError(error);
     status = kStatusUnreadable;
   }

@@ -30,6 +30,10 @@ bool matchesAny(const std::vector<std::string>& globs, const std::string& text, 
   return false;
 }
 
+bool excluded(const WalkOptions& options, const std::string& path) {
+  return matchesAny(options.excludes, path, false);
+}
+
 NodeRole roleOf(const WalkOptions& options, const std::string& name) {
   if (matchesAny(options.pages, name, true)) return NodeRole::Page;
   if (name.size() >= 4 &&
@@ -48,6 +52,17 @@ bool staysInside(const std::string& canonical, const std::string& canonicalRoot)
 }
 
 }  // namespace
+
+NodeRole walkedRole(const WalkOptions& options, std::string_view path) {
+  for (size_t start = 0;;) {
+    const size_t slash = path.find('/', start);
+    const std::string name(path.substr(start, slash - start));
+    if (name.empty() || name[0] == '.') return NodeRole::Other;
+    if (excluded(options, std::string(path.substr(0, slash)))) return NodeRole::Other;
+    if (slash == std::string_view::npos) return roleOf(options, name);
+    start = slash + 1;
+  }
+}
 
 bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOptions& options,
               WalkResult* result, std::string* error) {
@@ -114,8 +129,13 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
       node.parent = dir.node;
       node.directory = entry.kind == EntryKind::Directory;
       std::string path = joined(dir.path, entry.name);
-      node.walked = dirWalked && entry.name[0] != '.' && !matchesAny(options.excludes, path, false);
+      node.walked = dirWalked && entry.name[0] != '.' && !excluded(options, path);
       if (!node.directory) node.role = roleOf(options, entry.name);
+      if (node.walked && !node.directory && options.skipReportFile) {
+        FileIdentity fileId;
+        node.walked = fileSystem.statPath(hostPath, &fileId) == EntryKind::Missing ||
+                      !(fileId == options.reportFile);
+      }
       const uint32_t index = uint32_t(tree.nodes.size());
       if (node.directory) {
         below.push_back({index, std::move(hostPath), path});

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -18,6 +19,10 @@ struct WalkOptions {
   // Paths under ROOT that are neither read nor orphans; a directory that
   // matches takes everything below it along.
   std::vector<std::string> excludes;
+  // The report file, when the walk may meet it: never walked (neither read,
+  // counted nor an orphan), whatever its name or the path that leads to it.
+  bool skipReportFile = false;
+  FileIdentity reportFile;
 };
 
 // A walked directory that could not be listed.
@@ -36,6 +41,11 @@ struct WalkResult {
 // ROOT itself cannot be listed; directories below that cannot be listed are
 // left unlisted in the tree and named in result->errors, unless hidden or
 // excluded (those go silently).
+// How a file at path (under ROOT, '/'-separated; it need not exist) would be
+// read by the walk: as a Page or a StyleSheet, or Other when it would not be
+// read (hidden or excluded on its way, or neither kind by its name).
+NodeRole walkedRole(const WalkOptions& options, std::string_view path);
+
 bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOptions& options,
               WalkResult* result, std::string* error);
 
