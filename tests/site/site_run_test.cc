@@ -205,6 +205,60 @@ TEST(SiteRun, CommandLineAndStatus) {
   EXPECT_EQ(slurp(scratch.dir() / "report.txt"), rows[0].out);
 }
 
+// Where --ignore patterns come from: the command line, --ignore-file, else
+// .tangler-site-ignore in the working directory; the usage errors and
+// unreadable files that stop a run before it starts, and the note on a
+// pattern that matched nothing.
+TEST(SiteRun, IgnorePatternSources) {
+  Scratch scratch;
+  scratch.write("site/index.html", "<a href=\"https://example.com/\"></a>\n");
+  scratch.write("patterns", "# mine\n\n  nothing\\.example  \n");
+  const std::string tryHelp = "Try 'tangler-site --help'.\n";
+  struct {
+    std::vector<std::string> args;
+    std::string defaultFile;  // .tangler-site-ignore's text; none when empty
+    int status;
+    std::string err;  // up to the summary line
+  } const rows[] = {
+      {{"--ignore=a(b", "site"},
+       "",
+       2,
+       "tangler-site: invalid --ignore pattern 'a(b': missing ): a(b\n" + tryHelp},
+      {{"site"},
+       "# fine\nok\n a(b\n",
+       2,
+       "tangler-site: .tangler-site-ignore:3: invalid --ignore pattern 'a(b': missing ): a(b\n" +
+           tryHelp},
+      {{"--ignore=x", "site"},
+       "x\n",
+       0,
+       "tangler-site: --ignore pattern 'x' matched nothing\n"
+       "tangler-site: .tangler-site-ignore:1: --ignore pattern 'x' matched nothing\n"},
+      // --ignore-file is read instead of .tangler-site-ignore.
+      {{"--ignore-file=patterns", "site"},
+       "a(b\n",
+       0,
+       "tangler-site: patterns:3: --ignore pattern 'nothing\\.example' matched nothing\n"},
+      {{"--ignore-file=missing", "--ignore=a(b", "site"},
+       "",
+       3,
+       "tangler-site: cannot read 'missing': No such file or directory\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    std::error_code ignored;
+    fs::remove(scratch.dir() / ".tangler-site-ignore", ignored);
+    if (!row.defaultFile.empty()) scratch.write(".tangler-site-ignore", row.defaultFile);
+    RunResult run = scratch.run(row.args);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.out, "");
+    const size_t summary = run.err.find("tangler-site: 1 page,");
+    EXPECT_EQ(site_e2e::maskSystemReasons(run.err.substr(0, summary)),
+              site_e2e::maskSystemReasons(row.err));
+    EXPECT_EQ(summary == std::string::npos, row.status > 1);
+  }
+}
+
 // The report file is made before the walk, and is never part of the site:
 // refused when the walk would read it as a page or style sheet (nothing is
 // written then), passed over when it is any other file under ROOT.

@@ -86,6 +86,12 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   app.add_option("--exclude", options->walk.excludes)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->allow_extra_args(false);
+  app.add_option("--ignore", options->ignore)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  app.add_option("--ignore-file", options->ignoreFiles)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
   app.add_option("--orphans", orphans);
   app.add_option("-j,--jobs", jobs);
   app.add_flag("-q,--quiet", options->quiet);
@@ -162,10 +168,14 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
       !splitList("--index", index, true, &options->check.resolve.indexNames, error)) {
     return CommandLineResult::UsageError;
   }
-  for (const std::string& glob : options->walk.excludes) {
-    if (glob.empty()) {
-      *error = "empty value in '--exclude'";
-      return CommandLineResult::UsageError;
+  for (const auto& [option, values] :
+       {std::pair{"--exclude", &options->walk.excludes}, std::pair{"--ignore", &options->ignore},
+        std::pair{"--ignore-file", &options->ignoreFiles}}) {
+    for (const std::string& value : *values) {
+      if (value.empty()) {
+        *error = std::string("empty value in '") + option + "'";
+        return CommandLineResult::UsageError;
+      }
     }
   }
   if (options->root.empty()) {
@@ -174,6 +184,25 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   }
   options->check.reportRoot = reportRootOf(options->root);
   return CommandLineResult::Run;
+}
+
+std::vector<IgnoreLine> ignoreFileLines(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte-order mark
+  std::vector<IgnoreLine> lines;
+  uint32_t number = 0;
+  for (size_t start = 0; start < text.size();) {
+    // CR LF, CR and LF each end a line, whichever editor wrote the file.
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
+    ++number;
+    const size_t first = line.find_first_not_of(" \t\v\f");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    line = line.substr(first, line.find_last_not_of(" \t\v\f") + 1 - first);
+    lines.push_back({number, std::string(line)});
+  }
+  return lines;
 }
 
 std::string helpText() {
@@ -192,6 +221,10 @@ std::string helpText() {
          "      --clean-urls      a missing 'x' or 'x/' also tries 'x.html'\n"
          "      --exclude=GLOB    neither read nor report paths under ROOT matching GLOB;\n"
          "                          '*' within a name, '**' across directories (repeatable)\n"
+         "      --ignore=REGEX    leave references that REGEX matches anywhere unchecked\n"
+         "                          and unreported (RE2 syntax; repeatable)\n"
+         "      --ignore-file=FILE  read --ignore patterns from FILE, one a line ('#' starts\n"
+         "                          a comment), instead of ./.tangler-site-ignore\n"
          "      --orphans=LEVEL   files nothing refers to: warning, error or off\n"
          "                          (default warning)\n"
          "  -j, --jobs=N          read pages on N threads (default: one per core)\n"

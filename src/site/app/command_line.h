@@ -2,7 +2,9 @@
 // settings of one run.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "site/check/site_check.h"
@@ -15,10 +17,16 @@ struct SiteOptions {
   std::string format = "text";
   std::string output;  // empty: standard output ("-o -" too)
   bool quiet = false;
-  unsigned jobs = 0;  // 0: one per core
+  unsigned jobs = 0;                     // 0: one per core
+  std::vector<std::string> ignore;       // --ignore patterns, in order given
+  std::vector<std::string> ignoreFiles;  // --ignore-file names; none: kDefaultIgnoreFile
   WalkOptions walk;
   CheckOptions check;  // check.reportRoot is derived from root
 };
+
+// The ignore file read from the working directory when it is there and no
+// --ignore-file is given.
+constexpr char kDefaultIgnoreFile[] = ".tangler-site-ignore";
 
 enum class CommandLineResult { Run, Help, Version, UsageError };
 
@@ -26,6 +34,17 @@ enum class CommandLineResult { Run, Help, Version, UsageError };
 // comes with *error, one line naming the problem.
 CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOptions* options,
                                    std::string* error);
+
+// One pattern of an ignore file, with the number of its line (from 1).
+struct IgnoreLine {
+  uint32_t line = 0;
+  std::string pattern;
+};
+
+// The patterns of an ignore file's text: each line trimmed of blanks around
+// it; blank lines and lines whose first character is '#' skipped. Lines end
+// at CR LF, CR or LF; a UTF-8 byte-order mark at the start is dropped.
+std::vector<IgnoreLine> ignoreFileLines(std::string_view text);
 
 // What --help and --version print.
 std::string helpText();

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/file_system.h"
-#include "platform/report_output.h"
+#include "platform/run_files.h"
 #include "platform/terminal.h"
 #include "site/app/command_line.h"
 #include "site/check/site_check.h"
@@ -26,6 +26,9 @@ void printError(const std::string& message) {
   std::string line = "tangler-site: " + message + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
+
+// An ignore file holds a few patterns; past this it is surely not one.
+constexpr size_t kMaxIgnoreFileBytes = size_t(16) << 20;
 
 const char kTryHelp[] = "Try 'tangler-site --help'.\n";
 
@@ -133,6 +136,61 @@ void readAndCheck(FileSystem& fileSystem, const std::string& hostRoot, CheckCont
   }
 }
 
+void printUsageError(const std::string& message) {
+  printError(message);
+  std::fputs(kTryHelp, stderr);
+}
+
+// Compiles the --ignore patterns into check->ignore: the command line's,
+// then each ignore file's (the --ignore-file ones, else kDefaultIgnoreFile
+// when there is one). *origins gets, for each pattern, where it came from:
+// "" for the command line, "FILE:LINE" for a file's line. The status to end
+// with at once, if any (the message printed), else kStatusClean.
+int loadIgnorePatterns(FileSystem& fileSystem, const SiteOptions& options, CheckOptions* check,
+                       std::vector<std::string>* origins) {
+  std::vector<std::string> patterns = options.ignore;
+  origins->assign(patterns.size(), std::string());
+  std::vector<std::string> files = options.ignoreFiles;
+  if (files.empty() && fileSystem.statPath(kDefaultIgnoreFile) != EntryKind::Missing)
+    files.push_back(kDefaultIgnoreFile);
+  std::string text, error;
+  for (const std::string& file : files) {
+    if (!readNamedFile(file, kMaxIgnoreFileBytes, &text, &error)) {
+      printError("cannot read " + quoted(file) + ": " + error);
+      return kStatusUnreadable;
+    }
+    for (IgnoreLine& line : ignoreFileLines(text)) {
+      std::string origin = file + ":" + std::to_string(line.line);
+      // Alone first, so that a pattern that does not compile is named with
+      // its file and line.
+      IgnoreList alone;
+      if (!alone.compile({line.pattern}, &error)) {
+        printUsageError(origin + ": " + error);
+        return kStatusUsage;
+      }
+      patterns.push_back(std::move(line.pattern));
+      origins->push_back(std::move(origin));
+    }
+  }
+  auto ignore = std::make_shared<IgnoreList>();
+  if (!ignore->compile(patterns, &error)) {
+    printUsageError(error);
+    return kStatusUsage;
+  }
+  check->ignore = std::move(ignore);
+  return kStatusClean;
+}
+
+// After the run, each --ignore pattern that matched no reference, on the
+// error stream: a typo must not pass silently.
+void nameUnusedIgnorePatterns(const IgnoreList& ignore, const std::vector<std::string>& origins) {
+  for (size_t i = 0; i < ignore.patterns().size(); ++i) {
+    if (ignore.used(i)) continue;
+    printError((origins[i].empty() ? "" : origins[i] + ": ") + "--ignore pattern " +
+               quoted(ignore.patterns()[i]) + " matched nothing");
+  }
+}
+
 // True when canonical (an absolute path, links resolved) lies in
 // canonicalRoot or below it, with *relative the '/'-separated rest.
 bool pathUnder(const std::string& canonical, const std::string& canonicalRoot,
@@ -164,9 +222,9 @@ int openOutput(FileSystem& fileSystem, const SiteOptions& options, ReportDestina
       pathUnder(destination, canonicalRoot, &relative)) {
     const NodeRole role = walkedRole(options.walk, relative);
     if (role != NodeRole::Other) {
-      printError("the report " + quoted(options.output) + " would be " +
-                 (role == NodeRole::Page ? "a page" : "a style sheet") + " of the site it checks");
-      std::fputs(kTryHelp, stderr);
+      printUsageError("the report " + quoted(options.output) + " would be " +
+                      (role == NodeRole::Page ? "a page" : "a style sheet") +
+                      " of the site it checks");
       return kStatusUsage;
     }
   }
@@ -235,8 +293,7 @@ int runSite(const std::vector<std::string>& args) {
       return kStatusUnreadable;
     }
     case CommandLineResult::UsageError:
-      printError(error);
-      std::fputs(kTryHelp, stderr);
+      printUsageError(error);
       return kStatusUsage;
     case CommandLineResult::Run:
       break;
@@ -250,6 +307,10 @@ int runSite(const std::vector<std::string>& args) {
   int status = kStatusClean;
 
   FileSystem fileSystem;
+  std::vector<std::string> ignoreOrigins;
+  if (int early = loadIgnorePatterns(fileSystem, options, &options.check, &ignoreOrigins);
+      early != kStatusClean)
+    return early;
   ReportDestination output;
   if (int early = openOutput(fileSystem, options, &output, &options.walk); early != kStatusClean)
     return early;
@@ -305,6 +366,7 @@ int runSite(const std::vector<std::string>& args) {
     printError(error);
     status = kStatusUnreadable;
   }
+  nameUnusedIgnorePatterns(*options.check.ignore, ignoreOrigins);
   if (!options.quiet) printError(summaryLine(report.summary));
   if (status == kStatusClean && report.summary.errors > 0) status = kStatusFindings;
   return status;

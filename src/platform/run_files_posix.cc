@@ -1,6 +1,6 @@
-// The report's destination on POSIX hosts: plain descriptors for a file,
-// the C library's stream for standard output, SIGPIPE ignored so that a
-// closed pipe shows as EPIPE.
+// The run's own files on POSIX hosts: plain descriptors for a file, the C
+// library's stream for standard output, SIGPIPE ignored so that a closed
+// pipe shows as EPIPE.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/report_output.h"
+#include "platform/run_files.h"
 
 namespace {
 
@@ -130,4 +130,44 @@ bool destinationPath(FileSystem& fileSystem, const std::string& hostPath, std::s
   if (canonical->back() != '/') *canonical += '/';
   *canonical += name;
   return true;
+}
+
+bool readNamedFile(const std::string& hostPath, size_t maxBytes, std::string* bytes,
+                   std::string* error) {
+  bytes->clear();
+  if (holdsNul(hostPath)) {
+    *error = systemReason(EINVAL);
+    return false;
+  }
+  int fd;
+  do {
+    fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    *error = systemReason(errno);
+    return false;
+  }
+  ReportDestination closer;  // closes fd on every way out
+  closer.file = fd;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *error = systemReason(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = systemReason(EISDIR);
+    return false;
+  }
+  char buffer[16 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || bytes->size() + size_t(got) > maxBytes) {
+      *error = systemReason(got < 0 ? errno : EFBIG);
+      bytes->clear();
+      return false;
+    }
+    bytes->append(buffer, size_t(got));
+  }
 }

@@ -1,8 +1,13 @@
-// Where tangler-site's report goes: standard output, or a file created (or
-// emptied) before the site is walked, so that a name that cannot be written
-// fails before any work is done. A reader that closes a pipe early
+// The files a tangler-site run uses beside the site itself.
+//
+// The report goes to standard output, or to a file created (or emptied)
+// before the site is walked, so that a name that cannot be written fails
+// before any work is done. A reader that closes a pipe early
 // (`tangler-site | head`) is told apart from every other failure, so that a
 // run can stop writing quietly, on every system.
+//
+// A file named on the command line to be read (an ignore file) may be a
+// pipe or a device as well as a regular file (/dev/null, <(...), NUL).
 #pragma once
 
 #include <cstdint>
@@ -60,3 +65,10 @@ WriteOutcome closeReport(ReportDestination& output, std::string* error);
 // link that leads nowhere is followed to where it would create the file).
 // False when no such path can be had (the directory does not exist either).
 bool destinationPath(FileSystem& fileSystem, const std::string& hostPath, std::string* canonical);
+
+// All the bytes of the file at hostPath, taken literally: a regular file, a
+// pipe or a device read to its end. False, with *error the system's reason,
+// when it cannot be opened or read, is a directory, or holds more than
+// maxBytes.
+bool readNamedFile(const std::string& hostPath, size_t maxBytes, std::string* bytes,
+                   std::string* error);

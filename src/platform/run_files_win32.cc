@@ -1,5 +1,5 @@
-// The report's destination on Windows: a file through the wide calls, so
-// that any name can be written; standard output through the C library's
+// The run's own files on Windows: files through the wide calls, so that any
+// name can be reached; standard output through the C library's
 // stream, which keeps its text mode. A pipe whose reader has gone answers
 // ERROR_BROKEN_PIPE, ERROR_NO_DATA or ERROR_PIPE_NOT_CONNECTED, and the C
 // library turns those into EPIPE or (msvcrt) EINVAL.
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/report_output.h"
+#include "platform/run_files.h"
 
 namespace {
 
@@ -159,4 +159,40 @@ bool destinationPath(FileSystem& fileSystem, const std::string& hostPath, std::s
   if (canonical->back() != '/') *canonical += '/';
   *canonical += name;
   return true;
+}
+
+bool readNamedFile(const std::string& hostPath, size_t maxBytes, std::string* bytes,
+                   std::string* error) {
+  bytes->clear();
+  std::wstring path;
+  if (!toWide(hostPath, &path)) {
+    *error = "Invalid name";
+    return false;
+  }
+  ReportDestination closer;  // closes the handle on every way out
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = systemReason(GetLastError());
+    return false;
+  }
+  closer.file = reinterpret_cast<intptr_t>(handle);
+  char buffer[16 * 1024];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_BROKEN_PIPE) return true;  // a pipe's writer closed it: its end
+      *error = systemReason(code);
+      bytes->clear();
+      return false;
+    }
+    if (got == 0) return true;
+    if (bytes->size() + got > maxBytes) {
+      *error = systemReason(ERROR_FILE_TOO_LARGE);
+      bytes->clear();
+      return false;
+    }
+    bytes->append(buffer, got);
+  }
 }

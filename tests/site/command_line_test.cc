@@ -1,0 +1,72 @@
+// tangler-site's command line read into options, and the ignore file's
+// lines: what each option sets, and the usage errors that must stop a run.
+#include "site/app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace site {
+namespace {
+
+CommandLineResult parse(const std::vector<std::string>& args, SiteOptions* options,
+                        std::string* error) {
+  return parseCommandLine(args, options, error);
+}
+
+TEST(SiteCommandLine, ResultsAndUsageErrors) {
+  struct {
+    std::vector<std::string> args;
+    CommandLineResult result;
+    std::string error;  // for UsageError: the message, whole
+  } const rows[] = {
+      {{"-h"}, CommandLineResult::Help, ""},
+      {{"-qV"}, CommandLineResult::Version, ""},
+      {{"-o", "-", "site"}, CommandLineResult::Run, ""},
+      {{"-o", "", "site"}, CommandLineResult::UsageError, "empty value in '--output'"},
+      {{"--ignore", "", "site"}, CommandLineResult::UsageError, "empty value in '--ignore'"},
+      {{"--ignore-file="}, CommandLineResult::UsageError, "option '--ignore-file' needs a value"},
+  };
+  for (const auto& row : rows) {
+    SiteOptions options;
+    std::string error;
+    EXPECT_EQ(parse(row.args, &options, &error), row.result) << row.args[0];
+    if (row.result == CommandLineResult::UsageError) {
+      EXPECT_EQ(error, row.error);
+    }
+  }
+}
+
+TEST(SiteCommandLine, OptionValues) {
+  SiteOptions options;
+  std::string error;
+  ASSERT_EQ(parse({"--ignore=^https://a\\.example/", "--ignore", "x{1,2}", "--ignore-file=one",
+                   "--ignore-file", "two", "-o", "-", "public/"},
+                  &options, &error),
+            CommandLineResult::Run)
+      << error;
+  EXPECT_EQ(options.ignore, (std::vector<std::string>{"^https://a\\.example/", "x{1,2}"}));
+  EXPECT_EQ(options.ignoreFiles, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(options.output, "");
+  EXPECT_EQ(options.check.reportRoot, "public");
+}
+
+TEST(SiteCommandLine, IgnoreFileLines) {
+  struct {
+    std::string text;
+    std::vector<std::pair<uint32_t, std::string>> lines;
+  } const rows[] = {
+      {"", {}},
+      {"a\nb", {{1, "a"}, {2, "b"}}},
+      {"\xEF\xBB\xBF  ^x$ \t\r\n\r\n# c\n  #c2\n\tb c\r", {{1, "^x$"}, {5, "b c"}}},
+      {"a\rb\r\nc\n\n", {{1, "a"}, {2, "b"}, {3, "c"}}},
+      {"\\# not a comment\n", {{1, "\\# not a comment"}}},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::pair<uint32_t, std::string>> got;
+    for (const IgnoreLine& line : ignoreFileLines(row.text))
+      got.push_back({line.line, line.pattern});
+    EXPECT_EQ(got, row.lines) << row.text;
+  }
+}
+
+}  // namespace
+}  // namespace site
