@@ -24,6 +24,11 @@ TEST(SiteCommandLine, ResultsAndUsageErrors) {
       {{"-o", "", "site"}, CommandLineResult::UsageError, "empty value in '--output'"},
       {{"--ignore", "", "site"}, CommandLineResult::UsageError, "empty value in '--ignore'"},
       {{"--ignore-file="}, CommandLineResult::UsageError, "option '--ignore-file' needs a value"},
+      {{"--disable=orphan,Missing-File"},
+       CommandLineResult::UsageError,
+       "unknown finding kind 'Missing-File' in '--disable': missing-file, missing-anchor, "
+       "case-mismatch, outside-root, file-scheme, invalid-url or orphan"},
+      {{"--disable=missing-file,"}, CommandLineResult::UsageError, "empty value in '--disable'"},
   };
   for (const auto& row : rows) {
     SiteOptions options;
@@ -47,6 +52,36 @@ TEST(SiteCommandLine, OptionValues) {
   EXPECT_EQ(options.ignoreFiles, (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(options.output, "");
   EXPECT_EQ(options.check.reportRoot, "public");
+  EXPECT_EQ(options.check.disabledKinds, 0u);
+  EXPECT_EQ(options.check.orphans, OrphanLevel::Warning);
+}
+
+TEST(SiteCommandLine, DisabledKinds) {
+  struct {
+    std::vector<std::string> args;
+    uint32_t kinds;
+    OrphanLevel orphans;
+  } const rows[] = {
+      {{"--disable=invalid-url"}, 1u << unsigned(FindingKind::InvalidUrl), OrphanLevel::Warning},
+      {{"--disable", "file-scheme,case-mismatch", "--disable=outside-root"},
+       1u << unsigned(FindingKind::FileScheme) | 1u << unsigned(FindingKind::CaseMismatch) |
+           1u << unsigned(FindingKind::OutsideRoot),
+       OrphanLevel::Warning},
+      // --disable=orphan is --orphans=off, whichever comes first.
+      {{"--disable=orphan", "--orphans=error"},
+       1u << unsigned(FindingKind::Orphan),
+       OrphanLevel::Off},
+      {{"--disable=missing-anchor,missing-file,missing-file"},
+       1u << unsigned(FindingKind::MissingAnchor) | 1u << unsigned(FindingKind::MissingFile),
+       OrphanLevel::Warning},
+  };
+  for (const auto& row : rows) {
+    SiteOptions options;
+    std::string error;
+    ASSERT_EQ(parse(row.args, &options, &error), CommandLineResult::Run) << error;
+    EXPECT_EQ(options.check.disabledKinds, row.kinds) << row.args[0];
+    EXPECT_EQ(options.check.orphans, row.orphans) << row.args[0];
+  }
 }
 
 TEST(SiteCommandLine, IgnoreFileLines) {

@@ -147,6 +147,8 @@ TEST(SiteRun, CommandLineAndStatus) {
        "./site/old.png: error: not referenced by any page [orphan]\n",
        ""},
       {{"-q", "--orphans=off", "--", "site"}, 0, "", ""},
+      {{"-q", "--disable=orphan", "site"}, 0, "", ""},
+      {{"--disable=orphans", "site"}, 2, "", "*"},
       {{"-j0", "site"}, 2, "", "*"},
       {{"--format=JSON", "site"}, 2, "", "*"},
       {{"--bogus", "site"}, 2, "", "tangler-site: unrecognized option '--bogus'\n" + tryHelp},

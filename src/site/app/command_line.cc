@@ -51,6 +51,31 @@ bool parseJobs(const std::string& text, unsigned* jobs, std::string* error) {
   return true;
 }
 
+// --disable's kind names into check->disabledKinds; "orphan" also turns the
+// orphan search off, as --orphans=off does.
+bool parseDisabledKinds(const std::vector<std::string>& args, CheckOptions* check,
+                        std::string* error) {
+  std::vector<std::string> names;
+  if (!splitList("--disable", args, false, &names, error)) return false;
+  for (const std::string& name : names) {
+    int kind = 0;
+    while (kind < kFindingKindCount && name != kindName(FindingKind(kind))) ++kind;
+    if (kind == kFindingKindCount) {
+      *error = "unknown finding kind '" + name + "' in '--disable':";
+      for (int i = 0; i < kFindingKindCount; ++i) {
+        *error += std::string(i == 0                      ? " "
+                              : i + 1 < kFindingKindCount ? ", "
+                                                          : " or ") +
+                  kindName(FindingKind(i));
+      }
+      return false;
+    }
+    check->disabledKinds |= 1u << unsigned(kind);
+    if (FindingKind(kind) == FindingKind::Orphan) check->orphans = OrphanLevel::Off;
+  }
+  return true;
+}
+
 // ROOT as reports write it: a trailing '/' dropped (but "/" stays "/").
 std::string reportRootOf(const std::string& root) {
   std::string out = root;
@@ -69,7 +94,7 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   bool help = false, version = false;
   std::string jobs, orphans = "warning";
-  std::vector<std::string> pages, index;
+  std::vector<std::string> pages, index, disable;
   app.add_flag("-h,--help", help);
   app.add_flag("-V,--version", version);
   app.add_option("-f,--format", options->format);
@@ -90,6 +115,9 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->allow_extra_args(false);
   app.add_option("--ignore-file", options->ignoreFiles)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  app.add_option("--disable", disable)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->allow_extra_args(false);
   app.add_option("--orphans", orphans);
@@ -156,6 +184,9 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
       return CommandLineResult::UsageError;
     }
     if (options->output == "-") options->output.clear();
+  }
+  if (app.count("--disable") > 0 && !parseDisabledKinds(disable, &options->check, error)) {
+    return CommandLineResult::UsageError;
   }
   if (app.count("--jobs") > 0 && !parseJobs(jobs, &options->jobs, error)) {
     return CommandLineResult::UsageError;
@@ -225,6 +256,9 @@ std::string helpText() {
          "                          and unreported (RE2 syntax; repeatable)\n"
          "      --ignore-file=FILE  read --ignore patterns from FILE, one a line ('#' starts\n"
          "                          a comment), instead of ./.tangler-site-ignore\n"
+         "      --disable=KIND,...  report no finding of these kinds: missing-file,\n"
+         "                          missing-anchor, case-mismatch, outside-root,\n"
+         "                          file-scheme, invalid-url, orphan (= --orphans=off)\n"
          "      --orphans=LEVEL   files nothing refers to: warning, error or off\n"
          "                          (default warning)\n"
          "  -j, --jobs=N          read pages on N threads (default: one per core)\n"
