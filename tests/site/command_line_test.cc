@@ -29,6 +29,9 @@ TEST(SiteCommandLine, ResultsAndUsageErrors) {
        "unknown finding kind 'Missing-File' in '--disable': missing-file, missing-anchor, "
        "case-mismatch, outside-root, file-scheme, invalid-url or orphan"},
       {{"--disable=missing-file,"}, CommandLineResult::UsageError, "empty value in '--disable'"},
+      {{"--exclude=./", "site"},
+       CommandLineResult::UsageError,
+       "invalid --exclude pattern './': it names no path under ROOT"},
   };
   for (const auto& row : rows) {
     SiteOptions options;

@@ -207,6 +207,28 @@ TEST(SiteRun, CommandLineAndStatus) {
   EXPECT_EQ(slurp(scratch.dir() / "report.txt"), rows[0].out);
 }
 
+// --exclude patterns read as .gitignore lines: excluded files are neither
+// read, counted nor orphans, and a pattern that matched nothing is named.
+TEST(SiteRun, ExcludePatterns) {
+  Scratch scratch;
+  scratch.write("site/index.html", "");
+  for (const char* name : {"site/a.gz", "site/sub/b.gz", "site/keep.png", "site/sub/keep.png",
+                           "site/drafts.txt", "site/docs/drafts/old.png"}) {
+    scratch.write(name, "");
+  }
+  scratch.write("site/drafts/x.html", "<a href=\"gone.html\"></a>");
+  RunResult run = scratch.run(
+      {"--exclude=*.gz", "--exclude=drafts/", "--exclude=/keep.png", "--exclude=search/", "site"});
+  EXPECT_EQ(run.out,
+            "site/drafts.txt: warning: not referenced by any page [orphan]\n"
+            "site/sub/keep.png: warning: not referenced by any page [orphan]\n");
+  EXPECT_EQ(run.err.substr(0, run.err.find(" in ")),
+            "tangler-site: --exclude pattern 'search/' matched nothing\n"
+            "tangler-site: 1 page, 3 files, 0 references (0 external, not checked): 0 errors, 2 "
+            "warnings");
+  EXPECT_EQ(run.status, 0);
+}
+
 // Where --ignore patterns come from: the command line, --ignore-file, else
 // .tangler-site-ignore in the working directory; the usage errors and
 // unreadable files that stop a run before it starts, and the note on a

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "site/walk/glob.h"
+
 #ifndef TANGLER_VERSION
 #define TANGLER_VERSION "unknown"
 #endif
@@ -209,6 +211,13 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
       }
     }
   }
+  for (const std::string& glob : options->walk.excludes) {
+    ExcludePattern pattern;
+    if (!parseExclude(glob, &pattern)) {
+      *error = "invalid --exclude pattern '" + glob + "': it names no path under ROOT";
+      return CommandLineResult::UsageError;
+    }
+  }
   if (options->root.empty()) {
     *error = "ROOT is empty";
     return CommandLineResult::UsageError;
@@ -250,12 +259,16 @@ std::string helpText() {
          "      --index=NAME,...  index files tried for a directory, in order\n"
          "                          (default index.html,index.htm)\n"
          "      --clean-urls      a missing 'x' or 'x/' also tries 'x.html'\n"
-         "      --exclude=GLOB    neither read nor report paths under ROOT matching GLOB;\n"
-         "                          '*' within a name, '**' across directories (repeatable)\n"
+         "      --exclude=GLOB    neither read nor report what GLOB matches, read as a\n"
+         "                          .gitignore line: without a '/' (but a trailing one)\n"
+         "                          it matches a name at any depth, else the path under\n"
+         "                          ROOT; a trailing '/' matches directories alone; '*'\n"
+         "                          within a name, '**/' any directories (repeatable)\n"
          "      --ignore=REGEX    leave references that REGEX matches anywhere unchecked\n"
          "                          and unreported (RE2 syntax; repeatable)\n"
-         "      --ignore-file=FILE  read --ignore patterns from FILE, one a line ('#' starts\n"
-         "                          a comment), instead of ./.tangler-site-ignore\n"
+         "      --ignore-file=FILE  read --ignore patterns from FILE, one a line ('#'\n"
+         "                          starts a comment), instead of .tangler-site-ignore\n"
+         "                          in the working directory (repeatable)\n"
          "      --disable=KIND,...  report no finding of these kinds: missing-file,\n"
          "                          missing-anchor, case-mismatch, outside-root,\n"
          "                          file-scheme, invalid-url, orphan (= --orphans=off)\n"

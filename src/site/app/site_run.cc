@@ -366,6 +366,10 @@ int runSite(const std::vector<std::string>& args) {
     printError(error);
     status = kStatusUnreadable;
   }
+  for (size_t i = 0; i < walk.excludeUsed.size(); ++i) {
+    if (!walk.excludeUsed[i])
+      printError("--exclude pattern " + quoted(options.walk.excludes[i]) + " matched nothing");
+  }
   nameUnusedIgnorePatterns(*options.check.ignore, ignoreOrigins);
   if (!options.quiet) printError(summaryLine(report.summary));
   if (status == kStatusClean && report.summary.errors > 0) status = kStatusFindings;

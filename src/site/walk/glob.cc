@@ -52,4 +52,32 @@ bool globMatches(std::string_view glob, std::string_view text, bool ignoreCase) 
   return can[n] != 0;
 }
 
+bool parseExclude(std::string_view text, ExcludePattern* pattern) {
+  bool anchored = false;
+  for (;;) {
+    if (text.substr(0, 1) == "/") {
+      text.remove_prefix(1);
+    } else if (text.substr(0, 2) == "./") {
+      text.remove_prefix(2);
+    } else {
+      break;
+    }
+    anchored = true;
+  }
+  pattern->directoryOnly = false;
+  while (!text.empty() && text.back() == '/') {
+    text.remove_suffix(1);
+    pattern->directoryOnly = true;
+  }
+  pattern->glob = std::string(text);
+  pattern->anyDepth = !anchored && text.find('/') == std::string_view::npos;
+  return !text.empty();
+}
+
+bool excludeMatches(const ExcludePattern& pattern, std::string_view path, bool directory) {
+  if (pattern.directoryOnly && !directory) return false;
+  if (pattern.anyDepth) path = path.substr(path.rfind('/') + 1);  // npos + 1 is 0
+  return globMatches(pattern.glob, path, false);
+}
+
 }  // namespace site

@@ -30,8 +30,26 @@ bool matchesAny(const std::vector<std::string>& globs, const std::string& text, 
   return false;
 }
 
-bool excluded(const WalkOptions& options, const std::string& path) {
-  return matchesAny(options.excludes, path, false);
+std::vector<ExcludePattern> excludePatterns(const WalkOptions& options) {
+  std::vector<ExcludePattern> patterns(options.excludes.size());
+  for (size_t i = 0; i < patterns.size(); ++i) {
+    // One that names nothing ("/") stays empty and matches nothing.
+    parseExclude(options.excludes[i], &patterns[i]);
+  }
+  return patterns;
+}
+
+// True when one of patterns matches the entry at path; each that does is
+// marked in *used.
+bool excluded(const std::vector<ExcludePattern>& patterns, const std::string& path, bool directory,
+              std::vector<bool>* used) {
+  bool any = false;
+  for (size_t i = 0; i < patterns.size(); ++i) {
+    if (patterns[i].glob.empty() || !excludeMatches(patterns[i], path, directory)) continue;
+    any = true;
+    if (used != nullptr) (*used)[i] = true;
+  }
+  return any;
 }
 
 NodeRole roleOf(const WalkOptions& options, const std::string& name) {
@@ -54,11 +72,14 @@ bool staysInside(const std::string& canonical, const std::string& canonicalRoot)
 }  // namespace
 
 NodeRole walkedRole(const WalkOptions& options, std::string_view path) {
+  const std::vector<ExcludePattern> patterns = excludePatterns(options);
   for (size_t start = 0;;) {
     const size_t slash = path.find('/', start);
     const std::string name(path.substr(start, slash - start));
     if (name.empty() || name[0] == '.') return NodeRole::Other;
-    if (excluded(options, std::string(path.substr(0, slash)))) return NodeRole::Other;
+    const bool directory = slash != std::string_view::npos;
+    if (excluded(patterns, std::string(path.substr(0, slash)), directory, nullptr))
+      return NodeRole::Other;
     if (slash == std::string_view::npos) return roleOf(options, name);
     start = slash + 1;
   }
@@ -70,6 +91,8 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
   tree.nodes.clear();
   result->files.clear();
   result->errors.clear();
+  const std::vector<ExcludePattern> excludes = excludePatterns(options);
+  result->excludeUsed.assign(excludes.size(), false);
 
   std::string canonicalRoot;
   std::vector<DirectoryEntry> entries;
@@ -129,7 +152,8 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
       node.parent = dir.node;
       node.directory = entry.kind == EntryKind::Directory;
       std::string path = joined(dir.path, entry.name);
-      node.walked = dirWalked && entry.name[0] != '.' && !excluded(options, path);
+      node.walked = dirWalked && entry.name[0] != '.' &&
+                    !excluded(excludes, path, node.directory, &result->excludeUsed);
       if (!node.directory) node.role = roleOf(options, entry.name);
       if (node.walked && !node.directory && options.skipReportFile) {
         FileIdentity fileId;

@@ -16,8 +16,9 @@ namespace site {
 struct WalkOptions {
   // File names (not paths) of the files read as HTML, ASCII case ignored.
   std::vector<std::string> pages{"*.html", "*.htm"};
-  // Paths under ROOT that are neither read nor orphans; a directory that
-  // matches takes everything below it along.
+  // Paths under ROOT that are neither read nor orphans, as given to
+  // --exclude (see ExcludePattern); a directory that matches takes
+  // everything below it along.
   std::vector<std::string> excludes;
   // The report file, when the walk may meet it: never walked (neither read,
   // counted nor an orphan), whatever its name or the path that leads to it.
@@ -35,6 +36,9 @@ struct WalkResult {
   SiteTree tree;
   std::vector<WalkedFile> files;  // neither hidden nor excluded, sorted by path bytes
   std::vector<WalkError> errors;  // in walk order
+  // Per entry of WalkOptions::excludes: whether it matched some entry that
+  // was neither hidden nor below an excluded directory.
+  std::vector<bool> excludeUsed;
 };
 
 // Walks the directory hostRoot. False, with *error the system's reason, when
