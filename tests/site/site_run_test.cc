@@ -135,6 +135,7 @@ TEST(SiteRun, CommandLineAndStatus) {
   scratch.write("site/index.html", "<a href=\"a.html\"></a>");
   scratch.write("site/a.html", "");
   scratch.write("site/old.png", "");
+  fs::create_directory(scratch.dir() / "empty");
   const std::string tryHelp = "Try 'tangler-site --help'.\n";
   struct {
     std::vector<std::string> args;
@@ -148,6 +149,13 @@ TEST(SiteRun, CommandLineAndStatus) {
        ""},
       {{"-q", "--orphans=off", "--", "site"}, 0, "", ""},
       {{"-q", "--disable=orphan", "site"}, 0, "", ""},
+      // No page at all: a job pointed at the wrong folder must not pass.
+      {{"-q", "empty"}, 1, "", "tangler-site: no page found in 'empty' (--pages=*.html,*.htm)\n"},
+      {{"-q", "--pages=*.xhtml,*.php", "site"},
+       1,
+       "site/a.html: warning: not referenced by any page [orphan]\n"
+       "site/old.png: warning: not referenced by any page [orphan]\n",
+       "tangler-site: no page found in 'site' (--pages=*.xhtml,*.php)\n"},
       {{"--disable=orphans", "site"}, 2, "", "*"},
       {{"-j0", "site"}, 2, "", "*"},
       {{"--format=JSON", "site"}, 2, "", "*"},

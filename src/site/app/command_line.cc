@@ -279,8 +279,8 @@ std::string helpText() {
          "  -h, --help            print this help and exit\n"
          "  -V, --version         print the version and exit\n"
          "\n"
-         "Exit status: 0 no error found, 1 errors found, 2 usage error,\n"
-         "3 a file or directory could not be read, or the report not written.\n";
+         "Exit status: 0 no error found, 1 errors found or no page at all, 2 usage\n"
+         "error, 3 a file or directory could not be read, or the report not written.\n";
 }
 
 std::string versionText() {

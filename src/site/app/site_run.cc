@@ -366,13 +366,20 @@ int runSite(const std::vector<std::string>& args) {
     printError(error);
     status = kStatusUnreadable;
   }
+  // A publishing job pointed at the wrong folder must not pass.
+  if (pagesFound == 0) {
+    std::string pages;
+    for (const std::string& glob : options.walk.pages) pages += (pages.empty() ? "" : ",") + glob;
+    printError("no page found in " + quoted(options.root) + " (--pages=" + pages + ")");
+  }
   for (size_t i = 0; i < walk.excludeUsed.size(); ++i) {
     if (!walk.excludeUsed[i])
       printError("--exclude pattern " + quoted(options.walk.excludes[i]) + " matched nothing");
   }
   nameUnusedIgnorePatterns(*options.check.ignore, ignoreOrigins);
   if (!options.quiet) printError(summaryLine(report.summary));
-  if (status == kStatusClean && report.summary.errors > 0) status = kStatusFindings;
+  if (status == kStatusClean && (report.summary.errors > 0 || pagesFound == 0))
+    status = kStatusFindings;
   return status;
 }
 

@@ -9,7 +9,7 @@ namespace site {
 
 // Exit statuses.
 constexpr int kStatusClean = 0;       // no error-level finding
-constexpr int kStatusFindings = 1;    // at least one error-level finding
+constexpr int kStatusFindings = 1;    // at least one error-level finding, or no page at all
 constexpr int kStatusUsage = 2;       // the command line was not understood
 constexpr int kStatusUnreadable = 3;  // ROOT, a walked directory or file unreadable, or the
                                       // report not written
