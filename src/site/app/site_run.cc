@@ -47,16 +47,6 @@ std::string counted(uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
-std::string summaryLine(const Summary& summary) {
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.2f", summary.seconds);
-  return counted(summary.pages, "page", "pages") + ", " + counted(summary.files, "file", "files") +
-         ", " + counted(summary.references, "reference", "references") + " (" +
-         std::to_string(summary.external) +
-         " external, not checked): " + counted(summary.errors, "error", "errors") + ", " +
-         counted(summary.warnings, "warning", "warnings") + " in " + seconds + " s";
-}
-
 // What one thread keeps from file to file, so that reading and resolving
 // reuse their buffers.
 struct ThreadBuffers {
@@ -272,6 +262,18 @@ bool writeOutput(ReportDestination& output, const std::string& name,
 }
 
 }  // namespace
+
+std::string summaryLine(const Summary& summary) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f", summary.seconds);
+  std::string line = counted(summary.pages, "page", "pages") + ", " +
+                     counted(summary.files, "file", "files") + ", " +
+                     counted(summary.references, "reference", "references") + " (" +
+                     std::to_string(summary.external) + " external, not checked";
+  if (summary.ignored > 0) line += ", " + std::to_string(summary.ignored) + " ignored";
+  return line + "): " + counted(summary.errors, "error", "errors") + ", " +
+         counted(summary.warnings, "warning", "warnings") + " in " + seconds + " s";
+}
 
 int runSite(const std::vector<std::string>& args) {
   // A reader that closes the report's pipe early must not end the process.

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "site/report/finding.h"
+
 namespace site {
 
 // Exit statuses.
@@ -13,6 +15,12 @@ constexpr int kStatusFindings = 1;    // at least one error-level finding, or no
 constexpr int kStatusUsage = 2;       // the command line was not understood
 constexpr int kStatusUnreadable = 3;  // ROOT, a walked directory or file unreadable, or the
                                       // report not written
+
+// The line that ends a run on the error stream (without "tangler-site: "):
+// "4 pages, 9 files, 23 references (1 external, not checked): 8 errors, 2
+// warnings in 0.01 s"; when references were ignored, ", N ignored" follows
+// "not checked".
+std::string summaryLine(const Summary& summary);
 
 // Runs tangler-site with the arguments that follow the program's name.
 int runSite(const std::vector<std::string>& args);

@@ -1,0 +1,28 @@
+// The summary line on the error stream: scripts read it, so it stays the
+// same where nothing was ignored, and counts ignored references when some
+// were.
+#include <gtest/gtest.h>
+
+#include "site/app/site_run.h"
+
+namespace site {
+namespace {
+
+TEST(SummaryLine, CountsAndIgnored) {
+  struct {
+    Summary summary;
+    const char* line;
+  } const rows[] = {
+      {{4, 9, 23, 1, 0, 8, 2, 0.014},
+       "4 pages, 9 files, 23 references (1 external, not checked): 8 errors, 2 warnings in 0.01 s"},
+      {{1, 1, 1, 0, 0, 1, 1, 2.5},
+       "1 page, 1 file, 1 reference (0 external, not checked): 1 error, 1 warning in 2.50 s"},
+      {{2, 3, 7, 1, 5, 0, 0, 0},
+       "2 pages, 3 files, 7 references (1 external, not checked, 5 ignored): 0 errors, 0 "
+       "warnings in 0.00 s"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(summaryLine(row.summary), row.line);
+}
+
+}  // namespace
+}  // namespace site
