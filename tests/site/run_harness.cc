@@ -1,7 +1,12 @@
 #include "run_harness.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -113,6 +118,50 @@ RunResult Scratch::run(const std::vector<std::string>& args) const {
   fs::remove(err, ignored);
   fs::remove(status, ignored);
   return run;
+}
+
+std::string Scratch::runOnTerminal(const std::vector<std::string>& args,
+                                   unsigned short columns) const {
+  int master = -1, slave = -1;
+  struct winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return "<no pseudo-terminal>";
+  std::vector<std::string> words = programCommand();
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    if (::chdir(dir_.c_str()) != 0 || null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 ||
+        dup2(slave, 2) < 0) {
+      _exit(126);
+    }
+    ::close(master);
+    ::close(slave);
+    ::close(null);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ::close(slave);
+  std::string seen;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (child > 0 && std::chrono::steady_clock::now() < deadline) {
+    struct pollfd ready = {master, POLLIN, 0};
+    if (poll(&ready, 1, 1000) <= 0) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(master, buffer, sizeof buffer);
+    if (got <= 0) break;  // EIO once the program has closed its end
+    seen.append(buffer, size_t(got));
+  }
+  ::close(master);
+  if (child > 0) {
+    kill(child, SIGKILL);  // nothing, if it has ended
+    waitpid(child, nullptr, 0);
+  }
+  return seen;
 }
 
 }  // namespace site_e2e

@@ -57,6 +57,12 @@ class Scratch {
   // permissions hold.
   RunResult run(const std::vector<std::string>& args) const;
 
+  // Runs tangler-site in dir() with its error stream on a pseudo-terminal
+  // of the given width (standard input and output on /dev/null), as the
+  // invoking user, and returns what the terminal received; at most a
+  // minute. The Linux build only.
+  std::string runOnTerminal(const std::vector<std::string>& args, unsigned short columns) const;
+
  private:
   std::filesystem::path dir_;
 };

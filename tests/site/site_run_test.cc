@@ -291,6 +291,37 @@ TEST(SiteRun, IgnorePatternSources) {
   }
 }
 
+// On a terminal, the progress line is redrawn in place, cut to the
+// terminal's width with the last column free, then cleared.
+TEST(SiteRun, ProgressLineFitsTheTerminal) {
+  SKIP_ON_WINDOWS("a pseudo-terminal is no Windows console");
+  Scratch scratch;
+  for (int i = 0; i < 3000; ++i) {
+    scratch.write("s/p" + std::to_string(i) + ".html", "<a href=\"p0.html\">x</a>\n");
+  }
+  const std::string seen = scratch.runOnTerminal({"-j1", "s"}, 30);
+  const size_t summary = seen.find("tangler-site: 3000 pages, 3000 files");
+  ASSERT_NE(summary, std::string::npos) << seen;
+  const std::string before = seen.substr(0, summary);
+  std::vector<std::string> pieces;  // what lies between carriage returns
+  for (size_t at = 0;;) {
+    const size_t next = before.find('\r', at);
+    pieces.push_back(before.substr(at, next - at));
+    if (next == std::string::npos) break;
+    at = next + 1;
+  }
+  // "", the drawings, blanks over the last, "" before the summary.
+  ASSERT_GE(pieces.size(), 4u) << seen;
+  EXPECT_EQ(pieces.front(), "");
+  EXPECT_EQ(pieces.back(), "");
+  EXPECT_EQ(pieces[pieces.size() - 2], std::string(29, ' '));
+  for (size_t i = 1; i + 2 < pieces.size(); ++i) {
+    // "tangler-site: N of 3000 pages read" is wider than 29 columns.
+    EXPECT_EQ(pieces[i].size(), 29u) << pieces[i];
+    EXPECT_EQ(pieces[i].rfind("tangler-site: ", 0), 0u) << pieces[i];
+  }
+}
+
 // The report file is made before the walk, and is never part of the site:
 // refused when the walk would read it as a page or style sheet (nothing is
 // written then), passed over when it is any other file under ROOT.

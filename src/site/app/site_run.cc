@@ -84,22 +84,23 @@ void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
     loop();
   }
   if (progress) {
-    size_t shownWidth = 0;
+    size_t shown = 0;  // the width of the line drawn last
+    size_t limit = SIZE_MAX;
     while (running.load() > 0) {
-      // Built piece by piece: g++ 12 at -O3 warns (-Wrestrict) wrongly on
-      // "literal" + std::string&& in this loop.
-      std::string line = "\rtangler-site: ";
-      line += std::to_string(pagesDone->load());
-      line += " of ";
-      line += std::to_string(pagesFound);
-      line += " pages read";
-      shownWidth = line.size();
+      const unsigned columns = standardErrorColumns();
+      limit = columns > 0 ? columns - 1 : SIZE_MAX;
+      std::string line = "\r";
+      line += progressText(pagesDone->load(), pagesFound, columns);
+      const size_t width = line.size() - 1;
+      // Blanks over what a longer line left, if the window narrowed.
+      if (std::min(shown, limit) > width) line.append(std::min(shown, limit) - width, ' ');
+      shown = width;
       std::fwrite(line.data(), 1, line.size(), stderr);
       std::fflush(stderr);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    if (shownWidth > 0) {
-      std::string clear(shownWidth + 1, ' ');
+    if (shown > 0) {
+      std::string clear(std::min(shown, limit) + 2, ' ');
       clear.front() = clear.back() = '\r';
       std::fwrite(clear.data(), 1, clear.size(), stderr);
       std::fflush(stderr);
@@ -262,6 +263,19 @@ bool writeOutput(ReportDestination& output, const std::string& name,
 }
 
 }  // namespace
+
+std::string progressText(size_t pagesRead, size_t pagesFound, unsigned columns) {
+  // Built piece by piece: g++ 12 at -O3 warns (-Wrestrict) wrongly on
+  // "literal" + std::string&& here.
+  std::string text = "tangler-site: ";
+  text += std::to_string(pagesRead);
+  text += " of ";
+  text += std::to_string(pagesFound);
+  text += " pages read";
+  // The last column stays free: a console that wraps there would scroll.
+  if (columns > 0 && text.size() > columns - 1) text.resize(columns - 1);
+  return text;
+}
 
 std::string summaryLine(const Summary& summary) {
   char seconds[32];

@@ -2,6 +2,7 @@
 // place that prints to the standard streams or decides the status.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ constexpr int kStatusUnreadable = 3;  // ROOT, a walked directory or file unread
 // warnings in 0.01 s"; when references were ignored, ", N ignored" follows
 // "not checked".
 std::string summaryLine(const Summary& summary);
+
+// The progress line drawn on a terminal, "tangler-site: 12 of 40 pages
+// read", cut to fit a terminal of columns columns with the last one left
+// free (columns 0: not cut).
+std::string progressText(size_t pagesRead, size_t pagesFound, unsigned columns);
 
 // Runs tangler-site with the arguments that follow the program's name.
 int runSite(const std::vector<std::string>& args);
