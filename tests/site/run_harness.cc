@@ -164,4 +164,27 @@ std::string Scratch::runOnTerminal(const std::vector<std::string>& args,
   return seen;
 }
 
+RunResult Scratch::runPiped(const std::vector<std::string>& args, const std::string& reader) const {
+  std::string command = "cd " + shellQuoted(dir_.string()) + " && (";
+  if (::getuid() == 0 && !windowsTarget()) {
+    command += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  }
+  for (const std::string& word : programCommand()) command += shellQuoted(word) + " ";
+  for (const std::string& arg : args) command += shellQuoted(arg) + " ";
+  const fs::path out = dir_.string() + ".out", err = dir_.string() + ".err";
+  const fs::path status = dir_.string() + ".status";
+  command += "</dev/null 2>" + shellQuoted(err.string()) + "; echo $? >" +
+             shellQuoted(status.string()) + ") | " + reader + " >" + shellQuoted(out.string());
+  RunResult run;
+  if (std::system(command.c_str()) != 0) return run;
+  run.out = fromTargetLineEnds(slurp(out));
+  run.err = fromTargetLineEnds(slurp(err));
+  run.status = std::stoi(slurp(status));
+  std::error_code ignored;
+  fs::remove(out, ignored);
+  fs::remove(err, ignored);
+  fs::remove(status, ignored);
+  return run;
+}
+
 }  // namespace site_e2e

@@ -63,6 +63,11 @@ class Scratch {
   // minute. The Linux build only.
   std::string runOnTerminal(const std::vector<std::string>& args, unsigned short columns) const;
 
+  // Runs tangler-site in dir() with its standard output piped into the
+  // shell command reader (e.g. "head -c1"): out is what reader wrote, err
+  // and status tangler-site's own.
+  RunResult runPiped(const std::vector<std::string>& args, const std::string& reader) const;
+
  private:
   std::filesystem::path dir_;
 };

@@ -322,6 +322,25 @@ TEST(SiteRun, ProgressLineFitsTheTerminal) {
   }
 }
 
+// A reader that closes the pipe early ends the run quietly: no word about
+// the report, the summary kept, the status the findings give.
+TEST(SiteRun, ReaderThatClosesThePipeEarly) {
+  Scratch scratch;
+  std::string page;
+  for (int i = 0; i < 20000; ++i) page += "<a href=\"gone" + std::to_string(i) + ".html\"></a>\n";
+  scratch.write("s/index.html", page);
+  for (const char* format : {"text", "json"}) {
+    // Far more than a pipe holds, so the reader is gone before the end.
+    RunResult run = scratch.runPiped({"--format", format, "s"}, "head -c1");
+    EXPECT_EQ(run.out.size(), 1u) << format;
+    EXPECT_EQ(run.err.substr(0, run.err.find(" in ")),
+              "tangler-site: 1 page, 1 file, 20000 references (0 external, not checked): 20000 "
+              "errors, 0 warnings")
+        << format;
+    EXPECT_EQ(run.status, 1) << format;
+  }
+}
+
 // The report file is made before the walk, and is never part of the site:
 // refused when the walk would read it as a page or style sheet (nothing is
 // written then), passed over when it is any other file under ROOT.
