@@ -72,3 +72,8 @@ bool destinationPath(FileSystem& fileSystem, const std::string& hostPath, std::s
 // maxBytes.
 bool readNamedFile(const std::string& hostPath, size_t maxBytes, std::string* bytes,
                    std::string* error);
+
+// A path as the user named it, with '/' as its only separator: on Windows
+// each '\' becomes '/', since both separate there; elsewhere '\' is a
+// byte of a name and stays.
+std::string slashSeparated(std::string path);

@@ -196,3 +196,10 @@ bool readNamedFile(const std::string& hostPath, size_t maxBytes, std::string* by
     bytes->append(buffer, got);
   }
 }
+
+std::string slashSeparated(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}

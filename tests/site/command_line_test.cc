@@ -59,6 +59,33 @@ TEST(SiteCommandLine, OptionValues) {
   EXPECT_EQ(options.check.orphans, OrphanLevel::Warning);
 }
 
+// ROOT as reports write it: one separator, '/', and no trailing one.
+TEST(SiteCommandLine, ReportRoot) {
+#ifdef _WIN32
+  const bool windows = true;
+#else
+  const bool windows = false;
+#endif
+  struct {
+    std::string root, reportRoot;
+  } const rows[] = {
+      {".", "."},
+      {"public/", "public"},
+      {"./site//", "./site"},
+      {"/", "/"},
+      // '\' separates on Windows alone; elsewhere it is part of a name.
+      {"site\\", windows ? "site" : "site\\"},
+      {".\\site\\docs", windows ? "./site/docs" : ".\\site\\docs"},
+      {"C:\\www\\", windows ? "C:/www" : "C:\\www\\"},
+  };
+  for (const auto& row : rows) {
+    SiteOptions options;
+    std::string error;
+    ASSERT_EQ(parse({row.root}, &options, &error), CommandLineResult::Run) << error;
+    EXPECT_EQ(options.check.reportRoot, row.reportRoot) << row.root;
+  }
+}
+
 TEST(SiteCommandLine, DisabledKinds) {
   struct {
     std::vector<std::string> args;

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "platform/run_files.h"
 #include "site/walk/glob.h"
 
 #ifndef TANGLER_VERSION
@@ -78,9 +79,10 @@ bool parseDisabledKinds(const std::vector<std::string>& args, CheckOptions* chec
   return true;
 }
 
-// ROOT as reports write it: a trailing '/' dropped (but "/" stays "/").
+// ROOT as reports write it: '/' its only separator (Windows' '\' turned),
+// a trailing one dropped (but "/" stays "/").
 std::string reportRootOf(const std::string& root) {
-  std::string out = root;
+  std::string out = slashSeparated(root);
   while (out.size() > 1 && out.back() == '/') out.pop_back();
   return out;
 }
