@@ -24,5 +24,13 @@ TEST(SummaryLine, CountsAndIgnored) {
   for (const auto& row : rows) EXPECT_EQ(summaryLine(row.summary), row.line);
 }
 
+TEST(ProgressText, CutToTheTerminal) {
+  EXPECT_EQ(progressText(12, 400, 0), "tangler-site: 12 of 400 pages read");  // no width known
+  EXPECT_EQ(progressText(12, 400, 80), "tangler-site: 12 of 400 pages read");
+  EXPECT_EQ(progressText(12, 400, 35), "tangler-site: 12 of 400 pages read");
+  EXPECT_EQ(progressText(12, 400, 34), "tangler-site: 12 of 400 pages rea");
+  EXPECT_EQ(progressText(12, 400, 1), "");
+}
+
 }  // namespace
 }  // namespace site
