@@ -63,6 +63,14 @@ bool isExemptFromOrphans(const TreeNode& node, const CheckOptions& options) {
   return false;
 }
 
+// Whether a page with anchors has the one a fragment asks for: written as
+// the fragment is, or else percent-decoded, as a browser looks for it (a
+// decoding that changes anything makes the text shorter).
+bool hasAnchor(const AnchorSet& anchors, std::string_view written, const std::string& decoded) {
+  return anchors.contains(written) ||
+         (decoded.size() != written.size() && anchors.contains(decoded));
+}
+
 uint32_t loadUint32(const std::string& bytes, size_t at) {
   uint32_t value;
   std::memcpy(&value, bytes.data() + at, sizeof value);
@@ -155,6 +163,7 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
   }
   UrlBase base = makeBase(tree, file.node, isPage && links.hasBase, links.base);
   std::string cleaned, anchor;
+  std::string_view written;
   uint32_t sequence = 0;
   for (const ExtractedReference& extracted : links.references) {
     ++sequence;
@@ -208,12 +217,12 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     // was never read.
     const TreeNode& target = tree.nodes[resolution.node];
     if (!resolution.hasFragment || target.role != NodeRole::Page || !target.walked) continue;
-    if (!anchorToCheck(resolution.fragment, &anchor)) continue;
+    if (!anchorToCheck(resolution.fragment, &written, &anchor)) continue;
     const uint32_t targetFile = context.fileOfNode[resolution.node];
     PendingAnchor pending{resolution.node, extracted.line, extracted.column, sequence, 0, 0};
     switch (context.anchorState[targetFile].load(std::memory_order_acquire)) {
       case kAnchorsReady:
-        if (!context.anchors[targetFile].contains(anchor)) {
+        if (!hasAnchor(context.anchors[targetFile], written, anchor)) {
           out.findings.push_back(missingAnchor(context, fileIndex, pending, cleaned, anchor));
         }
         break;
@@ -232,14 +241,15 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
 void checkPendingAnchors(CheckContext& context, size_t fileIndex) {
   FileOutcome& out = context.outcomes[fileIndex];
   std::string anchor;
+  std::string_view written;
   for (const PendingAnchor& pending : out.pending) {
     const uint32_t targetFile = context.fileOfNode[pending.target];
     if (context.anchorState[targetFile].load(std::memory_order_acquire) != kAnchorsReady) continue;
     std::string_view reference =
         std::string_view(out.pendingText)
             .substr(pending.textBegin, pending.textEnd - pending.textBegin);
-    if (!anchorToCheck(reference.substr(reference.find('#') + 1), &anchor)) continue;
-    if (context.anchors[targetFile].contains(anchor)) continue;
+    if (!anchorToCheck(reference.substr(reference.find('#') + 1), &written, &anchor)) continue;
+    if (hasAnchor(context.anchors[targetFile], written, anchor)) continue;
     out.findings.push_back(missingAnchor(context, fileIndex, pending, reference, anchor));
   }
   out.pending = std::vector<PendingAnchor>();

@@ -208,12 +208,14 @@ std::string percentDecode(std::string_view text) {
   return out;
 }
 
-bool anchorToCheck(std::string_view fragment, std::string* anchor) {
+bool anchorToCheck(std::string_view fragment, std::string_view* written, std::string* decoded) {
   size_t directive = fragment.find(":~:");
   if (directive != std::string_view::npos) fragment = fragment.substr(0, directive);
   if (fragment.empty()) return false;
-  *anchor = percentDecode(fragment);
-  return !equalIgnoringCase(*anchor, "top");
+  *written = fragment;
+  decoded->clear();
+  appendDecoded(fragment, decoded);
+  return !equalIgnoringCase(*decoded, "top");
 }
 
 UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_view baseHref) {

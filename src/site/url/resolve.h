@@ -88,10 +88,13 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
 // that byte; any other '%' stays as it is.
 std::string percentDecode(std::string_view text);
 
-// The anchor that a raw fragment asks the target page for, percent-decoded,
-// in *anchor. False when any page satisfies the fragment: it is empty,
-// "top" in any case, or a text fragment (":~:") with nothing before it;
+// The anchor that a raw fragment asks the target page for, in both the
+// spellings a browser tries: *written, the fragment as written (a view into
+// fragment), and *decoded, the same percent-decoded (UTF-8). A page has it
+// when it has an anchor equal to *written, else one equal to *decoded.
+// False when any page satisfies the fragment: it is empty, "top" in any
+// case once decoded, or a text fragment (":~:") with nothing before it;
 // "sec:~:text=..." asks for "sec".
-bool anchorToCheck(std::string_view fragment, std::string* anchor);
+bool anchorToCheck(std::string_view fragment, std::string_view* written, std::string* decoded);
 
 }  // namespace site

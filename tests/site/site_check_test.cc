@@ -1,0 +1,122 @@
+// The checks over small sites held in memory: each page extracted and
+// checked in several orders, as worker threads might take them, then the
+// second pass and the report. Every order must give the same report.
+#include "site/check/site_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_tree.h"
+
+namespace site {
+namespace {
+
+struct SiteFile {
+  std::string path;
+  std::string content;
+};
+
+// The report as "PATH:LINE:COLUMN: KIND: MESSAGE" lines (an orphan:
+// "PATH: orphan"), then one line of counts.
+std::string describe(const SiteReport& report) {
+  std::string out;
+  for (const Finding& f : report.findings) {
+    out += f.path;
+    if (f.kind != FindingKind::Orphan) {
+      out += ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
+             kindName(f.kind) + ": " + f.message + "\n";
+    } else {
+      out += ": orphan\n";
+    }
+  }
+  const Summary& s = report.summary;
+  out += "references " + std::to_string(s.references) + ", external " + std::to_string(s.external) +
+         ", ignored " + std::to_string(s.ignored) + ", errors " + std::to_string(s.errors) +
+         ", warnings " + std::to_string(s.warnings) + "\n";
+  return out;
+}
+
+// Checks the site with the files read in the given order (indexes into
+// the walked files, sorted by path), as the run does: one pass over each,
+// then the second pass over each.
+std::string checkSite(const std::vector<SiteFile>& site, const CheckOptions& options,
+                      unsigned seed) {
+  std::vector<std::string> paths;
+  for (const SiteFile& file : site) paths.push_back(file.path);
+  SiteTree tree = makeTree(paths);
+  std::vector<WalkedFile> files;
+  for (uint32_t i = 1; i < tree.nodes.size(); ++i) {
+    if (!tree.nodes[i].directory && tree.nodes[i].walked) files.push_back({i, nodePath(tree, i)});
+  }
+  std::sort(files.begin(), files.end(),
+            [](const WalkedFile& a, const WalkedFile& b) { return a.path < b.path; });
+  CheckContext context;
+  initCheckContext(tree, files, options, &context);
+  std::vector<size_t> order(files.size());
+  std::iota(order.begin(), order.end(), 0);
+  if (seed == 1) std::reverse(order.begin(), order.end());
+  if (seed > 1) std::shuffle(order.begin(), order.end(), std::mt19937(seed));
+  ResolveScratch scratch;
+  for (size_t i : order) {
+    const NodeRole role = tree.nodes[files[i].node].role;
+    if (role == NodeRole::Other) continue;
+    std::string content;
+    for (const SiteFile& file : site) {
+      if (file.path == files[i].path) content = file.content;
+    }
+    if (content == "UNREADABLE") {
+      markUnreadable(context, i, "Permission denied");
+      continue;
+    }
+    PageLinks links = role == NodeRole::Page ? extractHtml(content) : extractCss(content);
+    checkFile(context, i, links, &scratch);
+  }
+  for (size_t i : order) checkPendingAnchors(context, i);
+  return describe(finishReport(context));
+}
+
+struct Row {
+  const char* what;
+  std::vector<SiteFile> site;
+  std::string report;
+  std::vector<std::string> ignore = {};
+  std::vector<FindingKind> disable = {};
+};
+
+TEST(SiteCheck, Table) {
+  const Row rows[] = {
+      // A fragment is found as written, else percent-decoded; the message
+      // names it decoded.
+      {"fragments",
+       {{"index.html",
+         "<a href=\"a.html#impl-From%3CT%3E\"><a href=\"a.html#x%20y\">"
+         "<a href=\"a.html#caf%C3%A9\"><a href=\"a.html#no%3Cpe\">"
+         "<a href=\"a.html#%74op\"><a href=\"a.html#:~:text=z\"><a href=\"a.html#sec:~:text=z\">"
+         "<a href=\"a.html#pct%25\">"},
+        {"a.html",
+         "<p id=\"impl-From%3CT%3E\"><p id=\"x y\"><p id=\"caf&#xE9;\"><p id=\"sec\">"
+         "<p id=\"pct%\">"}},
+       "index.html:1:94: missing-anchor: 'a.html#no%3Cpe': a.html has no anchor 'no<pe'\n"
+       "references 8, external 0, ignored 0, errors 1, warnings 0\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    CheckOptions options;
+    std::string error;
+    ASSERT_TRUE(options.ignore->compile(row.ignore, &error)) << error;
+    for (FindingKind kind : row.disable) options.disabledKinds |= 1u << unsigned(kind);
+    for (unsigned seed : {0u, 1u, 2u, 3u, 4u}) {
+      SCOPED_TRACE("order " + std::to_string(seed));
+      EXPECT_EQ(checkSite(row.site, options, seed), row.report);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace site
