@@ -77,6 +77,9 @@ void checkLinks(const site::PageLinks& links, std::string_view page, bool utf8) 
     check(!anchor.empty() && (!utf8 || isValidUtf8(anchor)));
   check(links.hasBase || links.base.empty());
   check(!utf8 || isValidUtf8(links.base));
+  check(links.hasRefresh || (!links.refreshHasUrl && links.refreshUrl.empty()));
+  check(links.refreshHasUrl || links.refreshUrl.empty());
+  check(!utf8 || isValidUtf8(links.refreshUrl));
 }
 
 void checkTokens(std::string_view page, bool utf8) {

@@ -78,6 +78,38 @@ TEST(ExtractHtml, WhatIsTaken) {
   }
 }
 
+TEST(ExtractHtml, FirstRefresh) {
+  struct Row {
+    std::string_view page;
+    std::string_view refresh;  // "DELAY url=URL", "DELAY no url" or "none"
+  } rows[] = {
+      {"<meta http-equiv=refresh content=\"0; url=a.html\">", "0 url=a.html"},
+      // The first that reads as a refresh counts, a later one never.
+      {"<meta http-equiv=refresh content=\"5; URL='a'\"><meta http-equiv=refresh content=0;url=b>",
+       "5 url=a"},
+      {"<meta http-equiv=refresh content=x><meta http-equiv=refresh><meta http-equiv=refresh "
+       "content=\"0,b\">",
+       "0 url=b"},
+      {"<meta http-equiv=refresh content=\"0\"><meta http-equiv=refresh content=\"0;url=b\">",
+       "0 no url"},
+      {"<meta http-equiv=refresh content=\"0 ; \">", "0 no url"},
+      {"<meta http-equiv=refresh content=\"0; url=\">", "0 url="},
+      {"<meta http-equiv=refresh content=\"0.9 'q.html' x\">", "0 url=q.html"},
+      {"<meta http-equiv=refresh content=\".5;url=&quot;a&amp;b&quot;\">", "0 url=a&b"},
+      {"<meta http-equiv=refresh content=\"99999999999; url=x\">", "4294967295 url=x"},
+      {"<meta name=refresh content=\"0;url=z\"><meta http-equiv=refreshx content=0;url=y>", "none"},
+  };
+  for (const Row& row : rows) {
+    const PageLinks links = extractHtml(row.page);
+    std::string got = "none";
+    if (links.hasRefresh) {
+      got = std::to_string(links.refreshDelay) +
+            (links.refreshHasUrl ? " url=" + links.refreshUrl : std::string(" no url"));
+    }
+    EXPECT_EQ(got, row.refresh) << row.page;
+  }
+}
+
 TEST(ExtractHtml, Places) {
   struct Row {
     std::string_view page;

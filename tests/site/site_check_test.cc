@@ -81,6 +81,41 @@ std::string checkSite(const std::vector<SiteFile>& site, const CheckOptions& opt
   return describe(finishReport(context));
 }
 
+// A page that redirects at once to url.
+std::string stub(const std::string& url) {
+  return "<meta http-equiv=refresh content=\"0; url=" + url + "\">";
+}
+
+// Redirect pages of every sort, linked with fragments from index.html, one
+// a line; r1 to r9 lead one to the next and on to end.html.
+std::vector<SiteFile> redirectSite() {
+  std::vector<SiteFile> site = {
+      {"index.html",
+       "<a href=\"stub.html#target\">\n<a href=\"stub.html#gone\">\n<a href=\"chain1.html#deep\">\n"
+       "<a href=\"loopa.html#x\">\n<a href=\"slow.html#x\">\n<a href=\"tomissing.html#x\">\n"
+       "<a href=\"withfrag.html#x\">\n<a href=\"tocase.html#target\">\n"
+       "<a href=\"tohidden.html#x\">\n<a href=\"r1.html#e\">\n<a href=\"r2.html#nope\">\n"},
+      {"real.html", "<p id=target>"},
+      {"stub.html", stub("real.html")},
+      {"chain1.html", stub("chain2.html")},
+      {"chain2.html", "<meta http-equiv=refresh content=\"0; url=/\"><p id=deep>"},
+      {"loopa.html", stub("loopb.html")},
+      {"loopb.html", stub("loopa.html")},
+      {"slow.html", "<meta http-equiv=refresh content=\"5; url=real.html\">"},
+      {"tomissing.html", stub("nothing.html")},
+      {"withfrag.html", stub("real.html#target")},
+      {"tocase.html", stub("REAL.html")},
+      {"tohidden.html", stub(".hidden/p.html")},
+      {".hidden/p.html", ""},
+      {"end.html", "<p id=e>"},
+  };
+  for (int i = 1; i <= 9; ++i) {
+    site.push_back({"r" + std::to_string(i) + ".html",
+                    stub(i < 9 ? "r" + std::to_string(i + 1) + ".html" : "end.html")});
+  }
+  return site;
+}
+
 struct Row {
   const char* what;
   std::vector<SiteFile> site;
@@ -104,6 +139,19 @@ TEST(SiteCheck, Table) {
          "<p id=\"pct%\">"}},
        "index.html:1:94: missing-anchor: 'a.html#no%3Cpe': a.html has no anchor 'no<pe'\n"
        "references 8, external 0, ignored 0, errors 1, warnings 0\n"},
+      // A fragment is looked for where redirect pages lead, through eight of
+      // them at most; a loop, or a page that is not read, leaves it unchecked.
+      {"redirects", redirectSite(),
+       "index.html:2:10: missing-anchor: 'stub.html#gone': real.html has no anchor 'gone'\n"
+       "index.html:3:10: missing-anchor: 'chain1.html#deep': index.html has no anchor 'deep'\n"
+       "index.html:5:10: missing-anchor: 'slow.html#x': slow.html has no anchor 'x'\n"
+       "index.html:6:10: missing-anchor: 'tomissing.html#x': tomissing.html has no anchor 'x'\n"
+       "index.html:7:10: missing-anchor: 'withfrag.html#x': withfrag.html has no anchor 'x'\n"
+       "index.html:11:10: missing-anchor: 'r2.html#nope': end.html has no anchor 'nope'\n"
+       "tocase.html:1:35: case-mismatch: 'REAL.html' differs in letter case from the stored "
+       "'real.html'\n"
+       "tomissing.html:1:35: missing-file: 'nothing.html' not found\n"
+       "references 30, external 0, ignored 0, errors 8, warnings 0\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -116,6 +116,12 @@ TEST(SiteRun, ReportIsTheSameOnAnyNumberOfThreads) {
   std::mt19937 random(7);
   for (int page = 0; page < 300; ++page) {
     std::string text = "<h1 id=\"a" + std::to_string(page % 7) + "\">x</h1>\n";
+    if (page % 4 == 3) {
+      // A redirect page: fragments aimed at it are looked for where it leads.
+      unsigned target = random() % 300;
+      text = "<meta http-equiv=refresh content=\"0; url=/d" + std::to_string(target % 10) + "/p" +
+             std::to_string(target) + ".html\">\n" + text;
+    }
     for (int link = 0; link < 6; ++link) {
       unsigned target = random() % 330, anchor = random() % 9;
       text += "<a href=\"/d" + std::to_string(target % 10) + "/p" + std::to_string(target) +

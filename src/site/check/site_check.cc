@@ -38,16 +38,15 @@ std::string fileReportPath(const CheckContext& context, size_t fileIndex) {
 }
 
 // A missing-anchor finding for the reference at pending, written in file
-// fileIndex, whose target page lacks anchor.
+// fileIndex, whose anchor the page at node page lacks.
 Finding missingAnchor(const CheckContext& context, size_t fileIndex, const PendingAnchor& pending,
-                      std::string_view reference, std::string_view anchor) {
+                      uint32_t page, std::string_view reference, std::string_view anchor) {
   Finding finding =
       makeFinding(FindingKind::MissingAnchor, Level::Error, fileReportPath(context, fileIndex),
                   pending.line, pending.column, pending.sequence, reference);
-  finding.message =
-      quoted(reference) + ": " +
-      reportPath(context.options->reportRoot, nodePath(*context.tree, pending.target)) +
-      " has no anchor " + quoted(anchor);
+  finding.message = quoted(reference) + ": " +
+                    reportPath(context.options->reportRoot, nodePath(*context.tree, page)) +
+                    " has no anchor " + quoted(anchor);
   return finding;
 }
 
@@ -69,6 +68,68 @@ bool isExemptFromOrphans(const TreeNode& node, const CheckOptions& options) {
 bool hasAnchor(const AnchorSet& anchors, std::string_view written, const std::string& decoded) {
   return anchors.contains(written) ||
          (decoded.size() != written.size() && anchors.contains(decoded));
+}
+
+enum class AnchorAnswer : unsigned char {
+  Found,
+  Missing,
+  Unchecked,  // the page could not be read, or its redirects lead nowhere to look
+  NotYet,     // a page on the way has not been checked yet
+};
+
+// Looks for an anchor (as anchorToCheck gives it) in the page of file
+// targetFile, or, when that is a redirect page, where its redirects lead;
+// *page is set to the node of the page where it was looked for. The answer
+// only depends on pages whose anchors are published, which never change
+// after, so it is the same whenever it is asked, unless it is NotYet.
+AnchorAnswer lookUpAnchor(const CheckContext& context, uint32_t targetFile,
+                          std::string_view written, const std::string& decoded, uint32_t* page) {
+  uint32_t file = targetFile;
+  for (int followed = 0;; ++followed) {
+    if (file == kNoNode) return AnchorAnswer::Unchecked;
+    switch (context.anchorState[file].load(std::memory_order_acquire)) {
+      case kAnchorsReady:
+        break;
+      case kAnchorsPending:
+        return AnchorAnswer::NotYet;
+      default:  // an unreadable page's anchors are unknown
+        return AnchorAnswer::Unchecked;
+    }
+    const uint32_t next = context.redirects[file];
+    if (next == kNotRedirect) {
+      *page = (*context.files)[file].node;
+      return hasAnchor(context.anchors[file], written, decoded) ? AnchorAnswer::Found
+                                                                : AnchorAnswer::Missing;
+    }
+    // Redirects into a page that is not read, or round in a loop.
+    if (next == kRedirectUnread || followed == kMaxRedirects) return AnchorAnswer::Unchecked;
+    file = next;
+  }
+}
+
+// What a page's first meta refresh makes of it (see CheckContext::redirects).
+// A redirect page's refresh comes at once and leads to a page of the site
+// without a fragment of its own, so that the fragment a reference brings is
+// carried on to it, as the stubs' scripts do. A refresh URL that matches a
+// page only when letter case is ignored leads to that page, as a reference
+// does: its own case-mismatch finding tells the author.
+uint32_t redirectOf(const CheckContext& context, const PageLinks& links, const UrlBase& base,
+                    ResolveScratch* scratch) {
+  if (!links.hasRefresh || links.refreshDelay != 0 || !links.refreshHasUrl) return kNotRedirect;
+  const std::string cleaned = cleanReference(links.refreshUrl);
+  // An empty URL reloads the page itself.
+  if (cleaned.empty()) return kNotRedirect;
+  const SiteTree& tree = *context.tree;
+  const Resolution resolution =
+      resolveReference(tree, context.options->resolve, base, cleaned, scratch);
+  if (resolution.kind != RefKind::Local || resolution.hasFragment) return kNotRedirect;
+  if (resolution.status != TargetStatus::Found && resolution.status != TargetStatus::CaseMismatch) {
+    return kNotRedirect;
+  }
+  const TreeNode& target = tree.nodes[resolution.node];
+  if (target.role != NodeRole::Page) return kNotRedirect;
+  const uint32_t file = context.fileOfNode[resolution.node];
+  return target.walked && file != kNoNode ? file : kRedirectUnread;
 }
 
 uint32_t loadUint32(const std::string& bytes, size_t at) {
@@ -140,6 +201,7 @@ void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files
   for (size_t i = 0; i < tree.nodes.size(); ++i) context->referenced[i] = false;
   context->anchorState = std::make_unique<std::atomic<unsigned char>[]>(files.size());
   for (size_t i = 0; i < files.size(); ++i) context->anchorState[i] = kAnchorsPending;
+  context->redirects.assign(files.size(), kNotRedirect);
 }
 
 void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& reason) {
@@ -156,12 +218,14 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
   FileOutcome& out = context.outcomes[fileIndex];
   const bool isPage = tree.nodes[file.node].role == NodeRole::Page;
   out.read = true;
+  UrlBase base = makeBase(tree, file.node, isPage && links.hasBase, links.base);
   if (isPage) {
     context.anchors[fileIndex].assign(links.anchors);
-    // From here on other threads may look this page's anchors up.
+    context.redirects[fileIndex] = redirectOf(context, links, base, scratch);
+    // From here on other threads may look this page's anchors and redirect
+    // up.
     context.anchorState[fileIndex].store(kAnchorsReady, std::memory_order_release);
   }
-  UrlBase base = makeBase(tree, file.node, isPage && links.hasBase, links.base);
   std::string cleaned, anchor;
   std::string_view written;
   uint32_t sequence = 0;
@@ -218,21 +282,20 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     const TreeNode& target = tree.nodes[resolution.node];
     if (!resolution.hasFragment || target.role != NodeRole::Page || !target.walked) continue;
     if (!anchorToCheck(resolution.fragment, &written, &anchor)) continue;
-    const uint32_t targetFile = context.fileOfNode[resolution.node];
     PendingAnchor pending{resolution.node, extracted.line, extracted.column, sequence, 0, 0};
-    switch (context.anchorState[targetFile].load(std::memory_order_acquire)) {
-      case kAnchorsReady:
-        if (!hasAnchor(context.anchors[targetFile], written, anchor)) {
-          out.findings.push_back(missingAnchor(context, fileIndex, pending, cleaned, anchor));
-        }
+    uint32_t page = kNoNode;
+    switch (lookUpAnchor(context, context.fileOfNode[resolution.node], written, anchor, &page)) {
+      case AnchorAnswer::Missing:
+        out.findings.push_back(missingAnchor(context, fileIndex, pending, page, cleaned, anchor));
         break;
-      case kAnchorsPending:
+      case AnchorAnswer::NotYet:
         pending.textBegin = uint32_t(out.pendingText.size());
         out.pendingText += cleaned;
         pending.textEnd = uint32_t(out.pendingText.size());
         out.pending.push_back(pending);
         break;
-      default:  // an unreadable page's anchors are unknown
+      case AnchorAnswer::Found:
+      case AnchorAnswer::Unchecked:
         break;
     }
   }
@@ -243,14 +306,16 @@ void checkPendingAnchors(CheckContext& context, size_t fileIndex) {
   std::string anchor;
   std::string_view written;
   for (const PendingAnchor& pending : out.pending) {
-    const uint32_t targetFile = context.fileOfNode[pending.target];
-    if (context.anchorState[targetFile].load(std::memory_order_acquire) != kAnchorsReady) continue;
     std::string_view reference =
         std::string_view(out.pendingText)
             .substr(pending.textBegin, pending.textEnd - pending.textBegin);
     if (!anchorToCheck(reference.substr(reference.find('#') + 1), &written, &anchor)) continue;
-    if (hasAnchor(context.anchors[targetFile], written, anchor)) continue;
-    out.findings.push_back(missingAnchor(context, fileIndex, pending, reference, anchor));
+    uint32_t page = kNoNode;
+    // Every page is in by now: no answer is NotYet.
+    if (lookUpAnchor(context, context.fileOfNode[pending.target], written, anchor, &page) ==
+        AnchorAnswer::Missing) {
+      out.findings.push_back(missingAnchor(context, fileIndex, pending, page, reference, anchor));
+    }
   }
   out.pending = std::vector<PendingAnchor>();
   out.pendingText = std::string();

@@ -1,8 +1,10 @@
 // The checks. Each page or style sheet is checked on its own, on whichever
 // worker thread read it: references resolved, definite findings made, the
 // files it reaches marked, fragments checked against pages already read.
-// Fragments aimed at pages not read yet wait in compact records for a
-// second pass, once every page is in; then orphans are found and the report
+// A fragment aimed at a redirect page (a meta refresh at once to another
+// page of the site) is looked for where the redirects lead. Fragments
+// aimed at pages not read yet, or led through one, wait in compact records
+// for a second pass, once every page is in; then orphans are found and the report
 // is put together. Only these records, anchors and findings outlive a
 // page's check, never its bytes.
 #pragma once
@@ -53,9 +55,10 @@ class AnchorSet {
   std::string packed_;
 };
 
-// A fragment aimed at a page that had not been read when it was met.
+// A fragment aimed at a page that had not been read when it was met, or that
+// redirects through one.
 struct PendingAnchor {
-  uint32_t target = kNoNode;
+  uint32_t target = kNoNode;  // the node the reference resolved to
   uint32_t line = 0;
   uint32_t column = 0;
   uint32_t sequence = 0;
@@ -89,10 +92,20 @@ struct CheckContext {
   std::vector<AnchorSet> anchors;
   // Per node: a reference of some other file reaches it.
   std::unique_ptr<std::atomic<bool>[]> referenced;
-  // Per file: kAnchorsPending until its check publishes its anchors (or its
-  // reading fails).
+  // Per file: kAnchorsPending until its check publishes its anchors and
+  // redirect (or its reading fails).
   std::unique_ptr<std::atomic<unsigned char>[]> anchorState;
+  // Per file, once its anchors are published: the file of the page it
+  // redirects to, kNotRedirect, or kRedirectUnread when it redirects to a
+  // page that is not read (hidden or excluded).
+  std::vector<uint32_t> redirects;
 };
+
+constexpr uint32_t kNotRedirect = UINT32_MAX;
+constexpr uint32_t kRedirectUnread = UINT32_MAX - 1;
+// Redirect pages followed one after the other before a fragment is given up
+// as going round in a loop.
+constexpr int kMaxRedirects = 8;
 
 // Sets up the shared state for tree and its walked files; all three must
 // outlive it.

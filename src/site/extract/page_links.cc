@@ -205,10 +205,16 @@ void addSrcsetReferences(PageReader& reader, std::string_view srcset, TextPositi
   }
 }
 
-// The URL of a meta refresh's content ("5; url='next.html'"), read as the
-// HTML standard's declarative refresh steps read it. False when there is
-// none (a plain reload, or content that is no refresh).
-bool refreshUrl(std::string_view content, std::string_view* url) {
+// A meta refresh's content ("5; url='next.html'"), read as the HTML
+// standard's declarative refresh steps read it.
+struct Refresh {
+  uint32_t delay = 0;  // whole seconds; a fraction is ignored
+  bool hasUrl = false;
+  std::string_view url;
+};
+
+// Reads content into *refresh. False when the content is no refresh at all.
+bool readRefresh(std::string_view content, Refresh* refresh) {
   size_t pos = 0;
   const size_t size = content.size();
   auto skipWhitespace = [&] {
@@ -219,19 +225,25 @@ bool refreshUrl(std::string_view content, std::string_view* url) {
   };
   skipWhitespace();
   const size_t timeStart = pos;
-  while (pos < size && content[pos] >= '0' && content[pos] <= '9') ++pos;
+  uint64_t delay = 0;
+  while (pos < size && content[pos] >= '0' && content[pos] <= '9') {
+    delay = std::min<uint64_t>(delay * 10 + uint64_t(content[pos] - '0'), UINT32_MAX);
+    ++pos;
+  }
   if (pos == timeStart && (pos == size || content[pos] != '.')) return false;
+  refresh->delay = uint32_t(delay);
+  refresh->hasUrl = false;
   while (pos < size && ((content[pos] >= '0' && content[pos] <= '9') || content[pos] == '.')) {
     ++pos;
   }
-  if (pos == size) return false;
+  if (pos == size) return true;
   if (content[pos] != ';' && content[pos] != ',' && !isAsciiWhitespace(content[pos])) {
     return false;
   }
   skipWhitespace();
   if (pos < size && (content[pos] == ';' || content[pos] == ',')) ++pos;
   skipWhitespace();
-  if (pos == size) return false;
+  if (pos == size) return true;
   size_t urlStart = pos;
   char quote = '\0';
   if (nextIs('u')) {
@@ -255,7 +267,8 @@ bool refreshUrl(std::string_view content, std::string_view* url) {
   }
   std::string_view rest = content.substr(urlStart);
   if (quote != '\0') rest = rest.substr(0, rest.find(quote));
-  *url = rest;
+  refresh->hasUrl = true;
+  refresh->url = rest;
   return true;
 }
 
@@ -341,9 +354,17 @@ void readStartTag(PageReader& reader, const HtmlToken& tag, bool inSvg) {
     } else if (kind == Attribute::Srcset && takesSrcset) {
       addSrcsetReferences(reader, attribute.value, positionAt(reader.lines, attribute.valueOffset));
     } else if (kind == Attribute::Content && refresh) {
-      std::string_view url;
-      if (refreshUrl(attribute.value, &url)) {
-        addReference(reader, url, positionAt(reader.lines, attribute.valueOffset));
+      Refresh read;
+      if (!readRefresh(attribute.value, &read)) continue;
+      if (read.hasUrl) {
+        addReference(reader, read.url, positionAt(reader.lines, attribute.valueOffset));
+      }
+      PageLinks& links = reader.links;
+      if (!links.hasRefresh) {
+        links.hasRefresh = true;
+        links.refreshDelay = read.delay;
+        links.refreshHasUrl = read.hasUrl;
+        links.refreshUrl.assign(read.url);
       }
     } else if (namesUrl(element, inSvg, kind, hasHref)) {
       addReference(reader, attribute.value, positionAt(reader.lines, attribute.valueOffset));

@@ -24,11 +24,17 @@ struct PageLinks {
   std::vector<std::string> anchors;            // id of every element, name of every a
   bool hasBase = false;                        // a base element with an href was seen
   std::string base;                            // the first such href, decoded
+  // The meta refresh a browser acts on: the first <meta http-equiv=refresh>
+  // whose content reads as a refresh (a later one never counts).
+  bool hasRefresh = false;
+  uint32_t refreshDelay = 0;   // its whole seconds, UINT32_MAX when more
+  bool refreshHasUrl = false;  // it names a URL (without one it reloads the page)
+  std::string refreshUrl;      // that URL, decoded, as its reference holds it
 };
 
 // Every reference and anchor of an HTML page: the attributes that name
 // URLs, srcset candidates, the meta refresh URL, and the url()/@import of
-// its style elements and style attributes.
+// its style elements and style attributes; and its first meta refresh.
 // Places: an attribute value starts at its first byte (for a quoted value
 // the byte after the quote; a valueless attribute at its name); srcset
 // candidates, the refresh URL and a style attribute's urls share their
