@@ -122,6 +122,71 @@ TEST(Resolve, CleaningAndFragments) {
   }
 }
 
+TEST(Resolve, ValidAuthority) {
+  struct {
+    const char* reference;
+    bool valid;
+  } const rows[] = {
+      {"https://example.com:8080/x", true},
+      {"http://[::1]/", true},
+      {"//cdn.example.com/a.js", true},
+      {"http://user@host/", true},
+      {"http://a@b@c/", true},
+      {"http://@host", true},
+      {"HTTP://Example.COM", true},
+      {"http://host:/", true},
+      {"http://host:065535?q", true},
+      {"\\\\host\\share", true},
+      {"http:\\\\\\host#x", true},
+      {"http:example.com", true},
+      {"http://caf%C3%A9.example/", true},
+      {"http://[2001:db8::1]:443/", true},
+      {"http://[1:2:3:4:5:6:7:8]/", true},
+      {"http://[::ffff:192.0.2.1]/", true},
+      {"http://[1:2:3:4:5:6:1.2.3.4]/", true},
+      {"mailto:a b", true},
+      {"a b/<c>.html", true},
+      {"http://<servername>/my-new-repo.git", false},
+      {"http://", false},
+      {"https:", false},
+      {"//", false},
+      {"http://user@/", false},
+      {"http://:80/", false},
+      {"http://a b/", false},
+      {"http://a%20b/", false},
+      {"http://a%2Fb/", false},
+      {"http://a%3a1/", false},
+      {"http://a%zz/", false},
+      {"http://a^b/", false},
+      {"http://a|b/", false},
+      {"http://a\x01b/", false},
+      {"http://a\x7F/", false},
+      {"http://a[b]/", false},
+      {"http://[::1/", false},
+      {"http://[::1]x/", false},
+      {"http://[]/", false},
+      {"http://[1:2:3:4:5:6:7]/", false},
+      {"http://[1:2:3:4:5:6:7:8:9]/", false},
+      {"http://[1::2::3]/", false},
+      {"http://[12345::]/", false},
+      {"http://[:1]/", false},
+      {"http://[1:]/", false},
+      {"http://[::g]/", false},
+      {"http://[::1.2.3.04]/", false},
+      {"http://[::256.0.0.1]/", false},
+      {"http://[::1.2.3]/", false},
+      {"http://[::1.2.3.4.5]/", false},
+      {"http://[1:2:3:4:5:6:7:1.2.3.4]/", false},
+      {"http://host:65536/", false},
+      {"http://host:99999999999999999999/", false},
+      {"http://host:8o/", false},
+      {"http://host:80:90/", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(hasValidAuthority(row.reference), row.valid) << row.reference;
+  }
+}
+
 TEST(Glob, Table) {
   struct {
     const char* glob;

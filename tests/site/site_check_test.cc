@@ -152,6 +152,18 @@ TEST(SiteCheck, Table) {
        "'real.html'\n"
        "tomissing.html:1:35: missing-file: 'nothing.html' not found\n"
        "references 30, external 0, ignored 0, errors 8, warnings 0\n"},
+      // A web address whose host no browser takes; still counted external.
+      // A relative reference under a web base has that base's host.
+      {"invalid-url",
+       {{"index.html",
+         "<a href=\" http://&lt;servername&gt;/my-new-repo.git\">\n<a href=\"//cdn.example.com/a\">"
+         "<a href=\"https://example.com:99999/\"><a href=\"mailto:a b\">"},
+        {"b.html", "<base href=\"https://example.com/\"><a href=\"x y/<z>\"><a href=\"//a b/\">"}},
+       "b.html: orphan\n"
+       "b.html:1:62: invalid-url: '//a b/' is not a valid URL\n"
+       "index.html:1:10: invalid-url: 'http://<servername>/my-new-repo.git' is not a valid URL\n"
+       "index.html:2:40: invalid-url: 'https://example.com:99999/' is not a valid URL\n"
+       "references 6, external 5, ignored 0, errors 3, warnings 1\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -245,6 +245,9 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     switch (resolution.kind) {
       case RefKind::External:
         ++out.external;
+        if (!hasValidAuthority(cleaned)) {
+          add(FindingKind::InvalidUrl, Level::Error, " is not a valid URL");
+        }
         continue;
       case RefKind::Ignored:
         continue;

@@ -36,6 +36,86 @@ void appendDecoded(std::string_view text, std::string* out) {
   }
 }
 
+bool isAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool isSlash(char c) {
+  return c == '/' || c == '\\';
+}
+
+// The length of the scheme that cleaned starts with (RFC 3986: a letter,
+// then letters, digits, '+', '-', '.', then ':'), without the ':'; 0 when
+// it has none.
+size_t schemeLength(std::string_view cleaned) {
+  if (cleaned.empty() || !isAsciiLetter(cleaned[0])) return 0;
+  size_t i = 1;
+  while (i < cleaned.size() && (isAsciiLetter(cleaned[i]) || isAsciiDigit(cleaned[i]) ||
+                                cleaned[i] == '+' || cleaned[i] == '-' || cleaned[i] == '.')) {
+    ++i;
+  }
+  return i < cleaned.size() && cleaned[i] == ':' ? i : 0;
+}
+
+// The URL standard's IPv6 parser, as a yes or no: eight pieces of up to four
+// hexadecimal digits, or fewer with one "::", the last two of which may be
+// written as a dotted IPv4 address.
+bool isIpv6Address(std::string_view text) {
+  size_t pos = 0;
+  const size_t size = text.size();
+  int pieces = 0;
+  bool compressed = false;
+  auto at = [&](size_t i) { return i < size ? text[i] : '\0'; };
+  if (at(0) == ':') {
+    if (at(1) != ':') return false;
+    pos = 2;
+    compressed = true;
+    pieces = 1;  // the standard counts the "::" as a piece already begun
+  }
+  while (pos < size) {
+    if (pieces == 8) return false;
+    if (text[pos] == ':') {
+      if (compressed) return false;
+      ++pos;
+      ++pieces;
+      compressed = true;
+      continue;
+    }
+    size_t length = 0;
+    while (length < 4 && pos < size && hexValue(text[pos]) >= 0) ++pos, ++length;
+    if (at(pos) == '.') {
+      // The last 32 bits as a dotted IPv4 address: exactly four numbers of
+      // 0 to 255, without leading zeros.
+      if (length == 0 || pieces > 6) return false;
+      pos -= length;
+      for (int numbers = 0; numbers < 4; ++numbers) {
+        if (numbers > 0) {
+          if (at(pos) != '.') return false;
+          ++pos;
+        }
+        if (!isAsciiDigit(at(pos))) return false;
+        int value = 0;
+        const size_t start = pos;
+        while (isAsciiDigit(at(pos))) {
+          if (pos > start && value == 0) return false;
+          value = value * 10 + (text[pos] - '0');
+          if (value > 255) return false;
+          ++pos;
+        }
+      }
+      return pos == size && (compressed || pieces + 2 == 8);
+    }
+    if (at(pos) == ':') {
+      ++pos;
+      if (pos == size) return false;
+    } else if (pos < size) {
+      return false;
+    }
+    ++pieces;
+  }
+  return compressed || pieces == 8;
+}
+
 // A path as a stack of decoded names, the way a browser merges a reference
 // with its base: "." and empty segments vanish, ".." pops.
 struct PathState {
@@ -179,26 +259,89 @@ std::string cleanReference(std::string_view value) {
 }
 
 RefKind referenceKind(std::string_view cleaned) {
-  if (!cleaned.empty() && isAsciiLetter(cleaned[0])) {
-    size_t i = 1;
-    while (i < cleaned.size() &&
-           (isAsciiLetter(cleaned[i]) || (cleaned[i] >= '0' && cleaned[i] <= '9') ||
-            cleaned[i] == '+' || cleaned[i] == '-' || cleaned[i] == '.')) {
-      ++i;
+  if (const size_t length = schemeLength(cleaned); length > 0) {
+    std::string_view scheme = cleaned.substr(0, length);
+    if (equalIgnoringCase(scheme, "http") || equalIgnoringCase(scheme, "https")) {
+      return RefKind::External;
     }
-    if (i < cleaned.size() && cleaned[i] == ':') {
-      std::string_view scheme = cleaned.substr(0, i);
-      if (equalIgnoringCase(scheme, "http") || equalIgnoringCase(scheme, "https")) {
-        return RefKind::External;
-      }
-      if (equalIgnoringCase(scheme, "file")) return RefKind::FileScheme;
-      return RefKind::Ignored;
-    }
+    if (equalIgnoringCase(scheme, "file")) return RefKind::FileScheme;
+    return RefKind::Ignored;
   }
   // '\' counts as '/', so "\\host" names another host just as "//host" does.
-  auto slash = [](char c) { return c == '/' || c == '\\'; };
-  if (cleaned.size() >= 2 && slash(cleaned[0]) && slash(cleaned[1])) return RefKind::External;
+  if (cleaned.size() >= 2 && isSlash(cleaned[0]) && isSlash(cleaned[1])) return RefKind::External;
   return RefKind::Local;
+}
+
+bool hasValidAuthority(std::string_view cleaned) {
+  size_t pos = 0;
+  if (const size_t length = schemeLength(cleaned); length > 0) {
+    std::string_view scheme = cleaned.substr(0, length);
+    if (!equalIgnoringCase(scheme, "http") && !equalIgnoringCase(scheme, "https")) return true;
+    pos = length + 1;
+  } else if (cleaned.size() < 2 || !isSlash(cleaned[0]) || !isSlash(cleaned[1])) {
+    return true;
+  }
+  while (pos < cleaned.size() && isSlash(cleaned[pos])) ++pos;
+  size_t end = pos;
+  while (end < cleaned.size() && !isSlash(cleaned[end]) && cleaned[end] != '?' &&
+         cleaned[end] != '#') {
+    ++end;
+  }
+  std::string_view authority = cleaned.substr(pos, end - pos);
+  if (size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    authority.remove_prefix(at + 1);
+  }
+  // The host runs to the first ':' outside brackets; the port follows.
+  size_t colon = 0;
+  for (bool inBrackets = false; colon < authority.size(); ++colon) {
+    const char c = authority[colon];
+    if (c == ':' && !inBrackets) break;
+    if (c == '[') inBrackets = true;
+    if (c == ']') inBrackets = false;
+  }
+  const std::string_view host = authority.substr(0, colon);
+  if (colon < authority.size()) {
+    uint32_t port = 0;
+    for (char c : authority.substr(colon + 1)) {
+      if (!isAsciiDigit(c)) return false;
+      port = std::min<uint32_t>(port * 10 + uint32_t(c - '0'), 65536);
+    }
+    if (port > 65535) return false;
+  }
+  if (host.empty()) return false;
+  if (host[0] == '[') {
+    return host.size() >= 2 && host.back() == ']' && isIpv6Address(host.substr(1, host.size() - 2));
+  }
+  for (size_t i = 0; i < host.size(); ++i) {
+    // Each byte as percent-decoding gives it.
+    char c = host[i];
+    if (c == '%' && i + 2 < host.size() && hexValue(host[i + 1]) >= 0 &&
+        hexValue(host[i + 2]) >= 0) {
+      c = char(hexValue(host[i + 1]) * 16 + hexValue(host[i + 2]));
+      i += 2;
+    }
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F) return false;
+    switch (c) {
+      case '#':
+      case '%':
+      case '/':
+      case ':':
+      case '<':
+      case '>':
+      case '?':
+      case '@':
+      case '[':
+      case '\\':
+      case ']':
+      case '^':
+      case '|':
+        return false;
+      default:
+        break;
+    }
+  }
+  return true;
 }
 
 std::string percentDecode(std::string_view text) {

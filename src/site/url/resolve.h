@@ -37,6 +37,18 @@ enum class RefKind : unsigned char {
 // How a cleaned reference is taken, by its scheme or its leading "//".
 RefKind referenceKind(std::string_view cleaned);
 
+// Whether an http: or https: reference (any case), or one that starts with
+// two slashes ('/' or '\\'), has an authority that browsers take, read as
+// the URL standard reads a special URL's authority: the slashes after the
+// scheme skipped, user information up to the last '@' dropped, then a
+// host that is not empty, is a valid IPv6 address when it starts with '[',
+// and otherwise holds no forbidden code point once percent-decoded (space,
+// a control character, '#', '%', '/', ':', '<', '>', '?', '@', '[', '\\',
+// ']', '^', '|'), and a port that is empty or digits up to 65535. True for
+// every other reference. (Domain names are not checked further: what IDNA
+// and the IPv4 rules refuse is let through.)
+bool hasValidAuthority(std::string_view cleaned);
+
 // Where the relative references of one page or style sheet start from: the
 // file itself, or the first <base href> of a page resolved against it.
 struct UrlBase {
