@@ -164,6 +164,45 @@ TEST(SiteCheck, Table) {
        "index.html:1:10: invalid-url: 'http://<servername>/my-new-repo.git' is not a valid URL\n"
        "index.html:2:40: invalid-url: 'https://example.com:99999/' is not a valid URL\n"
        "references 6, external 5, ignored 0, errors 3, warnings 1\n"},
+      // An ignored reference is matched as messages write it, is neither
+      // judged nor reported, and still keeps its target from being an
+      // orphan; it counts among the references (and external ones).
+      {"ignore",
+       {{"index.html",
+         "<a href=\"old/x.html\"><a href=\"a.html#nope\"><a href=\"http://bad host/\">"
+         "<a href=\"B.html#nope\"><a href=\"file:///x\"><a href=\"a%20b.html\">"
+         "<a href=\"c.html?a=1&amp;b\"><a href=\" gone2\t.html \"><a href=\"gone.html\">"},
+        {"a.html", ""},
+        {"b.html", ""},
+        {"c.html", "<a href=\"../x.html\">"}},
+       "index.html:1:194: missing-file: 'gone.html' not found\n"
+       "references 10, external 1, ignored 9, errors 1, warnings 0\n",
+       {"^old/", "#nope$", "bad host", "^file:", "a%20b", "a=1&b$", "^gone2\\.html$", "^\\.\\./"}},
+      // A disabled kind is not made and counts for nothing; orphans among
+      // them are orphans off.
+      {"disable",
+       {{"index.html",
+         "<a href=\"a.html#nope\"><a href=\"A.html#nope\"><a href=\"file:///x\">"
+         "<a href=\"gone.html\"><a href=\"stub.html#nope\">"},
+        {"a.html", ""},
+        {"stub.html", "<meta http-equiv=refresh content=\"0; url=a.html\">"},
+        {"lonely.html", ""}},
+       "index.html:1:74: missing-file: 'gone.html' not found\n"
+       "references 6, external 0, ignored 0, errors 1, warnings 0\n",
+       {},
+       {FindingKind::MissingAnchor, FindingKind::Orphan, FindingKind::FileScheme,
+        FindingKind::CaseMismatch}},
+      {"disable some",
+       {{"index.html",
+         "<a href=\"A.html#nope\"><a href=\"stub.html#nope\"><a href=\"http://a b/\">"},
+        {"a.html", ""},
+        {"stub.html", "<meta http-equiv=refresh content=\"0; url=a.html\">"},
+        {"lonely.html", ""}},
+       "index.html:1:10: missing-anchor: 'A.html#nope': a.html has no anchor 'nope'\n"
+       "index.html:1:32: missing-anchor: 'stub.html#nope': a.html has no anchor 'nope'\n"
+       "references 4, external 1, ignored 0, errors 2, warnings 0\n",
+       {},
+       {FindingKind::InvalidUrl, FindingKind::CaseMismatch, FindingKind::Orphan}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

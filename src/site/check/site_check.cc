@@ -217,11 +217,18 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
   const WalkedFile& file = (*context.files)[fileIndex];
   FileOutcome& out = context.outcomes[fileIndex];
   const bool isPage = tree.nodes[file.node].role == NodeRole::Page;
+  const CheckOptions& options = *context.options;
+  const IgnoreList& ignoreList = *options.ignore;
+  // With missing-anchor disabled no fragment is looked up, so no page keeps
+  // anchors or a redirect.
+  const bool checkAnchors = !kindDisabled(options, FindingKind::MissingAnchor);
   out.read = true;
   UrlBase base = makeBase(tree, file.node, isPage && links.hasBase, links.base);
   if (isPage) {
-    context.anchors[fileIndex].assign(links.anchors);
-    context.redirects[fileIndex] = redirectOf(context, links, base, scratch);
+    if (checkAnchors) {
+      context.anchors[fileIndex].assign(links.anchors);
+      context.redirects[fileIndex] = redirectOf(context, links, base, scratch);
+    }
     // From here on other threads may look this page's anchors and redirect
     // up.
     context.anchorState[fileIndex].store(kAnchorsReady, std::memory_order_release);
@@ -233,8 +240,13 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     ++sequence;
     ++out.references;
     cleanReference(extracted.value, &cleaned);
-    Resolution resolution =
-        resolveReference(tree, context.options->resolve, base, cleaned, scratch);
+    // An ignored reference is neither judged nor reported, but still reaches
+    // its target, which is then no orphan.
+    const bool ignored = !ignoreList.empty() && ignoreList.matches(cleaned);
+    out.ignored += ignored;
+    Resolution resolution = resolveReference(tree, options.resolve, base, cleaned, scratch);
+    // Whether a finding of kind is made for this reference at all.
+    auto wanted = [&](FindingKind kind) { return !ignored && !kindDisabled(options, kind); };
     auto add = [&](FindingKind kind, Level level, std::string message) {
       Finding finding = makeFinding(kind, level, fileReportPath(context, fileIndex), extracted.line,
                                     extracted.column, sequence, cleaned);
@@ -245,28 +257,35 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     switch (resolution.kind) {
       case RefKind::External:
         ++out.external;
-        if (!hasValidAuthority(cleaned)) {
+        if (wanted(FindingKind::InvalidUrl) && !hasValidAuthority(cleaned)) {
           add(FindingKind::InvalidUrl, Level::Error, " is not a valid URL");
         }
         continue;
       case RefKind::Ignored:
         continue;
       case RefKind::FileScheme:
-        add(FindingKind::FileScheme, Level::Warning, " only works on this computer");
+        if (wanted(FindingKind::FileScheme)) {
+          add(FindingKind::FileScheme, Level::Warning, " only works on this computer");
+        }
         continue;
       case RefKind::Local:
         break;
     }
     switch (resolution.status) {
       case TargetStatus::Missing:
-        add(FindingKind::MissingFile, Level::Error, " not found");
+        if (wanted(FindingKind::MissingFile)) {
+          add(FindingKind::MissingFile, Level::Error, " not found");
+        }
         continue;
       case TargetStatus::OutsideRoot:
-        add(FindingKind::OutsideRoot, Level::Error, " leads outside the site");
+        if (wanted(FindingKind::OutsideRoot)) {
+          add(FindingKind::OutsideRoot, Level::Error, " leads outside the site");
+        }
         continue;
       case TargetStatus::Unknown:
         continue;
       case TargetStatus::CaseMismatch: {
+        if (!wanted(FindingKind::CaseMismatch)) break;
         std::string stored =
             reportPath(context.options->reportRoot, nodePath(tree, resolution.node));
         Finding* finding = add(FindingKind::CaseMismatch, Level::Error,
@@ -280,6 +299,7 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     if (resolution.node != file.node) {
       context.referenced[resolution.node].store(true, std::memory_order_relaxed);
     }
+    if (ignored || !checkAnchors) continue;
     // Fragments are checked in walked pages only: an excluded or hidden page
     // was never read.
     const TreeNode& target = tree.nodes[resolution.node];
@@ -330,6 +350,9 @@ SiteReport finishReport(CheckContext& context) {
   const CheckOptions& options = *context.options;
   SiteReport report;
   report.root = options.reportRoot;
+  // Disabling the orphan kind is turning orphans off.
+  const bool orphansOff =
+      options.orphans == OrphanLevel::Off || kindDisabled(options, FindingKind::Orphan);
   for (size_t i = 0; i < files.size(); ++i) {
     FileOutcome& outcome = context.outcomes[i];
     const TreeNode& node = tree.nodes[files[i].node];
@@ -337,13 +360,13 @@ SiteReport finishReport(CheckContext& context) {
     if (outcome.read && node.role == NodeRole::Page) report.summary.pages += 1;
     report.summary.references += outcome.references;
     report.summary.external += outcome.external;
+    report.summary.ignored += outcome.ignored;
     if (outcome.read && node.role != NodeRole::Other) {
       report.checkedFiles.push_back(fileReportPath(context, i));
     }
     for (Finding& finding : outcome.findings) report.findings.push_back(std::move(finding));
     outcome.findings = std::vector<Finding>();
-    if (options.orphans != OrphanLevel::Off && !context.referenced[files[i].node] &&
-        !isExemptFromOrphans(node, options)) {
+    if (!orphansOff && !context.referenced[files[i].node] && !isExemptFromOrphans(node, options)) {
       Level level = options.orphans == OrphanLevel::Error ? Level::Error : Level::Warning;
       Finding orphan =
           makeFinding(FindingKind::Orphan, level, fileReportPath(context, i), 0, 0, 0, "");
@@ -356,7 +379,7 @@ SiteReport finishReport(CheckContext& context) {
   }
   sortFindings(&report.findings);
   std::sort(report.checkedFiles.begin(), report.checkedFiles.end());
-  report.orphansOff = options.orphans == OrphanLevel::Off;
+  report.orphansOff = orphansOff;
   return report;
 }
 

@@ -35,7 +35,8 @@ struct CheckOptions {
   // --ignore: references matching one are neither judged nor reported, but
   // still reach their targets (no orphan); never null.
   std::shared_ptr<IgnoreList> ignore = std::make_shared<IgnoreList>();
-  // --disable: a bit per FindingKind whose findings are dropped.
+  // --disable: a bit per FindingKind whose findings are not made (nor
+  // counted); with missing-anchor among them no fragment is looked up.
   uint32_t disabledKinds = 0;
 };
 
@@ -73,6 +74,7 @@ struct FileOutcome {
   std::string error;  // the system's reason when it could not be read
   uint32_t references = 0;
   uint32_t external = 0;
+  uint32_t ignored = 0;  // references an --ignore pattern matched
   std::vector<Finding> findings;
   std::vector<PendingAnchor> pending;
   std::string pendingText;
