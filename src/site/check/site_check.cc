@@ -219,6 +219,8 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
   const bool isPage = tree.nodes[file.node].role == NodeRole::Page;
   const CheckOptions& options = *context.options;
   const IgnoreList& ignoreList = *options.ignore;
+  const bool ignoring = !ignoreList.empty();
+  const bool checkUrls = !kindDisabled(options, FindingKind::InvalidUrl);
   // With missing-anchor disabled no fragment is looked up, so no page keeps
   // anchors or a redirect.
   const bool checkAnchors = !kindDisabled(options, FindingKind::MissingAnchor);
@@ -236,14 +238,15 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
   std::string cleaned, anchor;
   std::string_view written;
   uint32_t sequence = 0;
+  uint32_t ignoredCount = 0;
   for (const ExtractedReference& extracted : links.references) {
     ++sequence;
     ++out.references;
     cleanReference(extracted.value, &cleaned);
     // An ignored reference is neither judged nor reported, but still reaches
     // its target, which is then no orphan.
-    const bool ignored = !ignoreList.empty() && ignoreList.matches(cleaned);
-    out.ignored += ignored;
+    const bool ignored = ignoring && ignoreList.matches(cleaned);
+    ignoredCount += ignored;
     Resolution resolution = resolveReference(tree, options.resolve, base, cleaned, scratch);
     // Whether a finding of kind is made for this reference at all.
     auto wanted = [&](FindingKind kind) { return !ignored && !kindDisabled(options, kind); };
@@ -257,7 +260,7 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
     switch (resolution.kind) {
       case RefKind::External:
         ++out.external;
-        if (wanted(FindingKind::InvalidUrl) && !hasValidAuthority(cleaned)) {
+        if (checkUrls && !ignored && !hasValidAuthority(cleaned)) {
           add(FindingKind::InvalidUrl, Level::Error, " is not a valid URL");
         }
         continue;
@@ -322,6 +325,7 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
         break;
     }
   }
+  out.ignored = ignoredCount;
 }
 
 void checkPendingAnchors(CheckContext& context, size_t fileIndex) {

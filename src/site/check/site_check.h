@@ -71,10 +71,11 @@ struct PendingAnchor {
 // What one file's check keeps.
 struct FileOutcome {
   bool read = false;  // read and checked
-  std::string error;  // the system's reason when it could not be read
+  // The counts share the first word with read, which keeps the record small.
   uint32_t references = 0;
   uint32_t external = 0;
   uint32_t ignored = 0;  // references an --ignore pattern matched
+  std::string error;     // the system's reason when it could not be read
   std::vector<Finding> findings;
   std::vector<PendingAnchor> pending;
   std::string pendingText;

@@ -1,6 +1,7 @@
 #include "site/url/resolve.h"
 
 #include <algorithm>
+#include <array>
 
 #include "platform/ascii_case.h"
 
@@ -44,10 +45,41 @@ bool isSlash(char c) {
   return c == '/' || c == '\\';
 }
 
+// Whether scheme is "http" or "https" in any case; asked of every
+// reference with a scheme, so spelt out rather than two general compares.
+inline bool isWebScheme(std::string_view scheme) {
+  auto is = [&](size_t i, char lower) { return (scheme[i] | 0x20) == lower; };
+  return (scheme.size() == 4 || (scheme.size() == 5 && is(4, 's'))) && is(0, 'h') && is(1, 't') &&
+         is(2, 't') && is(3, 'p');
+}
+
+// What a byte means to the reading of an authority, as bits.
+enum : uint8_t {
+  kEndsAuthority = 1,    // '/', '\\', '?', '#'
+  kForbiddenInHost = 2,  // the URL standard's forbidden domain code points
+};
+
+constexpr std::array<uint8_t, 256> makeAuthorityBytes() {
+  std::array<uint8_t, 256> table{};
+  for (int c = 0; c <= 0x20; ++c) table[c] = kForbiddenInHost;
+  table[0x7F] = kForbiddenInHost;
+  for (char c : {'#', '%', '/', ':', '<', '>', '?', '@', '[', '\\', ']', '^', '|'}) {
+    table[static_cast<unsigned char>(c)] = kForbiddenInHost;
+  }
+  for (char c : {'/', '\\', '?', '#'}) table[static_cast<unsigned char>(c)] |= kEndsAuthority;
+  return table;
+}
+
+constexpr std::array<uint8_t, 256> kAuthorityBytes = makeAuthorityBytes();
+
+uint8_t authorityByte(char c) {
+  return kAuthorityBytes[static_cast<unsigned char>(c)];
+}
+
 // The length of the scheme that cleaned starts with (RFC 3986: a letter,
 // then letters, digits, '+', '-', '.', then ':'), without the ':'; 0 when
-// it has none.
-size_t schemeLength(std::string_view cleaned) {
+// it has none. Inline: every reference asks.
+inline size_t schemeLength(std::string_view cleaned) {
   if (cleaned.empty() || !isAsciiLetter(cleaned[0])) return 0;
   size_t i = 1;
   while (i < cleaned.size() && (isAsciiLetter(cleaned[i]) || isAsciiDigit(cleaned[i]) ||
@@ -261,9 +293,7 @@ std::string cleanReference(std::string_view value) {
 RefKind referenceKind(std::string_view cleaned) {
   if (const size_t length = schemeLength(cleaned); length > 0) {
     std::string_view scheme = cleaned.substr(0, length);
-    if (equalIgnoringCase(scheme, "http") || equalIgnoringCase(scheme, "https")) {
-      return RefKind::External;
-    }
+    if (isWebScheme(scheme)) return RefKind::External;
     if (equalIgnoringCase(scheme, "file")) return RefKind::FileScheme;
     return RefKind::Ignored;
   }
@@ -276,72 +306,60 @@ bool hasValidAuthority(std::string_view cleaned) {
   size_t pos = 0;
   if (const size_t length = schemeLength(cleaned); length > 0) {
     std::string_view scheme = cleaned.substr(0, length);
-    if (!equalIgnoringCase(scheme, "http") && !equalIgnoringCase(scheme, "https")) return true;
+    if (!isWebScheme(scheme)) return true;
     pos = length + 1;
   } else if (cleaned.size() < 2 || !isSlash(cleaned[0]) || !isSlash(cleaned[1])) {
     return true;
   }
   while (pos < cleaned.size() && isSlash(cleaned[pos])) ++pos;
+  // The authority ends at the first '/', '\\', '?' or '#'; the host starts
+  // after its last '@'.
   size_t end = pos;
-  while (end < cleaned.size() && !isSlash(cleaned[end]) && cleaned[end] != '?' &&
-         cleaned[end] != '#') {
-    ++end;
+  bool plain = true;  // no byte of the host so far means anything
+  for (; end < cleaned.size(); ++end) {
+    const uint8_t meaning = authorityByte(cleaned[end]);
+    if (meaning == 0) continue;
+    if (meaning & kEndsAuthority) break;
+    plain = cleaned[end] == '@';
+    if (plain) pos = end + 1;
   }
-  std::string_view authority = cleaned.substr(pos, end - pos);
-  if (size_t at = authority.rfind('@'); at != std::string_view::npos) {
-    authority.remove_prefix(at + 1);
-  }
-  // The host runs to the first ':' outside brackets; the port follows.
-  size_t colon = 0;
-  for (bool inBrackets = false; colon < authority.size(); ++colon) {
-    const char c = authority[colon];
-    if (c == ':' && !inBrackets) break;
-    if (c == '[') inBrackets = true;
-    if (c == ']') inBrackets = false;
-  }
-  const std::string_view host = authority.substr(0, colon);
-  if (colon < authority.size()) {
-    uint32_t port = 0;
-    for (char c : authority.substr(colon + 1)) {
-      if (!isAsciiDigit(c)) return false;
-      port = std::min<uint32_t>(port * 10 + uint32_t(c - '0'), 65536);
+  // Most hosts are plain names: nothing more to look at.
+  if (plain) return end > pos;
+  const std::string_view authority = cleaned.substr(pos, end - pos);
+  // The host runs to the first ':' outside brackets, the port from there.
+  size_t hostEnd = 0;
+  if (!authority.empty() && authority[0] == '[') {
+    // The text up to the first ']' must be an IPv6 address, and the host
+    // must end there: whatever else it took in would hold a ']' or a '['.
+    hostEnd = authority.find(']');
+    if (hostEnd == std::string_view::npos || !isIpv6Address(authority.substr(1, hostEnd - 1))) {
+      return false;
     }
-    if (port > 65535) return false;
-  }
-  if (host.empty()) return false;
-  if (host[0] == '[') {
-    return host.size() >= 2 && host.back() == ']' && isIpv6Address(host.substr(1, host.size() - 2));
-  }
-  for (size_t i = 0; i < host.size(); ++i) {
-    // Each byte as percent-decoding gives it.
-    char c = host[i];
-    if (c == '%' && i + 2 < host.size() && hexValue(host[i + 1]) >= 0 &&
-        hexValue(host[i + 2]) >= 0) {
-      c = char(hexValue(host[i + 1]) * 16 + hexValue(host[i + 2]));
-      i += 2;
-    }
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F) return false;
-    switch (c) {
-      case '#':
-      case '%':
-      case '/':
-      case ':':
-      case '<':
-      case '>':
-      case '?':
-      case '@':
-      case '[':
-      case '\\':
-      case ']':
-      case '^':
-      case '|':
+    ++hostEnd;
+    if (hostEnd < authority.size() && authority[hostEnd] != ':') return false;
+  } else {
+    // Brackets elsewhere are forbidden, so the first ':' ends the host.
+    for (; hostEnd < authority.size() && authority[hostEnd] != ':'; ++hostEnd) {
+      if (!(authorityByte(authority[hostEnd]) & kForbiddenInHost)) continue;
+      if (authority[hostEnd] != '%' || hostEnd + 2 >= authority.size()) return false;
+      // An escape: what it stands for must not be forbidden either. A '%'
+      // without two hexadecimal digits stays itself, which is.
+      const int high = hexValue(authority[hostEnd + 1]);
+      const int low = hexValue(authority[hostEnd + 2]);
+      if (high < 0 || low < 0 || (authorityByte(char(high * 16 + low)) & kForbiddenInHost)) {
         return false;
-      default:
-        break;
+      }
+      hostEnd += 2;
     }
+    if (hostEnd == 0) return false;
   }
-  return true;
+  if (hostEnd == authority.size()) return true;
+  uint32_t port = 0;
+  for (char c : authority.substr(hostEnd + 1)) {
+    if (!isAsciiDigit(c)) return false;
+    port = std::min<uint32_t>(port * 10 + uint32_t(c - '0'), 65536);
+  }
+  return port <= 65535;
 }
 
 std::string percentDecode(std::string_view text) {
