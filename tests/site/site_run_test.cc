@@ -272,11 +272,13 @@ TEST(SiteRun, IgnorePatternSources) {
        2,
        "tangler-site: .tangler-site-ignore:3: invalid --ignore pattern 'a(b': missing ): a(b\n" +
            tryHelp},
-      {{"--ignore=x", "site"},
-       "x\n",
+      {{"--ignore=q", "site"},
+       "q\n",
        0,
-       "tangler-site: --ignore pattern 'x' matched nothing\n"
-       "tangler-site: .tangler-site-ignore:1: --ignore pattern 'x' matched nothing\n"},
+       "tangler-site: --ignore pattern 'q' matched nothing\n"
+       "tangler-site: .tangler-site-ignore:1: --ignore pattern 'q' matched nothing\n"},
+      // A pattern that matches is not named (and the reference is ignored).
+      {{"--ignore=xa", "site"}, "", 0, ""},
       // --ignore-file is read instead of .tangler-site-ignore.
       {{"--ignore-file=patterns", "site"},
        "a(b\n",
