@@ -39,7 +39,7 @@ if ! have_re2_source; then
   found=$(mktemp -d)
   # deb822 stanzas (*.sources), copied whole with their type changed.
   for file in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$file" ] && [ "$file" != "$deb_src_file.sources" ] || continue
+    if [ ! -f "$file" ] || [ "$file" = "$deb_src_file.sources" ]; then continue; fi
     awk -v RS= -v archive="$archive" '{
       n = split($0, line, "\n"); deb = 0; debian = 0; off = 0
       for (i = 1; i <= n; i++) {
@@ -54,7 +54,7 @@ if ! have_re2_source; then
   done >"$found/sources"
   # One-line entries (sources.list, *.list).
   for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$file" ] && [ "$file" != "$deb_src_file.list" ] || continue
+    if [ ! -f "$file" ] || [ "$file" = "$deb_src_file.list" ]; then continue; fi
     awk -v archive="$archive" '$1 == "deb" && $0 ~ archive { sub(/^deb/, "deb-src"); print }' "$file"
   done >"$found/list"
   for kind in sources list; do
@@ -66,13 +66,15 @@ if ! have_re2_source; then
   rm -rf "$found"
 fi
 
+# Waits for a package lock that another apt holds, as install-deps.sh does.
+apt=(apt-get -o DPkg::Lock::Timeout=600)
 if [ ${#need[@]} -gt 0 ] || [ "$add_sources" = 1 ]; then
-  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" "${apt[@]}" update -qq
 fi
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing Debian packages: ${need[*]}"
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -qq --no-install-recommends "${need[@]}"
+    "${apt[@]}" install -y -qq --no-install-recommends "${need[@]}"
 fi
 if ! have_re2_source; then
   echo "$0: apt finds no source package re2: add a deb-src entry for Debian's archive" >&2
