@@ -2,7 +2,9 @@
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
 # The -posix compilers bring std::thread and friends (GoogleTest needs them);
 # -static puts the C++ and threading run-times inside the .exe, so it needs no
-# DLL beyond those Windows itself has.
+# DLL beyond those Windows itself has. RE2, for tangler-site, is built for
+# the target with the same compiler while configuring (CMakeLists.txt calls
+# scripts/build-re2-mingw.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TANGLER_MINGW_TRIPLET i686-w64-mingw32)

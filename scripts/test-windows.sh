@@ -3,7 +3,9 @@
 # nothing (MinGW-w64, warnings as errors) and runs the 64-bit build's tests
 # under Wine: the unit tests as Windows programs, the end-to-end cases from
 # native harnesses that start "wine tangler.exe" or "wine tangler-site.exe"
-# in each scratch site.
+# in each scratch site. Configuring each Windows build folder builds RE2 for
+# it from Debian's source package (scripts/build-re2-mingw.sh); its line of
+# output, with the time that took, is the configure output shown here.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
@@ -16,12 +18,12 @@ rm -rf "$win64" "$win32" "$host"
 
 toolchain="$root/cmake/mingw-w64"
 cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON \
-  -DCMAKE_TOOLCHAIN_FILE="$toolchain-x86_64.cmake" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain-x86_64.cmake" | { grep '^RE2 ' || true; }
 cmake --build "$win64" -j "$jobs"
 # The 32-bit build is compiled, not run: that needs
 # 32-bit Wine (scripts/windows-32bit-tests.sh).
 cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON \
-  -DCMAKE_TOOLCHAIN_FILE="$toolchain-i686.cmake" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain-i686.cmake" | { grep '^RE2 ' || true; }
 cmake --build "$win32" -j "$jobs" --target tangler tangler-site
 cmake -S "$root" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANGLER_WERROR=ON >/dev/null
 cmake --build "$host" -j "$jobs" --target tangler_e2e_tests tangler_site_e2e_tests
