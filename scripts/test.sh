@@ -30,15 +30,21 @@ cmake --build "$sanitized" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir "$sanitized" -j "$jobs" --output-on-failure --timeout 600
 
-# The unit tests under ThreadSanitizer (clang): the phases that share their
-# pages among threads are run there with several helper threads, and any
-# data race fails the run.
+# Both programs' threaded code under ThreadSanitizer (clang): tangler's unit
+# tests, whose phases share their pages among several helper threads, and
+# tangler-site's unit and end-to-end tests, whose runs check pages on four
+# threads; any data race fails the run.
 threaded="$root/build-test-thread"
 rm -rf "$threaded"
 CXX=clang++ cmake -S "$root" -B "$threaded" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTANGLER_WERROR=ON -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
-cmake --build "$threaded" -j "$jobs" --target tangler_unit_tests
-TSAN_OPTIONS=halt_on_error=1 "$threaded/tests/tangler_unit_tests"
+cmake --build "$threaded" -j "$jobs" --target tangler_unit_tests tangler_site_tests \
+  tangler_site_e2e_tests
+export TSAN_OPTIONS=halt_on_error=1:exitcode=66
+"$threaded/tests/tangler_unit_tests"
+"$threaded/tests/tangler_site_tests"
+"$threaded/tests/tangler_site_e2e_tests"
+unset TSAN_OPTIONS
 
 # Each fuzz target for a bounded time (FUZZ_SECONDS, a minute by default)
 # over a copy of its seed corpus, so that the repository stays as it is.
