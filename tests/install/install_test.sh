@@ -213,21 +213,32 @@ site_long_options() {
   "$1" --help </dev/null | grep -oE -- '--[a-z][a-z-]*' | sort -u
 }
 
-# tangler-site's page: every long option of --help described under OPTIONS,
-# every exit status under EXIT STATUS.
+# The short options that tangler-site --help lists, each with its long
+# option: "-V, --version".
+site_short_options() {
+  "$1" --help </dev/null | grep -oE -- '^  -[a-zA-Z], --[a-z][a-z-]*' | sed 's/^  //'
+}
+
+# tangler-site's page: every option of --help described under OPTIONS, a
+# short one beside its long one, every exit status under EXIT STATUS.
 check_site_manual_page() {
   local page=$1 binary=$2 text
   render_manual_page "$page" NAME SYNOPSIS DESCRIPTION OPTIONS FINDINGS 'REPORT FORMATS' \
     'EXIT STATUS' EXAMPLES || return
-  local options option long_options
+  local options option long_options pair
   options=$(sed -n '/^OPTIONS$/,/^FINDINGS$/p' <<<"$text")
   long_options=$(site_long_options "$binary")
   [ "$(wc -l <<<"$long_options")" -ge 11 ] ||
     fail "could not read the long options from tangler-site --help: $long_options"
   for option in $long_options; do
-    grep -Eq -- "^ {7}(-[a-z], )?$option([=, ]|\$)" <<<"$options" ||
+    grep -Eq -- "^ {7}(-[a-zA-Z], )?$option([=, ]|\$)" <<<"$options" ||
       fail "option $option is not described in tangler-site.1"
   done
+  while IFS= read -r pair; do
+    [ -n "$pair" ] || continue
+    grep -Eq -- "^ {7}$pair([=, ]|\$)" <<<"$options" ||
+      fail "option $pair is not described in tangler-site.1"
+  done <<<"$(site_short_options "$binary")"
   for status in 0 1 2 3; do
     sed -n '/^EXIT STATUS$/,/^EXAMPLES$/p' <<<"$text" | grep -Eq "^ {7}$status " ||
       fail "exit status $status is not described in tangler-site.1"
