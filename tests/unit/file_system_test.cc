@@ -1,9 +1,11 @@
 #include "platform/file_system.h"
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "platform/directory_handles.h"
 #include "platform_test_support.h"
 
 namespace {
@@ -146,6 +148,90 @@ TEST_F(ExactFaceTest, IdentityAndCanonicalPathSeeThroughLinks) {
   ASSERT_TRUE(fs_.canonicalPath(dir_ / "toSub/../toPage", &canonical));
   EXPECT_EQ(canonical, canonicalDir + "/Page.htm");
   EXPECT_FALSE(fs_.canonicalPath(dir_ / "dangling", &canonical));
+#endif
+}
+
+// The held face reaches one name at a time from an open directory: each
+// entry as it is in itself, links refused wherever they stand, and what is
+// opened is what was listed.
+TEST_F(ExactFaceTest, HeldFaceOpensOneNameAtATimeAndRefusesLinks) {
+  ASSERT_TRUE(makeDir(dir_ / "Sub/Inner"));
+  HeldHandle root;
+  FileIdentity rootIdentity;
+  std::string error;
+  ASSERT_EQ(openHeldDirectory(dir_.path(), &root, &rootIdentity, &error), OpenOutcome::Opened)
+      << error;
+  std::vector<HeldEntry> entries;
+  ASSERT_TRUE(listHeldDirectory(root, &entries, &error)) << error;
+  std::map<std::string, HeldEntry> listed;
+  for (HeldEntry& entry : entries) listed[entry.name] = entry;
+
+  const OpenOutcome O = OpenOutcome::Opened, W = OpenOutcome::WrongKind, M = OpenOutcome::Missing;
+  [[maybe_unused]] const OpenOutcome L = OpenOutcome::Link;
+  const struct {
+    const char* name;
+    HeldKind kind;              // as listed
+    OpenOutcome asFile, asDir;  // openChildFile, openChildDirectory
+  } rows[] = {
+      {"Page.htm", HeldKind::File, O, W}, {"Sub", HeldKind::Directory, W, O},
+#ifndef _WIN32
+      {"toPage", HeldKind::Link, L, L},   {"toSub", HeldKind::Link, L, L},
+      {"dangling", HeldKind::Link, L, L}, {"fifo", HeldKind::Other, W, W},
+#endif
+  };
+  ASSERT_EQ(listed.size(), std::size(rows));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(listed.count(row.name), 1u);
+    EXPECT_EQ(listed[row.name].kind, row.kind);
+    HeldKind kind;
+    FileIdentity inspected;
+    ASSERT_EQ(inspectEntry(root, row.name, &kind, &inspected, &error), O);
+    EXPECT_EQ(kind, row.kind);
+    HeldHandle file, dir;
+    FileIdentity opened;
+    EXPECT_EQ(openChildFile(root, row.name, &file, &opened, &error), row.asFile);
+    if (row.asFile == O) {
+      EXPECT_TRUE(opened == listed[row.name].identity);
+      std::string bytes;
+      ASSERT_TRUE(readHeldFile(file, &bytes, &error)) << error;
+      EXPECT_EQ(bytes,
+                "a\r\nb\x1A"
+                "c");
+    } else {
+      EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(openChildDirectory(root, row.name, &dir, &opened, &error), row.asDir);
+    if (row.asDir == O) {
+      EXPECT_TRUE(opened == listed[row.name].identity);
+      std::vector<HeldEntry> inner;
+      ASSERT_TRUE(listHeldDirectory(dir, &inner, &error)) << error;
+      ASSERT_EQ(inner.size(), 1u);
+      EXPECT_EQ(inner[0].name, "Inner");
+      EXPECT_EQ(inner[0].kind, HeldKind::Directory);
+    }
+  }
+  // Only single names are taken: nothing reaches past the directory held.
+  HeldHandle other;
+  FileIdentity ignored;
+  for (const char* name : {"nosuch", "..", ".", "", "Sub/Inner"}) {
+    EXPECT_EQ(openChildDirectory(root, name, &other, &ignored, &error), M) << name;
+  }
+#ifndef _WIN32
+  std::string target;
+  ASSERT_TRUE(readLinkTarget(root, "toSub", &target));
+  EXPECT_EQ(target, "Sub");
+  EXPECT_FALSE(readLinkTarget(root, "Sub", &target));
+  ASSERT_TRUE(writeRaw(dir_ / "Sub/inner.htm", "x"));
+  // In one call where the kernel can refuse links on the way, else not at all.
+  HeldHandle file;
+  FileIdentity opened;
+  const OpenOutcome through = openFileBeneath(root, "toSub/inner.htm", &file, &opened, &error);
+  const OpenOutcome plain = openFileBeneath(root, "Sub/inner.htm", &file, &opened, &error);
+  if (plain != OpenOutcome::Unsupported) {
+    EXPECT_EQ(plain, O);
+    EXPECT_EQ(through, L);
+  }
 #endif
 }
 

@@ -36,13 +36,6 @@ std::string quoted(const std::string& text) {
   return "'" + text + "'";
 }
 
-std::string hostPathOf(const std::string& hostRoot, const std::string& path) {
-  std::string out = hostRoot;
-  if (out.back() != '/') out += '/';
-  out += path;
-  return out;
-}
-
 std::string counted(uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
@@ -109,14 +102,14 @@ void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
   for (std::thread& thread : threads) thread.join();
 }
 
-// Reads and checks one page or style sheet.
-void readAndCheck(FileSystem& fileSystem, const std::string& hostRoot, CheckContext& context,
-                  size_t index, std::string* bytes, ResolveScratch* scratch) {
+// Reads and checks one page or style sheet, opened as the walk found it.
+void readAndCheck(const WalkResult& walk, CheckContext& context, size_t index, std::string* bytes,
+                  ResolveScratch* scratch) {
   const WalkedFile& file = (*context.files)[index];
   const bool page = context.tree->nodes[file.node].role == NodeRole::Page;
   std::string error;
   try {
-    if (!fileSystem.readWholeFile(hostPathOf(hostRoot, file.path), bytes, &error)) {
+    if (!readWalkedFile(walk, index, bytes, &error)) {
       markUnreadable(context, index, error);
       return;
     }
@@ -356,8 +349,7 @@ int runSite(const std::vector<std::string>& args) {
   runOnThreads(
       jobs, toRead.size(),
       [&](size_t k, ThreadBuffers& buffers) {
-        readAndCheck(fileSystem, options.root, context, toRead[k], &buffers.bytes,
-                     &buffers.scratch);
+        readAndCheck(walk, context, toRead[k], &buffers.bytes, &buffers.scratch);
         if (walk.tree.nodes[walk.files[toRead[k]].node].role == NodeRole::Page) ++pagesRead;
       },
       !options.quiet && standardErrorIsTerminal(), &pagesRead, pagesFound);

@@ -126,9 +126,11 @@ uint32_t redirectOf(const CheckContext& context, const PageLinks& links, const U
   if (resolution.status != TargetStatus::Found && resolution.status != TargetStatus::CaseMismatch) {
     return kNotRedirect;
   }
-  const TreeNode& target = tree.nodes[resolution.node];
+  // A path through a symbolic link leads to the page it stands for.
+  const uint32_t targetNode = realNode(tree, resolution.node);
+  const TreeNode& target = tree.nodes[targetNode];
   if (target.role != NodeRole::Page) return kNotRedirect;
-  const uint32_t file = context.fileOfNode[resolution.node];
+  const uint32_t file = context.fileOfNode[targetNode];
   return target.walked && file != kNoNode ? file : kRedirectUnread;
 }
 
@@ -299,18 +301,20 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
       case TargetStatus::Found:
         break;
     }
-    if (resolution.node != file.node) {
-      context.referenced[resolution.node].store(true, std::memory_order_relaxed);
+    // A path through a symbolic link stands for the file it leads to.
+    const uint32_t targetNode = realNode(tree, resolution.node);
+    if (targetNode != file.node) {
+      context.referenced[targetNode].store(true, std::memory_order_relaxed);
     }
     if (ignored || !checkAnchors) continue;
     // Fragments are checked in walked pages only: an excluded or hidden page
     // was never read.
-    const TreeNode& target = tree.nodes[resolution.node];
+    const TreeNode& target = tree.nodes[targetNode];
     if (!resolution.hasFragment || target.role != NodeRole::Page || !target.walked) continue;
     if (!anchorToCheck(resolution.fragment, &written, &anchor)) continue;
-    PendingAnchor pending{resolution.node, extracted.line, extracted.column, sequence, 0, 0};
+    PendingAnchor pending{targetNode, extracted.line, extracted.column, sequence, 0, 0};
     uint32_t page = kNoNode;
-    switch (lookUpAnchor(context, context.fileOfNode[resolution.node], written, anchor, &page)) {
+    switch (lookUpAnchor(context, context.fileOfNode[targetNode], written, anchor, &page)) {
       case AnchorAnswer::Missing:
         out.findings.push_back(missingAnchor(context, fileIndex, pending, page, cleaned, anchor));
         break;

@@ -30,6 +30,7 @@ void indexTree(SiteTree* tree) {
 }
 
 uint32_t findChild(const SiteTree& tree, uint32_t dir, std::string_view name) {
+  dir = realNode(tree, dir);
   const size_t mask = tree.slots.size() - 1;
   for (size_t slot = entryHash(dir, name) & mask;; slot = (slot + 1) & mask) {
     uint32_t node = tree.slots[slot];

@@ -1,13 +1,18 @@
-// The walk of ROOT: every file and directory under it, through the file
-// system's exact-spelling face, into the tree that references resolve in.
-// Symbolic links are followed while they stay inside ROOT; a link that
-// leads out, dangles or loops is left out as if it were not there.
+// The walk of ROOT: every file and directory under it, into the tree that
+// references resolve in, and the way back to each file it found. Everything
+// is reached one name at a time from ROOT held open, so no path is too long
+// and no more than a few directories are open at once. Symbolic links are
+// followed, name by name and never above ROOT, while they stay inside it; a
+// link that leads out, dangles or loops is left out as if it were not there.
+// Each real file and directory is walked once, under its first path; other
+// paths to it are aliases in the tree.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/directory_handles.h"
 #include "platform/file_system.h"
 #include "site/walk/site_tree.h"
 
@@ -32,25 +37,58 @@ struct WalkError {
   std::string reason;  // the system's
 };
 
+// A directory as the walk reached it on disk: entry name of the directory
+// of route parent, no link on the way. routes[0] is ROOT.
+struct DiskRoute {
+  uint32_t parent = UINT32_MAX;
+  std::string name;
+  FileIdentity identity;
+};
+
+// Where a walked file lies on disk, and what it was when the walk saw it.
+struct DiskPlace {
+  uint32_t route = 0;  // the directory holding it
+  std::string name;    // its entry there (a link's target, for a file walked through a link)
+  FileIdentity identity;
+};
+
 struct WalkResult {
   SiteTree tree;
-  std::vector<WalkedFile> files;  // neither hidden nor excluded, sorted by path bytes
+  std::vector<WalkedFile> files;  // real, neither hidden nor excluded, sorted by path bytes
   std::vector<WalkError> errors;  // in walk order
   // Per entry of WalkOptions::excludes: whether it matched some entry that
   // was neither hidden nor below an excluded directory.
   std::vector<bool> excludeUsed;
+  // How each walked file is opened again: ROOT, held open from the start,
+  // and the names from it.
+  HeldHandle root;
+  std::vector<DiskRoute> routes;
+  std::vector<DiskPlace> places;  // places[i] is where files[i] lies
 };
 
-// Walks the directory hostRoot. False, with *error the system's reason, when
-// ROOT itself cannot be listed; directories below that cannot be listed are
-// left unlisted in the tree and named in result->errors, unless hidden or
-// excluded (those go silently).
+// The reason a file that is no longer what the walk saw is given.
+inline const char kChangedDuringRun[] = "changed during the run";
+
 // How a file at path (under ROOT, '/'-separated; it need not exist) would be
 // read by the walk: as a Page or a StyleSheet, or Other when it would not be
 // read (hidden or excluded on its way, or neither kind by its name).
 NodeRole walkedRole(const WalkOptions& options, std::string_view path);
 
+// Walks the directory hostRoot. False, with *error the system's reason, when
+// ROOT itself cannot be opened or listed; directories below that cannot be
+// listed are left unlisted in the tree and named in result->errors, unless
+// hidden or excluded (those go silently). fileSystem is asked only where an
+// absolute link target meets ROOT.
 bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOptions& options,
               WalkResult* result, std::string* error);
+
+// Reads walked file fileIndex whole into *bytes: opened from ROOT by the
+// names the walk found it under, following no link, and only when it is
+// still the file the walk saw. False, with *error the system's reason, or
+// kChangedDuringRun when something else now stands there (another file, a
+// link, a directory on the way replaced). Safe to call from several threads
+// at once.
+bool readWalkedFile(const WalkResult& walk, size_t fileIndex, std::string* bytes,
+                    std::string* error);
 
 }  // namespace site
