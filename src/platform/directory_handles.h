@@ -100,3 +100,9 @@ size_t absoluteTargetRoot(const std::string& target);
 // All the bytes of the file handle holds, from where it stands. False, with
 // the system's reason, when a read fails or memory runs out.
 bool readHeldFile(const HeldHandle& file, std::string* bytes, std::string* error);
+
+// The next bytes of the file handle holds, at most size, into data: *got of
+// them, 0 at its end. False, with the system's reason, when a read fails.
+// Reading a page this way, a piece at a time, never holds it whole.
+bool readHeldPiece(const HeldHandle& file, char* data, size_t size, size_t* got,
+                   std::string* error);

@@ -286,3 +286,18 @@ bool readHeldFile(const HeldHandle& file, std::string* bytes, std::string* error
     return false;
   }
 }
+
+bool readHeldPiece(const HeldHandle& file, char* data, size_t size, size_t* got,
+                   std::string* error) {
+  *got = 0;
+  for (;;) {
+    const ssize_t read = ::read(fdOf(file), data, size);
+    if (read >= 0) {
+      *got = static_cast<size_t>(read);
+      return true;
+    }
+    if (errno == EINTR) continue;
+    *error = systemReason(errno);
+    return false;
+  }
+}

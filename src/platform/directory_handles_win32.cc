@@ -384,3 +384,16 @@ bool readHeldFile(const HeldHandle& file, std::string* bytes, std::string* error
     return false;
   }
 }
+
+bool readHeldPiece(const HeldHandle& file, char* data, size_t size, size_t* got,
+                   std::string* error) {
+  *got = 0;
+  DWORD read = 0;
+  // ReadFile takes at most a DWORD's worth at a time.
+  if (!ReadFile(handleOf(file), data, DWORD(std::min<size_t>(size, 1u << 30)), &read, nullptr)) {
+    *error = systemReason(GetLastError());
+    return false;
+  }
+  *got = read;
+  return true;
+}

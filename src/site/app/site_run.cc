@@ -40,10 +40,15 @@ std::string counted(uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
+// Pages and style sheets are read in pieces of this size.
+constexpr size_t kPieceSize = 64 * 1024;
+
 // What one thread keeps from file to file, so that reading and resolving
 // reuse their buffers.
 struct ThreadBuffers {
-  std::string bytes;
+  std::string piece;
+  PageExtractor extractor;
+  FileCheck check;
   ResolveScratch scratch;
 };
 
@@ -102,19 +107,86 @@ void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
   for (std::thread& thread : threads) thread.join();
 }
 
-// Reads and checks one page or style sheet, opened as the walk found it.
-void readAndCheck(const WalkResult& walk, CheckContext& context, size_t index, std::string* bytes,
-                  ResolveScratch* scratch) {
+// Reads walked page fileIndex again from its start, opened as the walk
+// found it, looking for its first <base href> and nothing else, up to where
+// it is found: *hasBase, and *href decoded. False, with *error, when the
+// page cannot be read.
+bool lookAheadForBase(const WalkResult& walk, size_t fileIndex, std::string* piece, bool* hasBase,
+                      std::string* href, std::string* error) {
+  HeldHandle file;
+  if (!openWalkedFile(walk, fileIndex, &file, error)) return false;
+  PageExtractor extractor;
+  startExtraction(extractor, false, true);
+  const ReferenceSink none = [](std::string_view, TextPosition) {};
+  for (;;) {
+    size_t got = 0;
+    if (!readHeldPiece(file, piece->data(), piece->size(), &got, error)) return false;
+    if (got == 0) break;
+    extractPiece(extractor, std::string_view(piece->data(), got), none);
+    if (extractor.done) break;
+  }
+  finishExtraction(extractor, none);
+  *hasBase = extractor.links.hasBase;
+  *href = extractor.links.base;
+  return true;
+}
+
+// Reads and checks one page or style sheet, opened as the walk found it, a
+// piece at a time: each reference is judged as extraction finds it (or held
+// until the page's base is known), never the whole file held.
+void readAndCheck(const WalkResult& walk, CheckContext& context, size_t index,
+                  ThreadBuffers& buffers) {
   const WalkedFile& file = (*context.files)[index];
   const bool page = context.tree->nodes[file.node].role == NodeRole::Page;
   std::string error;
   try {
-    if (!readWalkedFile(walk, index, bytes, &error)) {
+    HeldHandle reader;
+    if (!openWalkedFile(walk, index, &reader, &error)) {
       markUnreadable(context, index, error);
       return;
     }
-    PageLinks links = page ? extractHtml(*bytes) : extractCss(*bytes);
-    checkFile(context, index, links, scratch);
+    std::string& piece = buffers.piece;
+    piece.resize(kPieceSize);
+    PageExtractor& extractor = buffers.extractor;
+    FileCheck& check = buffers.check;
+    ResolveScratch* scratch = &buffers.scratch;
+    startExtraction(extractor, !page);
+    beginFileCheck(context, index, &check);
+    const ReferenceSink sink = [&](std::string_view value, TextPosition at) {
+      // The first <base href> counts for the references before it too.
+      if (!check.baseKnown && extractor.links.hasBase) {
+        setFileBase(context, check, true, extractor.links.base, scratch);
+      }
+      checkReference(context, check, value, at.line, at.column, scratch);
+    };
+    for (;;) {
+      size_t got = 0;
+      if (!readHeldPiece(reader, piece.data(), piece.size(), &got, &error)) {
+        markUnreadable(context, index, error);
+        return;
+      }
+      if (got == 0) break;
+      extractPiece(extractor, std::string_view(piece.data(), got), sink);
+      if (check.baseKnown) continue;
+      if (extractor.links.hasBase) {
+        setFileBase(context, check, true, extractor.links.base, scratch);
+      } else if (heldPastBound(check)) {
+        // Too much to hold for a base that may never come: only such a
+        // page is read twice.
+        bool hasBase = false;
+        std::string href;
+        std::string lookAhead(kPieceSize, '\0');
+        if (!lookAheadForBase(walk, index, &lookAhead, &hasBase, &href, &error)) {
+          markUnreadable(context, index, error);
+          return;
+        }
+        setFileBase(context, check, hasBase, href, scratch);
+      }
+    }
+    finishExtraction(extractor, sink);
+    endFileCheck(context, check, extractor.links, scratch);
+    // A page with very many anchors gives their memory back.
+    if (extractor.links.anchors.capacity() > 65536) extractor.links = PageLinks();
   } catch (const std::exception&) {  // out of memory on a huge file
     markUnreadable(context, index, std::strerror(ENOMEM));
   }
@@ -349,7 +421,7 @@ int runSite(const std::vector<std::string>& args) {
   runOnThreads(
       jobs, toRead.size(),
       [&](size_t k, ThreadBuffers& buffers) {
-        readAndCheck(walk, context, toRead[k], &buffers.bytes, &buffers.scratch);
+        readAndCheck(walk, context, toRead[k], buffers);
         if (walk.tree.nodes[walk.files[toRead[k]].node].role == NodeRole::Page) ++pagesRead;
       },
       !options.quiet && standardErrorIsTerminal(), &pagesRead, pagesFound);

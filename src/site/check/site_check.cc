@@ -213,143 +213,230 @@ void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& 
   context.anchorState[fileIndex].store(kAnchorsUnknown, std::memory_order_release);
 }
 
-void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
-               ResolveScratch* scratch) {
+namespace {
+
+// Judges one reference, already cleaned, the sequence-th of its file.
+void judgeReference(CheckContext& context, FileCheck& check, std::string_view cleaned,
+                    uint32_t line, uint32_t column, uint32_t sequence, ResolveScratch* scratch) {
+  const size_t fileIndex = check.fileIndex;
   const SiteTree& tree = *context.tree;
   const WalkedFile& file = (*context.files)[fileIndex];
   FileOutcome& out = context.outcomes[fileIndex];
-  const bool isPage = tree.nodes[file.node].role == NodeRole::Page;
   const CheckOptions& options = *context.options;
   const IgnoreList& ignoreList = *options.ignore;
-  const bool ignoring = !ignoreList.empty();
   const bool checkUrls = !kindDisabled(options, FindingKind::InvalidUrl);
   // With missing-anchor disabled no fragment is looked up, so no page keeps
   // anchors or a redirect.
   const bool checkAnchors = !kindDisabled(options, FindingKind::MissingAnchor);
-  out.read = true;
-  UrlBase base = makeBase(tree, file.node, isPage && links.hasBase, links.base);
-  if (isPage) {
-    if (checkAnchors) {
-      context.anchors[fileIndex].assign(links.anchors);
-      context.redirects[fileIndex] = redirectOf(context, links, base, scratch);
-    }
-    // From here on other threads may look this page's anchors and redirect
-    // up.
-    context.anchorState[fileIndex].store(kAnchorsReady, std::memory_order_release);
-  }
-  std::string cleaned, anchor;
-  std::string_view written;
-  uint32_t sequence = 0;
-  uint32_t ignoredCount = 0;
-  for (const ExtractedReference& extracted : links.references) {
-    ++sequence;
-    ++out.references;
-    cleanReference(extracted.value, &cleaned);
-    // An ignored reference is neither judged nor reported, but still reaches
-    // its target, which is then no orphan.
-    const bool ignored = ignoring && ignoreList.matches(cleaned);
-    ignoredCount += ignored;
-    Resolution resolution = resolveReference(tree, options.resolve, base, cleaned, scratch);
-    // Whether a finding of kind is made for this reference at all.
-    auto wanted = [&](FindingKind kind) { return !ignored && !kindDisabled(options, kind); };
-    auto add = [&](FindingKind kind, Level level, std::string message) {
-      Finding finding = makeFinding(kind, level, fileReportPath(context, fileIndex), extracted.line,
-                                    extracted.column, sequence, cleaned);
-      finding.message = quoted(cleaned) + std::move(message);
-      out.findings.push_back(std::move(finding));
-      return &out.findings.back();
-    };
-    switch (resolution.kind) {
-      case RefKind::External:
-        ++out.external;
-        if (checkUrls && !ignored && !hasValidAuthority(cleaned)) {
-          add(FindingKind::InvalidUrl, Level::Error, " is not a valid URL");
-        }
-        continue;
-      case RefKind::Ignored:
-        continue;
-      case RefKind::FileScheme:
-        if (wanted(FindingKind::FileScheme)) {
-          add(FindingKind::FileScheme, Level::Warning, " only works on this computer");
-        }
-        continue;
-      case RefKind::Local:
-        break;
-    }
-    switch (resolution.status) {
-      case TargetStatus::Missing:
-        if (wanted(FindingKind::MissingFile)) {
-          add(FindingKind::MissingFile, Level::Error, " not found");
-        }
-        continue;
-      case TargetStatus::OutsideRoot:
-        if (wanted(FindingKind::OutsideRoot)) {
-          add(FindingKind::OutsideRoot, Level::Error, " leads outside the site");
-        }
-        continue;
-      case TargetStatus::Unknown:
-        continue;
-      case TargetStatus::CaseMismatch: {
-        if (!wanted(FindingKind::CaseMismatch)) break;
-        std::string stored =
-            reportPath(context.options->reportRoot, nodePath(tree, resolution.node));
-        Finding* finding = add(FindingKind::CaseMismatch, Level::Error,
-                               " differs in letter case from the stored " + quoted(stored));
-        finding->stored = std::move(stored);
-        break;
+  // An ignored reference is neither judged nor reported, but still reaches
+  // its target, which is then no orphan.
+  const bool ignored = !ignoreList.empty() && ignoreList.matches(cleaned);
+  check.ignored += ignored;
+  Resolution resolution = resolveReference(tree, options.resolve, check.base, cleaned, scratch);
+  // Whether a finding of kind is made for this reference at all.
+  auto wanted = [&](FindingKind kind) { return !ignored && !kindDisabled(options, kind); };
+  auto add = [&](FindingKind kind, Level level, std::string message) {
+    Finding finding = makeFinding(kind, level, fileReportPath(context, fileIndex), line, column,
+                                  sequence, cleaned);
+    finding.message = quoted(cleaned) + std::move(message);
+    out.findings.push_back(std::move(finding));
+    return &out.findings.back();
+  };
+  switch (resolution.kind) {
+    case RefKind::External:
+      ++out.external;
+      if (checkUrls && !ignored && !hasValidAuthority(cleaned)) {
+        add(FindingKind::InvalidUrl, Level::Error, " is not a valid URL");
       }
-      case TargetStatus::Found:
-        break;
-    }
-    // A path through a symbolic link stands for the file it leads to.
-    const uint32_t targetNode = realNode(tree, resolution.node);
-    if (targetNode != file.node) {
-      context.referenced[targetNode].store(true, std::memory_order_relaxed);
-    }
-    if (ignored || !checkAnchors) continue;
-    // Fragments are checked in walked pages only: an excluded or hidden page
-    // was never read.
-    const TreeNode& target = tree.nodes[targetNode];
-    if (!resolution.hasFragment || target.role != NodeRole::Page || !target.walked) continue;
-    if (!anchorToCheck(resolution.fragment, &written, &anchor)) continue;
-    PendingAnchor pending{targetNode, extracted.line, extracted.column, sequence, 0, 0};
-    uint32_t page = kNoNode;
-    switch (lookUpAnchor(context, context.fileOfNode[targetNode], written, anchor, &page)) {
-      case AnchorAnswer::Missing:
-        out.findings.push_back(missingAnchor(context, fileIndex, pending, page, cleaned, anchor));
-        break;
-      case AnchorAnswer::NotYet:
-        pending.textBegin = uint32_t(out.pendingText.size());
-        out.pendingText += cleaned;
-        pending.textEnd = uint32_t(out.pendingText.size());
-        out.pending.push_back(pending);
-        break;
-      case AnchorAnswer::Found:
-      case AnchorAnswer::Unchecked:
-        break;
-    }
+      return;
+    case RefKind::Ignored:
+      return;
+    case RefKind::FileScheme:
+      if (wanted(FindingKind::FileScheme)) {
+        add(FindingKind::FileScheme, Level::Warning, " only works on this computer");
+      }
+      return;
+    case RefKind::Local:
+      break;
   }
-  out.ignored = ignoredCount;
+  switch (resolution.status) {
+    case TargetStatus::Missing:
+      if (wanted(FindingKind::MissingFile)) {
+        add(FindingKind::MissingFile, Level::Error, " not found");
+      }
+      return;
+    case TargetStatus::OutsideRoot:
+      if (wanted(FindingKind::OutsideRoot)) {
+        add(FindingKind::OutsideRoot, Level::Error, " leads outside the site");
+      }
+      return;
+    case TargetStatus::Unknown:
+      return;
+    case TargetStatus::CaseMismatch: {
+      if (!wanted(FindingKind::CaseMismatch)) break;
+      std::string stored = reportPath(context.options->reportRoot, nodePath(tree, resolution.node));
+      Finding* finding = add(FindingKind::CaseMismatch, Level::Error,
+                             " differs in letter case from the stored " + quoted(stored));
+      finding->stored = std::move(stored);
+      break;
+    }
+    case TargetStatus::Found:
+      break;
+  }
+  // A path through a symbolic link stands for the file it leads to.
+  const uint32_t targetNode = realNode(tree, resolution.node);
+  if (targetNode != file.node) {
+    context.referenced[targetNode].store(true, std::memory_order_relaxed);
+  }
+  if (ignored || !checkAnchors) return;
+  // Fragments are checked in walked pages only: an excluded or hidden page
+  // was never read.
+  const TreeNode& target = tree.nodes[targetNode];
+  if (!resolution.hasFragment || target.role != NodeRole::Page || !target.walked) return;
+  std::string_view written;
+  if (!anchorToCheck(resolution.fragment, &written, &check.anchor)) return;
+  PendingAnchor pending{targetNode, line, column, sequence, 0, 0};
+  uint32_t page = kNoNode;
+  // A fragment aimed at this page itself waits for its end: its anchors
+  // are not published before.
+  switch (lookUpAnchor(context, context.fileOfNode[targetNode], written, check.anchor, &page)) {
+    case AnchorAnswer::Missing:
+      out.findings.push_back(
+          missingAnchor(context, fileIndex, pending, page, cleaned, check.anchor));
+      break;
+    case AnchorAnswer::NotYet:
+      pending.textBegin = uint32_t(out.pendingText.size());
+      out.pendingText += cleaned;
+      pending.textEnd = uint32_t(out.pendingText.size());
+      out.pending.push_back(pending);
+      break;
+    case AnchorAnswer::Found:
+    case AnchorAnswer::Unchecked:
+      break;
+  }
 }
 
-void checkPendingAnchors(CheckContext& context, size_t fileIndex) {
+// Looks the file's waiting fragments up again; those still waiting for a
+// page not yet read stay, when keepWaiting, for the second pass.
+void lookUpPending(CheckContext& context, size_t fileIndex, bool keepWaiting) {
   FileOutcome& out = context.outcomes[fileIndex];
   std::string anchor;
   std::string_view written;
+  size_t kept = 0;
   for (const PendingAnchor& pending : out.pending) {
     std::string_view reference =
         std::string_view(out.pendingText)
             .substr(pending.textBegin, pending.textEnd - pending.textBegin);
     if (!anchorToCheck(reference.substr(reference.find('#') + 1), &written, &anchor)) continue;
     uint32_t page = kNoNode;
-    // Every page is in by now: no answer is NotYet.
-    if (lookUpAnchor(context, context.fileOfNode[pending.target], written, anchor, &page) ==
-        AnchorAnswer::Missing) {
-      out.findings.push_back(missingAnchor(context, fileIndex, pending, page, reference, anchor));
+    switch (lookUpAnchor(context, context.fileOfNode[pending.target], written, anchor, &page)) {
+      case AnchorAnswer::Missing:
+        out.findings.push_back(missingAnchor(context, fileIndex, pending, page, reference, anchor));
+        break;
+      case AnchorAnswer::NotYet:
+        if (keepWaiting) out.pending[kept++] = pending;
+        break;
+      case AnchorAnswer::Found:
+      case AnchorAnswer::Unchecked:
+        break;
     }
+  }
+  if (keepWaiting && kept > 0) {
+    out.pending.resize(kept);
+    return;
   }
   out.pending = std::vector<PendingAnchor>();
   out.pendingText = std::string();
+}
+
+}  // namespace
+
+void beginFileCheck(CheckContext& context, size_t fileIndex, FileCheck* check) {
+  const WalkedFile& file = (*context.files)[fileIndex];
+  check->fileIndex = fileIndex;
+  check->isPage = context.tree->nodes[file.node].role == NodeRole::Page;
+  check->sequence = 0;
+  check->ignored = 0;
+  check->held.clear();
+  check->heldText.clear();
+  check->baseKnown = !check->isPage;
+  // A style sheet's references resolve against the style sheet.
+  if (!check->isPage) check->base = makeBase(*context.tree, file.node, false, "");
+  context.outcomes[fileIndex].read = true;
+}
+
+void checkReference(CheckContext& context, FileCheck& check, std::string_view value, uint32_t line,
+                    uint32_t column, ResolveScratch* scratch) {
+  FileOutcome& out = context.outcomes[check.fileIndex];
+  const uint32_t sequence = ++check.sequence;
+  ++out.references;
+  cleanReference(value, &check.cleaned);
+  if (check.baseKnown) {
+    judgeReference(context, check, check.cleaned, line, column, sequence, scratch);
+    return;
+  }
+  HeldReference held;
+  held.textBegin = uint32_t(check.heldText.size());
+  check.heldText += check.cleaned;
+  held.textEnd = uint32_t(check.heldText.size());
+  held.line = line;
+  held.column = column;
+  held.sequence = sequence;
+  check.held.push_back(held);
+}
+
+void setFileBase(CheckContext& context, FileCheck& check, bool hasBase, std::string_view href,
+                 ResolveScratch* scratch) {
+  if (check.baseKnown) return;
+  const WalkedFile& file = (*context.files)[check.fileIndex];
+  check.base = makeBase(*context.tree, file.node, hasBase, href);
+  check.baseKnown = true;
+  const std::string_view text = check.heldText;
+  for (const HeldReference& held : check.held) {
+    judgeReference(context, check, text.substr(held.textBegin, held.textEnd - held.textBegin),
+                   held.line, held.column, held.sequence, scratch);
+  }
+  check.held.clear();
+  check.heldText.clear();
+  // A page held to its end gives its memory back.
+  if (check.heldText.capacity() > kMaxHeldReferenceText) {
+    check.heldText = std::string();
+    check.held = std::vector<HeldReference>();
+  }
+}
+
+void endFileCheck(CheckContext& context, FileCheck& check, const PageLinks& links,
+                  ResolveScratch* scratch) {
+  const size_t fileIndex = check.fileIndex;
+  FileOutcome& out = context.outcomes[fileIndex];
+  setFileBase(context, check, links.hasBase, links.base, scratch);
+  if (check.isPage) {
+    if (!kindDisabled(*context.options, FindingKind::MissingAnchor)) {
+      context.anchors[fileIndex].assign(links.anchors);
+      context.redirects[fileIndex] = redirectOf(context, links, check.base, scratch);
+    }
+    // From here on other threads may look this page's anchors and redirect
+    // up.
+    context.anchorState[fileIndex].store(kAnchorsReady, std::memory_order_release);
+    if (!out.pending.empty()) lookUpPending(context, fileIndex, true);
+  }
+  out.ignored = check.ignored;
+}
+
+void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
+               ResolveScratch* scratch) {
+  FileCheck check;
+  beginFileCheck(context, fileIndex, &check);
+  setFileBase(context, check, links.hasBase, links.base, scratch);
+  for (const ExtractedReference& reference : links.references) {
+    checkReference(context, check, reference.value, reference.line, reference.column, scratch);
+  }
+  endFileCheck(context, check, links, scratch);
+}
+
+void checkPendingAnchors(CheckContext& context, size_t fileIndex) {
+  // Every page is in by now: no answer is NotYet.
+  lookUpPending(context, fileIndex, false);
 }
 
 SiteReport finishReport(CheckContext& context) {

@@ -1,6 +1,11 @@
 // The checks. Each page or style sheet is checked on its own, on whichever
-// worker thread read it: references resolved, definite findings made, the
-// files it reaches marked, fragments checked against pages already read.
+// worker thread reads it, while it is read: each reference judged as it
+// comes (resolved, definite findings made, the file it reaches marked, its
+// fragment checked against a page already read) and then dropped. A page's
+// references wait, compactly, until its base is known: its first <base
+// href>, which counts for the references before it too, or the end of the
+// page. A fragment aimed at the page itself waits for the page's end,
+// where its anchors are known.
 // A fragment aimed at a redirect page (a meta refresh at once to another
 // page of the site) is looked for where the redirects lead. Fragments
 // aimed at pages not read yet, or led through one, wait in compact records
@@ -118,8 +123,66 @@ void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files
 // ROOT joined to a path under it, as the reports write paths.
 std::string reportPath(std::string_view reportRoot, std::string_view path);
 
-// Checks the links of files[fileIndex] (a page or a style sheet). Each file
-// once, from any thread.
+// A reference that came before its page's base was known.
+struct HeldReference {
+  // The cleaned reference is FileCheck::heldText[textBegin, textEnd).
+  uint32_t textBegin = 0;
+  uint32_t textEnd = 0;
+  uint32_t line = 0;
+  uint32_t column = 0;
+  uint32_t sequence = 0;
+};
+
+// References held for a base past this much text make the reader look
+// ahead for the base (see setFileBase()), so that a page without one is
+// not held whole.
+constexpr size_t kMaxHeldReferenceText = size_t(4) << 20;
+
+// One file's check while the file is read.
+struct FileCheck {
+  size_t fileIndex = 0;
+  bool isPage = false;
+  bool baseKnown = false;  // references are judged as they come
+  UrlBase base;
+  uint32_t sequence = 0;  // references so far
+  uint32_t ignored = 0;
+  std::vector<HeldReference> held;
+  std::string heldText;
+  std::string cleaned;  // scratch
+  std::string anchor;   // scratch
+};
+
+// Starts checking files[fileIndex] (a page or a style sheet). Each file
+// once, from any thread; then its references, in document order, and its
+// end, on that thread.
+void beginFileCheck(CheckContext& context, size_t fileIndex, FileCheck* check);
+
+// The file's next reference: the value as extraction hands it on, and
+// where it starts. Judged now, or held until the page's base is known.
+void checkReference(CheckContext& context, FileCheck& check, std::string_view value,
+                    uint32_t line, uint32_t column, ResolveScratch* scratch);
+
+// The page's base is known: its first <base href> (hasBase, href decoded),
+// or that it has none. The references held are judged, and the later ones
+// as they come. Only the first call counts.
+void setFileBase(CheckContext& context, FileCheck& check, bool hasBase, std::string_view href,
+                 ResolveScratch* scratch);
+
+// Whether the references held for the base have passed
+// kMaxHeldReferenceText: the reader should look ahead for the base.
+inline bool heldPastBound(const FileCheck& check) {
+  return !check.baseKnown && check.heldText.size() > kMaxHeldReferenceText;
+}
+
+// The end of the file: links has its anchors, base and refresh (its
+// references were handed over already). The page's anchors and redirect are
+// published, and the fragments that waited for them are looked up.
+void endFileCheck(CheckContext& context, FileCheck& check, const PageLinks& links,
+                  ResolveScratch* scratch);
+
+// The whole check of files[fileIndex] from links that hold its references
+// too: beginFileCheck(), setFileBase(), checkReference() for each,
+// endFileCheck().
 void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
                ResolveScratch* scratch);
 

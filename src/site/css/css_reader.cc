@@ -1,5 +1,6 @@
 #include "site/css/css_reader.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/ascii_case.h"
@@ -12,17 +13,46 @@ namespace {
 constexpr int kEnd = -1;
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
+// Past a token that a piece cuts, bytes still to come must be this many for
+// a string or URL to be read on: enough for an escape ('\\', six hex
+// digits, CR LF) and what is looked at after it.
+constexpr size_t kMargin = 12;
+// A token other than a comment, string or URL that a piece cuts is read
+// again with the next; past this many bytes it is taken as ending where
+// the piece does (only a made-up sheet has such a token).
+constexpr size_t kMaxCarry = 64 * 1024;
+
 // Reading position in a style sheet. Bytes from 0x80 up count as the
 // non-ASCII code points of UTF-8 text; NUL reads as U+FFFD, as the
 // standard's input preprocessing makes it.
 struct CssInput {
   std::string_view text;
   size_t pos = 0;
+  bool end = true;       // the sheet ends with text
+  bool starved = false;  // a look went past text when more follows
 };
 
-int peek(const CssInput& in, size_t ahead = 0) {
+int peek(CssInput& in, size_t ahead = 0) {
   const size_t at = in.pos + ahead;
-  return at < in.text.size() ? static_cast<unsigned char>(in.text[at]) : kEnd;
+  if (at < in.text.size()) return static_cast<unsigned char>(in.text[at]);
+  if (!in.end) in.starved = true;
+  return kEnd;
+}
+
+// Whether at least kMargin bytes follow, or the sheet ends with the text.
+bool roomAhead(const CssInput& in) {
+  return in.end || in.text.size() - in.pos > kMargin;
+}
+
+// Whether the text at the reading position starts with word; a text that
+// stops short of telling starves.
+bool startsWithWord(CssInput& in, std::string_view word) {
+  const std::string_view rest = in.text.substr(in.pos);
+  if (!in.end && rest.size() < word.size() && word.starts_with(rest)) {
+    in.starved = true;
+    return false;
+  }
+  return rest.starts_with(word);
 }
 
 bool isNewline(int c) {
@@ -60,7 +90,7 @@ bool isValidEscape(int first, int second) {
   return first == '\\' && second != kEnd && !isNewline(second);
 }
 
-bool startsIdentifier(const CssInput& in, size_t ahead) {
+bool startsIdentifier(CssInput& in, size_t ahead) {
   const int first = peek(in, ahead);
   if (first == '-') {
     const int second = peek(in, ahead + 1);
@@ -69,7 +99,7 @@ bool startsIdentifier(const CssInput& in, size_t ahead) {
   return isNameStart(first) || isValidEscape(first, peek(in, ahead + 1));
 }
 
-bool startsNumber(const CssInput& in) {
+bool startsNumber(CssInput& in) {
   const int first = peek(in);
   if (first == '+' || first == '-') {
     const int second = peek(in, 1);
@@ -80,7 +110,7 @@ bool startsNumber(const CssInput& in) {
 }
 
 void appendByte(int c, std::string* out) {
-  if (out == nullptr) return;
+  if (out == nullptr || out->size() >= kMaxCssText) return;
   if (c == 0) {
     out->append(kReplacementCharacter);
   } else {
@@ -92,7 +122,7 @@ void appendByte(int c, std::string* out) {
 void consumeEscape(CssInput& in, std::string* out) {
   const int c = peek(in);
   if (c == kEnd) {
-    if (out != nullptr) out->append(kReplacementCharacter);
+    if (out != nullptr && out->size() < kMaxCssText) out->append(kReplacementCharacter);
     return;
   }
   if (hexDigitValue(c) < 0) {
@@ -111,7 +141,7 @@ void consumeEscape(CssInput& in, std::string* out) {
     ++in.pos;
   }
   if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = 0xFFFD;
-  if (out != nullptr) appendUtf8(value, out);
+  if (out != nullptr && out->size() < kMaxCssText) appendUtf8(value, out);
 }
 
 void consumeIdentifier(CssInput& in, std::string* out) {
@@ -129,17 +159,21 @@ void consumeIdentifier(CssInput& in, std::string* out) {
   }
 }
 
-// After the opening quote. False for a bad string: a line end before the
-// closing quote, which is left unread.
-bool consumeString(CssInput& in, int quote, std::string* out) {
+enum class Read : uint8_t { Done, Bad, More };
+
+// Reads on in a string, after its opening quote: Bad for a bad string (a
+// line end before the closing quote, which is left unread), More when the
+// text given runs out first.
+Read continueString(CssInput& in, int quote, std::string* out) {
   for (;;) {
+    if (!roomAhead(in)) return Read::More;
     const int c = peek(in);
-    if (c == kEnd) return true;
+    if (c == kEnd) return Read::Done;
     if (c == quote) {
       ++in.pos;
-      return true;
+      return Read::Done;
     }
-    if (isNewline(c)) return false;
+    if (isNewline(c)) return Read::Bad;
     ++in.pos;
     if (c != '\\') {
       appendByte(c, out);
@@ -160,41 +194,46 @@ void skipWhitespace(CssInput& in) {
   while (isWhitespace(peek(in))) ++in.pos;
 }
 
-// The rest of a bad url(): up to and with its ')'.
-void consumeBadUrlRemnants(CssInput& in) {
+// Reads on in the rest of a bad url(): up to and with its ')'. Bad when
+// done.
+Read continueBadUrl(CssInput& in) {
   for (;;) {
+    if (!roomAhead(in)) return Read::More;
     const int c = peek(in);
-    if (c == kEnd) return;
+    if (c == kEnd) return Read::Bad;
     ++in.pos;
-    if (c == ')') return;
+    if (c == ')') return Read::Bad;
     if (isValidEscape(c, peek(in))) consumeEscape(in, nullptr);
   }
 }
 
-// After "url(" and the whitespace that follows it. False for a bad URL.
-bool consumeUrl(CssInput& in, std::string* out) {
+// Reads on in an unquoted url(), after "url(" and the whitespace that
+// follows it (mode Url), or in whitespace inside it (mode UrlSpace).
+Read continueUrl(CssInput& in, CssReader::Mode* mode, std::string* out) {
   for (;;) {
+    if (!roomAhead(in)) return Read::More;
     const int c = peek(in);
-    if (c == kEnd) return true;
+    if (c == kEnd) return Read::Done;
     if (c == ')') {
       ++in.pos;
-      return true;
+      return Read::Done;
     }
     if (isWhitespace(c)) {
-      skipWhitespace(in);
-      if (peek(in) == ')' || peek(in) == kEnd) continue;
-      consumeBadUrlRemnants(in);
-      return false;
+      ++in.pos;
+      *mode = CssReader::Mode::UrlSpace;
+      continue;
     }
-    if (c == '"' || c == '\'' || c == '(' || (c != 0 && isNonPrintable(c))) {
-      consumeBadUrlRemnants(in);
-      return false;
+    // After whitespace only ')' or the end may come.
+    if (*mode == CssReader::Mode::UrlSpace || c == '"' || c == '\'' || c == '(' ||
+        (c != 0 && isNonPrintable(c))) {
+      *mode = CssReader::Mode::BadUrl;
+      return continueBadUrl(in);
     }
     ++in.pos;
     if (c == '\\') {
       if (!isValidEscape(c, peek(in))) {
-        consumeBadUrlRemnants(in);
-        return false;
+        *mode = CssReader::Mode::BadUrl;
+        return continueBadUrl(in);
       }
       consumeEscape(in, out);
       continue;
@@ -227,72 +266,149 @@ void consumeNumeric(CssInput& in) {
 
 }  // namespace
 
-void readCssReferences(std::string_view css, std::vector<CssReference>* out) {
-  CssInput in;
-  in.text = css;
-  std::string name;
-  bool importPending = false;  // after @import, before its first token
-  bool inNamespace = false;    // inside an @namespace rule
-  while (in.pos < css.size()) {
-    const int c = peek(in);
-    if (c == '/' && peek(in, 1) == '*') {
-      const size_t end = css.find("*/", in.pos + 2);
-      in.pos = end == std::string_view::npos ? css.size() : end + 2;
-      continue;
-    }
-    if (isWhitespace(c)) {
-      ++in.pos;
-      continue;
-    }
-    const size_t start = in.pos;
-    const bool importString = importPending && !inNamespace;
-    importPending = false;
-    if (c == '"' || c == '\'') {
-      ++in.pos;
-      CssReference reference;
-      reference.offset = start;
-      if (consumeString(in, c, importString ? &reference.value : nullptr) && importString) {
-        out->push_back(std::move(reference));
-      }
-    } else if (startsNumber(in)) {
-      consumeNumeric(in);
-    } else if (css.substr(in.pos).starts_with("-->")) {
-      in.pos += 3;
-    } else if (css.substr(in.pos).starts_with("<!--")) {
-      in.pos += 4;
-    } else if (c == '@' && startsIdentifier(in, 1)) {
-      ++in.pos;
-      name.clear();
-      consumeIdentifier(in, &name);
-      importPending = equalIgnoringCase(name, "import");
-      if (equalIgnoringCase(name, "namespace")) inNamespace = true;
-    } else if (c == '#' &&
-               (isNameCharacter(peek(in, 1)) || isValidEscape(peek(in, 1), peek(in, 2)))) {
-      ++in.pos;
-      consumeIdentifier(in, nullptr);
-    } else if (startsIdentifier(in, 0)) {
-      name.clear();
-      consumeIdentifier(in, &name);
-      if (peek(in) != '(') continue;
-      ++in.pos;
-      if (!equalIgnoringCase(name, "url")) continue;
-      skipWhitespace(in);
-      CssReference reference;
-      reference.offset = start;
-      const int quote = peek(in);
-      bool good;
-      if (quote == '"' || quote == '\'') {
-        ++in.pos;
-        good = consumeString(in, quote, &reference.value);
+namespace {
+
+// Reads on in the comment, string or URL that reader is in. False when the
+// text given runs out first.
+bool continueOpen(CssInput& in, CssReader& r, std::vector<CssReference>* out) {
+  Read read = Read::Done;
+  switch (r.mode) {
+    case CssReader::Mode::Top:
+      return true;
+    case CssReader::Mode::Comment: {
+      const size_t end = in.text.find("*/", in.pos);
+      if (end != std::string_view::npos) {
+        in.pos = end + 2;
+      } else if (in.end) {
+        in.pos = in.text.size();
       } else {
-        good = consumeUrl(in, &reference.value);
+        // A '*' at the end may start the end.
+        in.pos = std::max(in.pos, in.text.size() - 1);
+        return false;
       }
-      if (good && !inNamespace) out->push_back(std::move(reference));
-    } else {
-      if (c == ';' || c == '{' || c == '}') inNamespace = false;
+      r.mode = CssReader::Mode::Top;
+      return true;
+    }
+    case CssReader::Mode::String:
+      read = continueString(in, r.quote, r.keep ? &r.open.value : nullptr);
+      break;
+    case CssReader::Mode::Url:
+    case CssReader::Mode::UrlSpace:
+      read = continueUrl(in, &r.mode, r.keep ? &r.open.value : nullptr);
+      break;
+    case CssReader::Mode::BadUrl:
+      read = continueBadUrl(in);
+      break;
+  }
+  if (read == Read::More) return false;
+  if (read == Read::Done && r.keep) out->push_back(std::move(r.open));
+  r.mode = CssReader::Mode::Top;
+  return true;
+}
+
+// Starts reading a string or URL at the reading position; it is a
+// reference that starts at offset when keep.
+void open(CssReader& r, CssReader::Mode mode, bool keep, size_t offset) {
+  r.mode = mode;
+  r.keep = keep;
+  r.open.value.clear();
+  r.open.offset = offset;
+  r.open.placed = false;
+}
+
+// Reads one token at the top level, or starts a comment, string or URL.
+void readTopToken(CssInput& in, CssReader& r, size_t offset) {
+  const int c = peek(in);
+  if (c == '/' && peek(in, 1) == '*') {
+    in.pos += 2;
+    r.mode = CssReader::Mode::Comment;
+    return;
+  }
+  if (isWhitespace(c)) {
+    ++in.pos;
+    return;
+  }
+  const size_t start = in.pos;
+  const bool importString = r.importPending && !r.inNamespace;
+  r.importPending = false;
+  if (c == '"' || c == '\'') {
+    ++in.pos;
+    r.quote = c;
+    open(r, CssReader::Mode::String, importString, offset + start);
+  } else if (startsNumber(in)) {
+    consumeNumeric(in);
+  } else if (startsWithWord(in, "-->")) {
+    in.pos += 3;
+  } else if (startsWithWord(in, "<!--")) {
+    in.pos += 4;
+  } else if (c == '@' && startsIdentifier(in, 1)) {
+    ++in.pos;
+    r.name.clear();
+    consumeIdentifier(in, &r.name);
+    r.importPending = equalIgnoringCase(r.name, "import");
+    if (equalIgnoringCase(r.name, "namespace")) r.inNamespace = true;
+  } else if (c == '#' &&
+             (isNameCharacter(peek(in, 1)) || isValidEscape(peek(in, 1), peek(in, 2)))) {
+    ++in.pos;
+    consumeIdentifier(in, nullptr);
+  } else if (startsIdentifier(in, 0)) {
+    r.name.clear();
+    consumeIdentifier(in, &r.name);
+    if (peek(in) != '(') return;
+    ++in.pos;
+    if (!equalIgnoringCase(r.name, "url")) return;
+    skipWhitespace(in);
+    const int quote = peek(in);
+    if (quote == '"' || quote == '\'') {
       ++in.pos;
+      r.quote = quote;
+      open(r, CssReader::Mode::String, !r.inNamespace, offset + start);
+    } else {
+      open(r, CssReader::Mode::Url, !r.inNamespace, offset + start);
+    }
+  } else {
+    if (c == ';' || c == '{' || c == '}') r.inNamespace = false;
+    ++in.pos;
+  }
+}
+
+}  // namespace
+
+void startCss(CssReader& reader) {
+  reader.mode = CssReader::Mode::Top;
+  reader.importPending = false;
+  reader.inNamespace = false;
+  reader.keep = false;
+  reader.open.value.clear();
+  reader.open.placed = false;
+}
+
+size_t readCss(CssReader& r, std::string_view text, size_t offset, bool end,
+               std::vector<CssReference>* out) {
+  CssInput in;
+  in.text = text;
+  in.end = end;
+  for (;;) {
+    if (!continueOpen(in, r, out)) return in.pos;
+    if (in.pos >= text.size()) return text.size();
+    const size_t start = in.pos;
+    const bool importPending = r.importPending;
+    const bool inNamespace = r.inNamespace;
+    in.starved = false;
+    readTopToken(in, r, offset);
+    if (in.starved && text.size() - start <= kMaxCarry) {
+      // Cut by the end of the text given: read again with the next piece.
+      r.mode = CssReader::Mode::Top;
+      r.importPending = importPending;
+      r.inNamespace = inNamespace;
+      return start;
     }
   }
+}
+
+void readCssReferences(std::string_view css, std::vector<CssReference>* out) {
+  CssReader reader;
+  readCss(reader, css, 0, true, out);
 }
 
 }  // namespace site

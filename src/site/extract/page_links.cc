@@ -153,22 +153,27 @@ bool isAsciiWhitespace(char c) {
   return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
 }
 
-size_t byteOrderMarkLength(std::string_view bytes) {
-  return bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-}
-
+// What the reading of one piece works with.
 struct PageReader {
-  PageLinks links;
-  LineCounter lines;
-  std::vector<CssReference> css;  // reused for every style sheet of the page
+  PageExtractor& ex;
+  const ReferenceSink& sink;
 };
 
 void addReference(PageReader& reader, std::string_view value, TextPosition at) {
-  ExtractedReference reference;
-  reference.value.assign(value);
-  reference.line = at.line;
-  reference.column = at.column;
-  reader.links.references.push_back(std::move(reference));
+  reader.sink(value, at);
+}
+
+// The position of a page offset that is held.
+TextPosition placeOf(PageReader& reader, size_t offset) {
+  PageExtractor& ex = reader.ex;
+  return positionAt(ex.lines, ex.held, ex.heldOffset, offset);
+}
+
+// Where an attribute's value starts: worked out before, if the bytes before
+// it have been let go.
+TextPosition valuePlace(PageReader& reader, const HtmlAttribute& attribute) {
+  if (attribute.placedOffset == attribute.valueOffset) return attribute.place;
+  return placeOf(reader, attribute.valueOffset);
 }
 
 // Each candidate URL of a srcset, split as the HTML standard's srcset
@@ -272,21 +277,47 @@ bool readRefresh(std::string_view content, Refresh* refresh) {
   return true;
 }
 
-// The url()s and @imports of style sheet text that starts at offset base of
-// the page; all at one place when it is a style attribute's value.
-void addCssReferences(PageReader& reader, std::string_view css, size_t base,
-                      const TextPosition* sharedPlace) {
-  reader.css.clear();
-  readCssReferences(css, &reader.css);
-  for (CssReference& found : reader.css) {
-    const TextPosition at =
-        sharedPlace != nullptr ? *sharedPlace : positionAt(reader.lines, base + found.offset);
-    ExtractedReference reference;
-    reference.value = std::move(found.value);
-    reference.line = at.line;
-    reference.column = at.column;
-    reader.links.references.push_back(std::move(reference));
+// The url()s and @imports the CSS reader finished, at their own places.
+void addFoundCss(PageReader& reader) {
+  for (const CssReference& found : reader.ex.cssFound) {
+    addReference(reader, found.value, found.placed ? found.place : placeOf(reader, found.offset));
   }
+  reader.ex.cssFound.clear();
+}
+
+// The url()s and @imports of a style attribute's value, all at its place.
+void addStyleAttributeReferences(PageReader& reader, std::string_view css, TextPosition at) {
+  std::vector<CssReference>& found = reader.ex.cssFound;
+  found.clear();
+  readCssReferences(css, &found);
+  for (const CssReference& reference : found) addReference(reader, reference.value, at);
+  found.clear();
+}
+
+// The next part of a style element's text, which ends with it when last.
+void addStyleText(PageReader& reader, const HtmlToken& text) {
+  PageExtractor& ex = reader.ex;
+  if (!ex.inStyle) {
+    ex.inStyle = true;
+    startCss(ex.css);
+    ex.cssFrom = text.offset;
+  }
+  const size_t end = text.offset + text.text.size();
+  const std::string_view css =
+      std::string_view(ex.held).substr(ex.cssFrom - ex.heldOffset, end - ex.cssFrom);
+  ex.cssFrom += readCss(ex.css, css, ex.cssFrom, text.lastText, &ex.cssFound);
+  addFoundCss(reader);
+  if (text.lastText) ex.inStyle = false;
+}
+
+// Keeps the anchors of a page with very many repeated ones to one of each.
+void addAnchor(PageExtractor& ex, std::string_view anchor) {
+  std::vector<std::string>& anchors = ex.links.anchors;
+  anchors.emplace_back(anchor);
+  if (anchors.size() < 2 * ex.anchorsSorted + 4096) return;
+  std::sort(anchors.begin(), anchors.end());
+  anchors.erase(std::unique(anchors.begin(), anchors.end()), anchors.end());
+  ex.anchorsSorted = anchors.size();
 }
 
 // Whether an attribute of element names a URL that the page loads or links.
@@ -328,6 +359,7 @@ bool namesUrl(Element element, bool inSvg, Attribute attribute, bool hasHref) {
 }
 
 void readStartTag(PageReader& reader, const HtmlToken& tag, bool inSvg) {
+  PageLinks& links = reader.ex.links;
   const Element element = classifyElement(tag.name);
   const bool takesSrcset = element == Element::Img || element == Element::Source ||
                            (element == Element::Image && !inSvg);
@@ -336,30 +368,28 @@ void readStartTag(PageReader& reader, const HtmlToken& tag, bool inSvg) {
     const HtmlAttribute* httpEquiv = findAttribute(tag, "http-equiv");
     refresh = httpEquiv != nullptr && equalIgnoringCase(httpEquiv->value, "refresh");
   }
-  if (element == Element::Base && !reader.links.hasBase) {
+  if (element == Element::Base && !links.hasBase) {
     if (const HtmlAttribute* href = findAttribute(tag, "href")) {
-      reader.links.hasBase = true;
-      reader.links.base.assign(href->value);
+      links.hasBase = true;
+      links.base.assign(href->value);
+      if (reader.ex.baseOnly) reader.ex.done = true;
     }
   }
+  if (reader.ex.baseOnly) return;
   const bool hasHref = inSvg && findAttribute(tag, "href") != nullptr;
   for (const HtmlAttribute& attribute : tag.attributes) {
     const Attribute kind = classifyAttribute(attribute.name);
     if (kind == Attribute::Other) continue;
     if (kind == Attribute::Id || (kind == Attribute::Name && element == Element::A)) {
-      if (!attribute.value.empty()) reader.links.anchors.emplace_back(attribute.value);
+      if (!attribute.value.empty()) addAnchor(reader.ex, attribute.value);
     } else if (kind == Attribute::Style) {
-      const TextPosition at = positionAt(reader.lines, attribute.valueOffset);
-      addCssReferences(reader, attribute.value, 0, &at);
+      addStyleAttributeReferences(reader, attribute.value, valuePlace(reader, attribute));
     } else if (kind == Attribute::Srcset && takesSrcset) {
-      addSrcsetReferences(reader, attribute.value, positionAt(reader.lines, attribute.valueOffset));
+      addSrcsetReferences(reader, attribute.value, valuePlace(reader, attribute));
     } else if (kind == Attribute::Content && refresh) {
       Refresh read;
       if (!readRefresh(attribute.value, &read)) continue;
-      if (read.hasUrl) {
-        addReference(reader, read.url, positionAt(reader.lines, attribute.valueOffset));
-      }
-      PageLinks& links = reader.links;
+      if (read.hasUrl) addReference(reader, read.url, valuePlace(reader, attribute));
       if (!links.hasRefresh) {
         links.hasRefresh = true;
         links.refreshDelay = read.delay;
@@ -367,50 +397,139 @@ void readStartTag(PageReader& reader, const HtmlToken& tag, bool inSvg) {
         links.refreshUrl.assign(read.url);
       }
     } else if (namesUrl(element, inSvg, kind, hasHref)) {
-      addReference(reader, attribute.value, positionAt(reader.lines, attribute.valueOffset));
+      addReference(reader, attribute.value, valuePlace(reader, attribute));
     }
   }
+}
+
+// Reads the tokens of the text held.
+void readHtml(PageReader& reader, bool final) {
+  PageExtractor& ex = reader.ex;
+  HtmlTokenizer& tokenizer = ex.tokenizer;
+  continueHtml(tokenizer, ex.held, ex.heldOffset, final);
+  HtmlToken token;
+  while (!ex.done && nextHtmlToken(tokenizer, &token)) {
+    if (token.kind == HtmlTokenKind::RawText) {
+      if (is(token.name, "style") && !ex.baseOnly) addStyleText(reader, token);
+      continue;
+    }
+    const bool foreign = ex.svgDepth > 0 || ex.mathDepth > 0;
+    if (token.kind == HtmlTokenKind::EndTag) {
+      if (is(token.name, "svg") && ex.svgDepth > 0) --ex.svgDepth;
+      if (is(token.name, "math") && ex.mathDepth > 0) --ex.mathDepth;
+    } else {
+      if (foreign && breaksOutOfForeignContent(token)) ex.svgDepth = ex.mathDepth = 0;
+      readStartTag(reader, token, ex.svgDepth > 0);
+      if (!token.selfClosing && is(token.name, "svg")) ++ex.svgDepth;
+      if (!token.selfClosing && is(token.name, "math")) ++ex.mathDepth;
+    }
+    tokenizer.foreignContent = ex.svgDepth > 0 || ex.mathDepth > 0;
+  }
+}
+
+// Reads what is held, then lets go of what no tokenizer needs again, its
+// lines counted first. Places that still have to be reported and lie in
+// what is let go (the values of a tag that the piece cut, a URL of a style
+// sheet under way) are worked out before it goes.
+void readHeld(PageReader& reader, bool final) {
+  PageExtractor& ex = reader.ex;
+  size_t keep;
+  if (ex.styleSheet) {
+    const std::string_view css = std::string_view(ex.held).substr(ex.cssFrom - ex.heldOffset);
+    ex.cssFrom += readCss(ex.css, css, ex.cssFrom, final, &ex.cssFound);
+    addFoundCss(reader);
+    keep = ex.cssFrom;
+  } else {
+    readHtml(reader, final);
+    keep = std::max(ex.heldOffset, std::min(ex.tokenizer.resumeAt, ex.heldOffset + ex.held.size()));
+    if (ex.inStyle) keep = std::min(keep, ex.cssFrom);
+    if (htmlInTag(ex.tokenizer)) {
+      for (size_t i = 0; i < ex.tokenizer.attributeCount; ++i) {
+        HtmlAttribute& a = ex.tokenizer.attributes[i];
+        if (a.placedOffset == a.valueOffset) continue;
+        a.place = placeOf(reader, a.valueOffset);
+        a.placedOffset = a.valueOffset;
+      }
+    }
+  }
+  CssReference& open = ex.css.open;
+  if (ex.inStyle || ex.styleSheet) {
+    if (ex.css.mode != CssReader::Mode::Top && ex.css.keep && !open.placed) {
+      open.place = placeOf(reader, open.offset);
+      open.placed = true;
+    }
+  }
+  if (final) keep = ex.heldOffset + ex.held.size();
+  countLines(ex.lines, ex.held, ex.heldOffset, keep);
+  ex.held.erase(0, keep - ex.heldOffset);
+  ex.heldOffset = keep;
 }
 
 }  // namespace
 
-PageLinks extractHtml(std::string_view bytes) {
-  PageReader reader;
-  const size_t firstByte = byteOrderMarkLength(bytes);
-  reader.lines = startLineCounter(bytes, firstByte);
-  HtmlTokenizer tokenizer;
-  startHtml(tokenizer, bytes, firstByte);
-  // Open svg and math elements: the tree builder's view of whether the
-  // current element is foreign, kept only as far as links need it.
-  uint32_t svgDepth = 0;
-  uint32_t mathDepth = 0;
-  HtmlToken token;
-  while (nextHtmlToken(tokenizer, &token)) {
-    if (token.kind == HtmlTokenKind::RawText) {
-      if (is(token.name, "style")) addCssReferences(reader, token.text, token.offset, nullptr);
-      continue;
-    }
-    const bool foreign = svgDepth > 0 || mathDepth > 0;
-    if (token.kind == HtmlTokenKind::EndTag) {
-      if (is(token.name, "svg") && svgDepth > 0) --svgDepth;
-      if (is(token.name, "math") && mathDepth > 0) --mathDepth;
-    } else {
-      if (foreign && breaksOutOfForeignContent(token)) svgDepth = mathDepth = 0;
-      readStartTag(reader, token, svgDepth > 0);
-      if (!token.selfClosing && is(token.name, "svg")) ++svgDepth;
-      if (!token.selfClosing && is(token.name, "math")) ++mathDepth;
-    }
-    tokenizer.foreignContent = svgDepth > 0 || mathDepth > 0;
-  }
-  return std::move(reader.links);
+void startExtraction(PageExtractor& ex, bool styleSheet, bool baseOnly) {
+  ex.styleSheet = styleSheet;
+  ex.baseOnly = baseOnly;
+  ex.done = false;
+  ex.decoder = PageDecoder();
+  ex.held.clear();
+  ex.heldOffset = 0;
+  ex.lines = LineCounter();
+  startHtmlPieces(ex.tokenizer);
+  ex.svgDepth = 0;
+  ex.mathDepth = 0;
+  ex.inStyle = styleSheet;
+  startCss(ex.css);
+  ex.cssFrom = 0;
+  ex.cssFound.clear();
+  ex.links = PageLinks();
+  ex.anchorsSorted = 0;
 }
 
-PageLinks extractCss(std::string_view bytes) {
-  PageReader reader;
-  const size_t firstByte = byteOrderMarkLength(bytes);
-  reader.lines = startLineCounter(bytes, firstByte);
-  addCssReferences(reader, bytes.substr(firstByte), firstByte, nullptr);
-  return std::move(reader.links);
+void extractPiece(PageExtractor& ex, std::string_view bytes, const ReferenceSink& sink) {
+  if (ex.done) return;
+  decodePage(ex.decoder, bytes, false, &ex.held);
+  PageReader reader{ex, sink};
+  readHeld(reader, false);
+}
+
+void finishExtraction(PageExtractor& ex, const ReferenceSink& sink) {
+  if (ex.done) return;
+  decodePage(ex.decoder, std::string_view(), true, &ex.held);
+  PageReader reader{ex, sink};
+  readHeld(reader, true);
+}
+
+namespace {
+
+PageLinks extractWhole(std::string_view bytes, size_t pieceSize, bool styleSheet) {
+  PageExtractor ex;
+  startExtraction(ex, styleSheet);
+  std::vector<ExtractedReference> references;
+  const ReferenceSink sink = [&](std::string_view value, TextPosition at) {
+    ExtractedReference reference;
+    reference.value.assign(value);
+    reference.line = at.line;
+    reference.column = at.column;
+    references.push_back(std::move(reference));
+  };
+  if (pieceSize == 0) pieceSize = bytes.size();
+  for (size_t at = 0; at < bytes.size(); at += pieceSize) {
+    extractPiece(ex, bytes.substr(at, pieceSize), sink);
+  }
+  finishExtraction(ex, sink);
+  ex.links.references = std::move(references);
+  return std::move(ex.links);
+}
+
+}  // namespace
+
+PageLinks extractHtml(std::string_view bytes, size_t pieceSize) {
+  return extractWhole(bytes, pieceSize, false);
+}
+
+PageLinks extractCss(std::string_view bytes, size_t pieceSize) {
+  return extractWhole(bytes, pieceSize, true);
 }
 
 }  // namespace site

@@ -1,5 +1,6 @@
 #include "site/html/html_tokenizer.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -164,27 +165,60 @@ void repointBufferedViews(HtmlTokenizer& t) {
   }
 }
 
+// Appends part to the carry of a name or value, up to kMaxHtmlText bytes in
+// all.
+void appendCarry(HtmlTokenizer& t, std::string_view part) {
+  const size_t room = kMaxHtmlText - std::min(kMaxHtmlText, t.carry.size());
+  t.carry.append(part.substr(0, room));
+}
+
+// The raw bytes of the name or value that ends at end of the page text:
+// page[begin, end) after what earlier pieces held of it, at most
+// kMaxHtmlText bytes. *fromCarry tells whether they are in t.carry (then
+// they must be copied before the next piece); *classes gets the classes of
+// carried bytes too.
+std::string_view takeRaw(HtmlTokenizer& t, size_t begin, size_t end, uint8_t* classes,
+                         bool* fromCarry) {
+  const std::string_view part = t.page.substr(begin, end - begin);
+  *fromCarry = t.carrying;
+  if (!t.carrying) return part.substr(0, kMaxHtmlText);
+  appendCarry(t, part);
+  t.carrying = false;
+  for (const char c : t.carry) *classes |= byteClass(c);
+  return t.carry;
+}
+
 // Up to this many attributes a tag's names are compared one by one.
 constexpr size_t kFewAttributes = 32;
 
-void beginTag(HtmlTokenizer& t, size_t offset, bool endTag) {
+// A tag begins at page offset offset; its name at page[nameStart].
+void beginTag(HtmlTokenizer& t, size_t offset, bool endTag, size_t nameStart) {
   t.manyNamesFilled = false;
   t.endTag = endTag;
   t.tagOffset = offset;
   t.selfClosing = false;
   t.attributeCount = 0;
+  t.partStart = nameStart;
+  t.carrying = false;
+  t.carry.clear();
 }
 
 void setTagName(HtmlTokenizer& t, size_t begin, size_t end, uint8_t classes) {
-  const std::string_view raw = t.page.substr(begin, end - begin);
+  bool fromCarry;
+  const std::string_view raw = takeRaw(t, begin, end, &classes, &fromCarry);
   if ((classes & kNameNeedsChange) == 0) {
-    t.tagName = raw;
-    return;
+    if (!fromCarry) {
+      t.tagName = raw;
+      return;
+    }
+    t.tagNameBuffer.assign(raw);
+  } else {
+    foldName(raw, &t.tagNameBuffer);
   }
-  foldName(raw, &t.tagNameBuffer);
   t.tagName = t.tagNameBuffer;
 }
 
+// An attribute begins at page[offset].
 void beginAttribute(HtmlTokenizer& t, size_t offset) {
   if (t.attributeCount == t.attributes.size()) {
     const HtmlAttribute* before = t.attributes.data();
@@ -192,23 +226,32 @@ void beginAttribute(HtmlTokenizer& t, size_t offset) {
     if (t.attributes.data() != before) repointBufferedViews(t);
   }
   HtmlAttribute& a = t.attributes[t.attributeCount++];
-  a.nameOffset = offset;
-  a.valueOffset = offset;
+  a.nameOffset = t.pageOffset + offset;
+  a.valueOffset = a.nameOffset;
+  a.placedOffset = SIZE_MAX;
+  a.name = std::string_view();
   a.value = std::string_view();
   a.nameBuffered = false;
   a.valueBuffered = false;
   t.dropAttribute = false;
+  t.partStart = offset;
 }
 
 // Leaving the attribute name state: the name is complete, and a name seen
 // before on this tag drops the new attribute.
 void setAttributeName(HtmlTokenizer& t, size_t end, uint8_t classes) {
   HtmlAttribute& a = t.attributes[t.attributeCount - 1];
-  const std::string_view raw = t.page.substr(a.nameOffset, end - a.nameOffset);
-  if ((classes & kNameNeedsChange) == 0) {
+  bool fromCarry;
+  const std::string_view raw = takeRaw(t, t.partStart, end, &classes, &fromCarry);
+  if ((classes & kNameNeedsChange) == 0 && !fromCarry) {
     a.name = raw;
+    a.nameBuffered = false;
   } else {
-    foldName(raw, &a.nameBuffer);
+    if ((classes & kNameNeedsChange) == 0) {
+      a.nameBuffer.assign(raw);
+    } else {
+      foldName(raw, &a.nameBuffer);
+    }
     a.nameBuffered = true;
     a.name = a.nameBuffer;
   }
@@ -236,15 +279,27 @@ void setAttributeName(HtmlTokenizer& t, size_t end, uint8_t classes) {
 void setAttributeValue(HtmlTokenizer& t, size_t begin, size_t end, uint8_t classes) {
   if (t.dropAttribute) return;
   HtmlAttribute& a = t.attributes[t.attributeCount - 1];
-  a.valueOffset = begin;
-  const std::string_view raw = t.page.substr(begin, end - begin);
-  if ((classes & kValueNeedsChange) == 0) {
+  a.valueOffset = t.valueOffset;
+  bool fromCarry;
+  const std::string_view raw = takeRaw(t, begin, end, &classes, &fromCarry);
+  if ((classes & kValueNeedsChange) == 0 && !fromCarry) {
     a.value = raw;
+    a.valueBuffered = false;
     return;
   }
-  decodeValue(raw, &a.valueBuffer);
+  if ((classes & kValueNeedsChange) == 0) {
+    a.valueBuffer.assign(raw);
+  } else {
+    decodeValue(raw, &a.valueBuffer);
+  }
   a.valueBuffered = true;
   a.value = a.valueBuffer;
+}
+
+// A value starts at page[begin].
+void beginValue(HtmlTokenizer& t, size_t begin) {
+  t.valueStart = begin;
+  t.valueOffset = t.pageOffset + begin;
 }
 
 bool emitTag(HtmlTokenizer& t, size_t pos, HtmlToken* token) {
@@ -268,17 +323,90 @@ bool emitTag(HtmlTokenizer& t, size_t pos, HtmlToken* token) {
   return true;
 }
 
-bool emitText(HtmlTokenizer& t, size_t begin, size_t end, std::string_view element,
-              HtmlToken* token) {
+// Hands out page[begin, end) as raw text of element; with last the text
+// ends there, else more follows in state.
+bool emitText(HtmlTokenizer& t, size_t begin, size_t end, std::string_view element, bool last,
+              HtmlState state, HtmlToken* token) {
   t.pos = end;
-  t.state = HtmlState::Data;
+  t.state = last ? HtmlState::Data : state;
+  t.textOpen = !last;
   token->kind = HtmlTokenKind::RawText;
   token->name = element;
   token->selfClosing = false;
   token->attributes = std::span<const HtmlAttribute>();
-  token->offset = begin;
+  token->offset = t.pageOffset + begin;
   token->text = t.page.substr(begin, end - begin);
+  token->lastText = last;
   return true;
+}
+
+bool isTagState(HtmlState state) {
+  switch (state) {
+    case HtmlState::TagName:
+    case HtmlState::BeforeAttributeName:
+    case HtmlState::AttributeName:
+    case HtmlState::AfterAttributeName:
+    case HtmlState::BeforeAttributeValue:
+    case HtmlState::AttributeValueDoubleQuoted:
+    case HtmlState::AttributeValueSingleQuoted:
+    case HtmlState::AttributeValueUnquoted:
+    case HtmlState::AfterAttributeValueQuoted:
+    case HtmlState::SelfClosingStartTag:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The text given ends before the page does: stops in state, to go on in
+// the next text from page[keep] on. A tag under way keeps what it needs
+// of this text in its own buffers: the part of the name or value being
+// read, and the names and values read so far.
+bool suspend(HtmlTokenizer& t, HtmlState state, size_t keep) {
+  const size_t size = t.page.size();
+  t.state = state;
+  t.pos = size;
+  t.resumeAt = t.pageOffset + keep;
+  if (!isTagState(state)) return false;
+  switch (state) {
+    case HtmlState::TagName:
+    case HtmlState::AttributeName:
+      appendCarry(t, t.page.substr(t.partStart));
+      t.carrying = true;
+      t.partStart = 0;
+      break;
+    case HtmlState::AttributeValueDoubleQuoted:
+    case HtmlState::AttributeValueSingleQuoted:
+    case HtmlState::AttributeValueUnquoted:
+      if (!t.dropAttribute) {
+        appendCarry(t, t.page.substr(t.valueStart));
+        t.carrying = true;
+      }
+      t.valueStart = 0;
+      break;
+    default:
+      break;
+  }
+  if (state != HtmlState::TagName && t.tagName.data() != t.tagNameBuffer.data()) {
+    t.tagNameBuffer.assign(t.tagName);
+    t.tagName = t.tagNameBuffer;
+  }
+  // In the attribute name state the last attribute has no name yet.
+  const size_t named = t.attributeCount - (state == HtmlState::AttributeName ? 1 : 0);
+  for (size_t i = 0; i < named; ++i) {
+    HtmlAttribute& a = t.attributes[i];
+    if (!a.nameBuffered) {
+      a.nameBuffer.assign(a.name);
+      a.name = a.nameBuffer;
+      a.nameBuffered = true;
+    }
+    if (!a.valueBuffered) {
+      a.valueBuffer.assign(a.value);
+      a.value = a.valueBuffer;
+      a.valueBuffered = true;
+    }
+  }
+  return false;
 }
 
 // Where raw text ends: at "</name" followed by a space, '/' or '>' (any
@@ -303,12 +431,35 @@ size_t findRawTextEnd(std::string_view page, size_t from, std::string_view name)
 
 }  // namespace
 
-void startHtml(HtmlTokenizer& tokenizer, std::string_view page, size_t firstByte) {
-  tokenizer.page = page;
-  tokenizer.pos = firstByte < page.size() ? firstByte : page.size();
+void startHtmlPieces(HtmlTokenizer& tokenizer) {
+  tokenizer.page = std::string_view();
+  tokenizer.pageOffset = 0;
+  tokenizer.final = false;
+  tokenizer.pos = 0;
+  tokenizer.resumeAt = 0;
   tokenizer.state = HtmlState::Data;
   tokenizer.foreignContent = false;
   tokenizer.attributeCount = 0;
+  tokenizer.carrying = false;
+  tokenizer.carry.clear();
+  tokenizer.textOpen = false;
+}
+
+void startHtml(HtmlTokenizer& tokenizer, std::string_view page, size_t firstByte) {
+  startHtmlPieces(tokenizer);
+  tokenizer.resumeAt = firstByte < page.size() ? firstByte : page.size();
+  continueHtml(tokenizer, page, 0, true);
+}
+
+void continueHtml(HtmlTokenizer& tokenizer, std::string_view held, size_t heldOffset, bool final) {
+  tokenizer.page = held;
+  tokenizer.pageOffset = heldOffset;
+  tokenizer.final = final;
+  tokenizer.pos = tokenizer.resumeAt - heldOffset;
+}
+
+bool htmlInTag(const HtmlTokenizer& tokenizer) {
+  return isTagState(tokenizer.state);
 }
 
 bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
@@ -320,6 +471,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
   HtmlState state = t.state;
   for (;;) {
     if (pos >= size) {
+      if (!t.final) return suspend(t, state, size);
       // The end of the page: text so far is done with, a tag or comment
       // still open is dropped.
       switch (state) {
@@ -339,6 +491,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         const size_t near = size - pos < 16 ? size : pos + 16;
         while (pos < near && data[pos] != '<') ++pos;
         if (pos < near) {
+          t.markupStart = t.pageOffset + pos;
           ++pos;
           state = HtmlState::TagOpen;
           break;
@@ -349,18 +502,36 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
           pos = size;
           break;
         }
-        pos = static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+        pos = static_cast<size_t>(static_cast<const char*>(found) - data);
+        t.markupStart = t.pageOffset + pos;
+        ++pos;
         state = HtmlState::TagOpen;
         break;
       }
       case HtmlState::RawText: {
         const size_t end = findRawTextEnd(t.page, pos, t.rawTextEnd);
-        if (end > pos) return emitText(t, pos, end, t.rawTextEnd, token);
-        state = HtmlState::Data;
-        break;
+        if (end < size || t.final) {
+          if (end > pos || t.textOpen) {
+            return emitText(t, pos, end, t.rawTextEnd, true, state, token);
+          }
+          state = HtmlState::Data;
+          break;
+        }
+        // More of the page follows: what cannot be the start of the end tag
+        // is handed out, the rest seen again with the next piece.
+        const size_t window = t.rawTextEnd.size() + 2;
+        size_t safe = size;
+        for (size_t i = size - pos > window ? size - window : pos; i < size; ++i) {
+          if (data[i] == '<') {
+            safe = i;
+            break;
+          }
+        }
+        if (safe > pos) return emitText(t, pos, safe, t.rawTextEnd, false, state, token);
+        return suspend(t, state, pos);
       }
       case HtmlState::Plaintext:
-        if (size > pos) return emitText(t, pos, size, "plaintext", token);
+        if (size > pos) return emitText(t, pos, size, "plaintext", t.final, state, token);
         state = HtmlState::Data;
         break;
       case HtmlState::TagOpen: {
@@ -372,7 +543,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
           ++pos;
           state = HtmlState::EndTagOpen;
         } else if (isAsciiAlpha(c)) {
-          beginTag(t, pos - 1, false);
+          beginTag(t, t.markupStart, false, pos);
           state = HtmlState::TagName;
         } else if (c == '?') {
           state = HtmlState::BogusComment;
@@ -384,7 +555,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
       case HtmlState::EndTagOpen: {
         const char c = data[pos];
         if (isAsciiAlpha(c)) {
-          beginTag(t, pos - 2, true);
+          beginTag(t, t.markupStart, true, pos);
           state = HtmlState::TagName;
         } else if (c == '>') {
           ++pos;  // "</>" is nothing
@@ -401,7 +572,10 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
           classes |= byteClass(data[pos]);
           ++pos;
         }
-        if (pos == size) break;
+        if (pos == size) {
+          t.partStart = begin;
+          break;
+        }
         setTagName(t, begin, pos, classes);
         const char c = data[pos++];
         if (c == '>') return emitTag(t, pos, token);
@@ -428,6 +602,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
           classes |= byteClass(data[pos]);
           ++pos;
         }
+        if (pos == size) break;
         setAttributeName(t, pos, classes);
         if (pos < size && data[pos] == '=') {
           ++pos;
@@ -460,15 +635,15 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         if (pos == size) break;
         const char c = data[pos];
         if (c == '"') {
-          t.valueStart = ++pos;
+          beginValue(t, ++pos);
           state = HtmlState::AttributeValueDoubleQuoted;
         } else if (c == '\'') {
-          t.valueStart = ++pos;
+          beginValue(t, ++pos);
           state = HtmlState::AttributeValueSingleQuoted;
         } else if (c == '>') {
           return emitTag(t, pos + 1, token);  // a missing value is empty
         } else {
-          t.valueStart = pos;
+          beginValue(t, pos);
           state = HtmlState::AttributeValueUnquoted;
         }
         break;
@@ -518,8 +693,15 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         }
         state = HtmlState::BeforeAttributeName;
         break;
-      case HtmlState::MarkupDeclarationOpen:
-        if (t.page.substr(pos).starts_with("--")) {
+      case HtmlState::MarkupDeclarationOpen: {
+        // Too few bytes to tell yet: seen again with the next piece.
+        const std::string_view rest = t.page.substr(pos);
+        if (!t.final && ((rest.size() < 2 && std::string_view("--").starts_with(rest)) ||
+                         (t.foreignContent && rest.size() < 7 &&
+                          std::string_view("[CDATA[").starts_with(rest)))) {
+          return suspend(t, state, pos);
+        }
+        if (rest.starts_with("--")) {
           pos += 2;
           state = HtmlState::CommentStart;
         } else if (t.foreignContent && t.page.substr(pos).starts_with("[CDATA[")) {
@@ -529,6 +711,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
           state = HtmlState::BogusComment;  // DOCTYPEs too
         }
         break;
+      }
       case HtmlState::CommentStart:
         if (data[pos] == '-') {
           ++pos;
@@ -621,14 +804,25 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         break;
       case HtmlState::BogusComment: {
         const void* found = std::memchr(data + pos, '>', size - pos);
-        pos = found == nullptr ? size
-                               : static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+        if (found == nullptr) {
+          pos = size;
+          if (!t.final) break;  // goes on in the next piece
+        } else {
+          pos = static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+        }
         state = HtmlState::Data;
         break;
       }
       case HtmlState::CdataSection: {
         const size_t end = t.page.find("]]>", pos);
-        pos = end == std::string_view::npos ? size : end + 3;
+        if (end != std::string_view::npos) {
+          pos = end + 3;
+        } else if (!t.final) {
+          // A "]]" at the end may be the start of the end.
+          return suspend(t, state, size - pos > 2 ? size - 2 : pos);
+        } else {
+          pos = size;
+        }
         state = HtmlState::Data;
         break;
       }

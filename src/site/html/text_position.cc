@@ -27,51 +27,79 @@ size_t countLineFeeds(const char* text, size_t size) {
   return count;
 }
 
-}  // namespace
-
-LineCounter startLineCounter(std::string_view text, size_t firstByte) {
-  LineCounter counter;
-  counter.text = text;
-  counter.firstByte = firstByte < text.size() ? firstByte : text.size();
-  counter.offset = counter.firstByte;
-  counter.lineStart = counter.firstByte;
-  return counter;
-}
-
-TextPosition positionAt(LineCounter& counter, size_t offset) {
-  if (offset > counter.text.size()) offset = counter.text.size();
-  if (offset < counter.firstByte) offset = counter.firstByte;
-  if (offset < counter.offset) counter = startLineCounter(counter.text, counter.firstByte);
-  const char* data = counter.text.data();
-  const size_t size = counter.text.size();
-  const size_t begin = counter.offset;
+// Counts held[begin, end) (indexes into held). A CR is a line end unless
+// the byte after it is an LF; a CR at end looks at held[end] when there is
+// one, else is left pending.
+void countRange(LineCounter& counter, std::string_view held, size_t heldOffset, size_t begin,
+                size_t end) {
+  const char* data = held.data();
   uint32_t line = counter.line;
   size_t lineStart = counter.lineStart;
-  if (begin < offset && std::memchr(data + begin, '\r', offset - begin) == nullptr) {
+  if (counter.pendingCr && begin < held.size()) {
+    counter.pendingCr = false;
+    if (data[begin] != '\n') {
+      line = saturatedAdd(line, 1);
+      lineStart = heldOffset + begin;
+    }
+  }
+  if (begin < end && std::memchr(data + begin, '\r', end - begin) == nullptr) {
     // No carriage return: every line feed ends a line. Count them, then
     // find the last one, which is near.
-    const size_t feeds = countLineFeeds(data + begin, offset - begin);
+    const size_t feeds = countLineFeeds(data + begin, end - begin);
     if (feeds > 0) {
       line = saturatedAdd(line, feeds);
-      size_t last = offset;
+      size_t last = end;
       while (data[last - 1] != '\n') --last;
-      lineStart = last;
+      lineStart = heldOffset + last;
     }
   } else {
-    for (size_t i = begin; i < offset; ++i) {
+    for (size_t i = begin; i < end; ++i) {
       const char c = data[i];
-      if (c == '\n' || (c == '\r' && (i + 1 == size || data[i + 1] != '\n'))) {
+      if (c == '\n') {
         line = saturatedAdd(line, 1);
-        lineStart = i + 1;
+        lineStart = heldOffset + i + 1;
+      } else if (c == '\r') {
+        if (i + 1 < held.size()) {
+          if (data[i + 1] != '\n') {
+            line = saturatedAdd(line, 1);
+            lineStart = heldOffset + i + 1;
+          }
+        } else {
+          counter.pendingCr = true;
+        }
       }
     }
   }
-  counter.offset = offset;
+  counter.offset = heldOffset + end;
   counter.line = line;
   counter.lineStart = lineStart;
+}
+
+}  // namespace
+
+void countLines(LineCounter& counter, std::string_view held, size_t heldOffset, size_t to) {
+  if (to <= counter.offset) return;
+  countRange(counter, held, heldOffset, counter.offset - heldOffset, to - heldOffset);
+}
+
+TextPosition positionAt(LineCounter& counter, std::string_view held, size_t heldOffset,
+                        size_t offset) {
+  if (offset > counter.offset) {
+    countRange(counter, held, heldOffset, counter.offset - heldOffset, offset - heldOffset);
+  }
   TextPosition position;
-  position.line = line;
-  position.column = saturatedAdd(1, offset - lineStart);
+  if (counter.pendingCr && offset == counter.offset) {
+    // Whether the CR before offset ends a line: it does unless an LF is
+    // next; at the end of what is held, that is the end of the text.
+    const size_t next = offset - heldOffset;
+    if (next >= held.size() || held[next] != '\n') {
+      position.line = saturatedAdd(counter.line, 1);
+      position.column = 1;
+      return position;
+    }
+  }
+  position.line = counter.line;
+  position.column = offset < counter.lineStart ? 1 : saturatedAdd(1, offset - counter.lineStart);
   return position;
 }
 

@@ -1,7 +1,9 @@
 // Line and column of a byte offset in a page or style sheet, as HTML counts
 // lines: CR LF, a lone CR and LF each end one line. Columns are bytes, from
-// 1. The tokenizers hand out offsets; the few that become references are
-// turned into positions here, in document order, so the page is counted once.
+// 1. The text is read a piece at a time and never held whole, so the
+// counter goes forward through it once, over whatever part of the text is
+// held at the time: every byte is counted before it is let go, and the
+// offsets that become references are turned into positions in text order.
 #pragma once
 
 #include <cstddef>
@@ -15,23 +17,28 @@ struct TextPosition {
   uint32_t column = 1;
 };
 
-// Counts lines forward through text. text must outlive the counter.
+// How far the lines of a text have been counted. Offsets are from the
+// text's start (after a byte order mark, which editors do not show).
 struct LineCounter {
-  std::string_view text;
-  size_t firstByte = 0;  // where line 1 starts
   size_t offset = 0;     // counted up to here
   uint32_t line = 1;     // the line that holds offset
   size_t lineStart = 0;  // where that line starts
+  // The byte before offset is a CR whose byte after was not held when it
+  // was counted: whether it ends a line (it does unless an LF follows)
+  // waits for that byte.
+  bool pendingCr = false;
 };
 
-// A counter over text whose first line starts at firstByte (past a byte
-// order mark, which editors do not show as a column).
-LineCounter startLineCounter(std::string_view text, size_t firstByte);
+// Counts the lines of text up to offset to, out of held: the part of the
+// text that starts at heldOffset and holds every byte from counter.offset
+// on. Does nothing when to is not past counter.offset.
+void countLines(LineCounter& counter, std::string_view held, size_t heldOffset, size_t to);
 
-// The position of offset; offsets before firstByte or past the end are
-// taken as those bounds. Cheapest when offsets come
-// in increasing order; an earlier offset counts again from the start.
-// Lines and columns past 2^32-1 stay at that value.
-TextPosition positionAt(LineCounter& counter, size_t offset);
+// The position of offset, counted as countLines() does; offset must be
+// held, and no earlier than an offset asked for before. A CR right before
+// the end of held counts as a line end (the end of the text). Lines and
+// columns past 2^32-1 stay at that value.
+TextPosition positionAt(LineCounter& counter, std::string_view held, size_t heldOffset,
+                        size_t offset);
 
 }  // namespace site

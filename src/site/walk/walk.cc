@@ -497,6 +497,12 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
 bool readWalkedFile(const WalkResult& walk, size_t fileIndex, std::string* bytes,
                     std::string* error) {
   bytes->clear();
+  HeldHandle file;
+  return openWalkedFile(walk, fileIndex, &file, error) && readHeldFile(file, bytes, error);
+}
+
+bool openWalkedFile(const WalkResult& walk, size_t fileIndex, HeldHandle* opened,
+                    std::string* error) {
   const DiskPlace& place = walk.places[fileIndex];
   std::vector<uint32_t> chain;  // the directories below ROOT on the way, the deepest first
   for (uint32_t r = place.route; r != 0; r = walk.routes[r].parent) chain.push_back(r);
@@ -532,7 +538,10 @@ bool readWalkedFile(const WalkResult& walk, size_t fileIndex, std::string* bytes
   }
   switch (outcome) {
     case OpenOutcome::Opened:
-      if (identity == place.identity) return readHeldFile(file, bytes, error);
+      if (identity == place.identity) {
+        *opened = std::move(file);
+        return true;
+      }
       *error = kChangedDuringRun;
       return false;
     case OpenOutcome::Link:

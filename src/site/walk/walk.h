@@ -91,4 +91,8 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
 bool readWalkedFile(const WalkResult& walk, size_t fileIndex, std::string* bytes,
                     std::string* error);
 
+// Opens walked file fileIndex as readWalkedFile() does, for reading it a
+// piece at a time (readHeldPiece()). False, with *error, as there.
+bool openWalkedFile(const WalkResult& walk, size_t fileIndex, HeldHandle* file, std::string* error);
+
 }  // namespace site
