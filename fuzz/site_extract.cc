@@ -3,7 +3,8 @@
 // comes out must be well formed: tag and attribute names in lower case and
 // unique per tag, offsets inside the page and in order, every value valid
 // UTF-8 when the page is, and every reference placed on a line and column
-// that exist, never before the reference ahead of it.
+// that exist, never before the reference ahead of it; read in pieces, the
+// page gives what it gives whole.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -113,7 +114,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view page(reinterpret_cast<const char*>(data), size);
   const bool utf8 = isValidUtf8(page);
   checkTokens(page, utf8);
-  checkLinks(site::extractHtml(page), page, utf8);
+  const site::PageLinks whole = site::extractHtml(page);
+  checkLinks(whole, page, utf8);
+  // Read in pieces, the page gives the same references at the same places.
+  const site::PageLinks pieces = site::extractHtml(page, 1 + size % 13);
+  check(pieces.references.size() == whole.references.size());
+  for (size_t i = 0; i < whole.references.size(); ++i) {
+    check(pieces.references[i].value == whole.references[i].value &&
+          pieces.references[i].line == whole.references[i].line &&
+          pieces.references[i].column == whole.references[i].column);
+  }
+  check(pieces.anchors == whole.anchors && pieces.base == whole.base &&
+        pieces.refreshUrl == whole.refreshUrl);
   const site::PageLinks css = site::extractCss(page);
   check(css.anchors.empty() && !css.hasBase);
   checkLinks(css, page, utf8);

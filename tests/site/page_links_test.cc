@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "site/html/page_decoder.h"
+
 namespace site {
 namespace {
 
@@ -127,6 +129,9 @@ TEST(ExtractHtml, Places) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(describe(extractHtml(row.page), true), row.places) << row.page;
+    for (size_t piece = 1; piece <= 8; ++piece) {
+      EXPECT_EQ(describe(extractHtml(row.page, piece), true), row.places) << piece << row.page;
+    }
   }
 }
 
@@ -157,6 +162,179 @@ TEST(ExtractCss, UrlsAndImports) {
     const PageLinks links = extractCss(row.css);
     EXPECT_EQ(describe(links, true), row.places) << row.css;
     EXPECT_TRUE(links.anchors.empty() && !links.hasBase);
+  }
+}
+
+// Everything extraction found: places and values, anchors, base, refresh.
+std::string describeAll(const PageLinks& links) {
+  std::string out = describe(links, true) + " |" + describe(links, false);
+  if (links.hasRefresh) {
+    out += " | refresh " + std::to_string(links.refreshDelay) + " " +
+           (links.refreshHasUrl ? links.refreshUrl : "-");
+  }
+  return out;
+}
+
+// Pages read in pieces of every size from 1 to 64 bytes, so that a piece
+// ends inside every kind of token, find what the whole page finds.
+TEST(ExtractHtml, AnyPieceSizeFindsTheSame) {
+  const std::string_view pages[] = {
+      // Tags and attributes in every quoting, character references, names
+      // folded, repeated names, CR LF and lone CRs, a valueless attribute.
+      "\xEF\xBB\xBF<!DOCTYPE html>\r\n<A HREF=\"a&amp;b.html\" id='one' Href=x>\r\r"
+      "<img src=unquoted&lt;.png\r\nsrcset=\"s1.png 1x,\r\n s2.png 2x\"/><a href NAME=n>"
+      "<area href=\"&#x41;&notit;&#128512;\"  >\n<p id=\"\r\nlong\r\">text < 3 <<a href=last>",
+      // Comments with their odd endings, bogus comments, a tag cut by the end.
+      "<!-- <a href=c1> --><a href=k1><!--><a href=k2><!---><a href=k3><!-- x --!><a href=k4>"
+      "<!-- a--b --><!--<!-- --><a href=k5><? <a href=c2> ?><a href=k6></ x ><a href=k7>"
+      "<!-- x ---><a href=k8><!-- never ends <a href=c3>",
+      // Raw text with end tags that are and are not, and plaintext.
+      "<script>if (a</b) x='<a href=s>';</scriptx></SCRIPT ><a href=r1><title><a href=t></title>"
+      "<textarea></textarea</textarea/><a href=r2><xmp><a href=x></xmp><iframe>"
+      "</iframe><a href=r3><noembed><a></noembed><noframes></noframes >"
+      "<plaintext><a href=p></plaintext>",
+      // CSS in a style element and in style attributes: comments, strings
+      // with escapes, url() with spaces, bad URLs, @import, <!-- and -->.
+      "<style>\n/* url(no) */ @import 'i1.css'; p { background: url(  u1.png  ) }\r\n"
+      "a { b: url(\"u\\\"2\") url(u\\33 x) url(bad url) url(u4) } <!-- @import \"i2.css\" -->"
+      "@namespace svg url(ns); q{c:url(u5)} \"str\\\nmore\" #url(h) 1url(n) url(\"unterminated"
+      "</style><p style=\"x: url(a1) url( &quot;a2&quot; )\"><style>@import url(i3.css)</style>",
+      // SVG and MathML: CDATA, xlink:href, breakouts.
+      "<svg><a xlink:href=sv1 /><![CDATA[ <a href=no> ]]><use href=sv2><p><use href=no>"
+      "<math><![CDATA[ x ]]></math><![CDATA[ <a href=yes> ]]>",
+      // Meta refresh and base.
+      "<meta http-equiv=Refresh content=\"0; URL='next.html'\"><base href=\"/docs/\">"
+      "<base href=second><a href=rel.html id=x name=y><a name=z>",
+  };
+  for (std::string_view page : pages) {
+    const std::string whole = describeAll(extractHtml(page));
+    ASSERT_NE(whole.find("|"), 0u) << page;
+    for (size_t piece = 1; piece <= 64; ++piece) {
+      ASSERT_EQ(describeAll(extractHtml(page, piece)), whole) << "piece " << piece << ": " << page;
+    }
+  }
+}
+
+TEST(ExtractCss, AnyPieceSizeFindsTheSame) {
+  const std::string_view sheets[] = {
+      "\xEF\xBB\xBF@import \"a.css\";@import url(b.css);\r\n@IMPORT 'c.css' screen;"
+      "/* url(no) */ p{background:url( 'q\\\nr' )} url(a\\29 b.png) url(caf\\E9 .png)"
+      " url(a b) url(c) -url(d) u\\72l(e) 1url(f) @namespace x url(g); url(h)\rurl(\"i",
+  };
+  for (std::string_view sheet : sheets) {
+    const std::string whole = describe(extractCss(sheet), true);
+    for (size_t piece = 1; piece <= 64; ++piece) {
+      ASSERT_EQ(describe(extractCss(sheet, piece), true), whole) << "piece " << piece;
+    }
+  }
+}
+
+// UTF-16 with a byte order mark, little- or big-endian.
+std::string toUtf16(std::u16string_view text, bool little) {
+  std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (char16_t unit : text) {
+    const char low = static_cast<char>(unit & 0xFF);
+    const char high = static_cast<char>(unit >> 8);
+    out += little ? std::string{low, high} : std::string{high, low};
+  }
+  return out;
+}
+
+// A UTF-16 page is read as its UTF-8 text, with lines and columns counted
+// there, in pieces cut between the two bytes of a unit and between the two
+// units of a surrogate pair.
+TEST(ExtractHtml, Utf16Pages) {
+  const std::u16string page =
+      u"<p id=\"caf\u00E9\">\r\n<a href=\"\U0001F600.html\">\n  <img src=\"\u4E2D.png\">";
+  const std::string utf8 =
+      "<p id=\"caf\xC3\xA9\">\r\n<a href=\"\xF0\x9F\x98\x80.html\">\n  <img "
+      "src=\"\xE4\xB8\xAD.png\">";
+  const std::string expected = describeAll(extractHtml(utf8));
+  ASSERT_EQ(expected,
+            "2:10 \xF0\x9F\x98\x80.html 3:13 \xE4\xB8\xAD.png |\xF0\x9F\x98\x80.html "
+            "\xE4\xB8\xAD.png | anchors: caf\xC3\xA9 | base: -");
+  for (bool little : {true, false}) {
+    const std::string bytes = toUtf16(page, little);
+    for (size_t piece = 1; piece <= 9; ++piece) {
+      EXPECT_EQ(describeAll(extractHtml(bytes, piece)), expected)
+          << (little ? "LE" : "BE") << " piece " << piece;
+    }
+  }
+}
+
+TEST(PageDecoder, Table) {
+  using std::string_literals::operator""s;
+  struct Row {
+    std::string bytes;
+    std::string text;
+  } rows[] = {
+      {"\xFF\xFE"
+       "a\0\x3D\xD8\x00\xDE"s,
+       "a\xF0\x9F\x98\x80"},
+      {"\xFE\xFF"
+       "\0a\xD8\x3D\xDE\x00"s,
+       "a\xF0\x9F\x98\x80"},
+      // Unpaired surrogates, a lead at the end, an odd last byte: U+FFFD.
+      {"\xFF\xFE"
+       "\x00\xD8"
+       "a\0"
+       "\x00\xDC"
+       "\x00\xD8"s,
+       "\xEF\xBF\xBD"
+       "a"
+       "\xEF\xBF\xBD"
+       "\xEF\xBF\xBD"},
+      {"\xFE\xFF"
+       "\0a"
+       "b"s,
+       "a\xEF\xBF\xBD"},
+      // A UTF-8 mark is dropped; anything else is the bytes as they are.
+      {"\xEF\xBB\xBF"
+       "x\xFF\xFE",
+       "x\xFF\xFE"},
+      {"\xEF\xBB"
+       "x",
+       "\xEF\xBB"
+       "x"},
+      {"\xFE", "\xFE"},
+      {"\xFF\xFF"
+       "ab",
+       "\xFF\xFF"
+       "ab"},
+      {"", ""},
+  };
+  for (const Row& row : rows) {
+    for (size_t piece = 1; piece <= row.bytes.size() + 1; ++piece) {
+      PageDecoder decoder;
+      std::string text;
+      for (size_t at = 0; at < row.bytes.size(); at += piece) {
+        decodePage(decoder, std::string_view(row.bytes).substr(at, piece), false, &text);
+      }
+      decodePage(decoder, "", true, &text);
+      EXPECT_EQ(text, row.text) << "piece " << piece;
+    }
+  }
+}
+
+// A value longer than kMaxHtmlText is judged by its first kMaxHtmlText
+// bytes; the rest is read past, and the places after it are right.
+TEST(ExtractHtml, OversizedValues) {
+  const std::string data = "data:text/plain," + std::string(kMaxHtmlText + 5000, 'd');
+  const std::string path = std::string(kMaxHtmlText + 70000, 'p') + ".html";
+  const std::string page =
+      "<img src=\"" + data + "\">\n<a\nhref=" + path + " id=after>\r\n<img src=next.png>";
+  for (size_t piece : {size_t(0), size_t(4096), size_t(65536), size_t(99991)}) {
+    SCOPED_TRACE("piece " + std::to_string(piece));
+    const PageLinks links = extractHtml(page, piece);
+    ASSERT_EQ(links.references.size(), 3u);
+    EXPECT_EQ(links.references[0].value, data.substr(0, kMaxHtmlText));
+    EXPECT_EQ(links.references[1].value, path.substr(0, kMaxHtmlText));
+    EXPECT_EQ(links.references[1].line, 3u);
+    EXPECT_EQ(links.references[1].column, 6u);
+    EXPECT_EQ(links.references[2].value, "next.png");
+    EXPECT_EQ(links.references[2].line, 4u);
+    EXPECT_EQ(links.references[2].column, 10u);
+    EXPECT_EQ(links.anchors, std::vector<std::string>{"after"});
   }
 }
 

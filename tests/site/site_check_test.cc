@@ -74,8 +74,23 @@ std::string checkSite(const std::vector<SiteFile>& site, const CheckOptions& opt
       markUnreadable(context, i, "Permission denied");
       continue;
     }
-    PageLinks links = role == NodeRole::Page ? extractHtml(content) : extractCss(content);
-    checkFile(context, i, links, &scratch);
+    // As a run reads it: in pieces (here of 5 bytes), each reference
+    // checked as it is found.
+    PageExtractor extractor;
+    startExtraction(extractor, role != NodeRole::Page);
+    FileCheck check;
+    beginFileCheck(context, i, &check);
+    const ReferenceSink sink = [&](std::string_view value, TextPosition at) {
+      if (!check.baseKnown && extractor.links.hasBase) {
+        setFileBase(context, check, true, extractor.links.base, &scratch);
+      }
+      checkReference(context, check, value, at.line, at.column, &scratch);
+    };
+    for (size_t at = 0; at < content.size(); at += 5) {
+      extractPiece(extractor, std::string_view(content).substr(at, 5), sink);
+    }
+    finishExtraction(extractor, sink);
+    endFileCheck(context, check, extractor.links, &scratch);
   }
   for (size_t i : order) checkPendingAnchors(context, i);
   return describe(finishReport(context));
@@ -152,6 +167,20 @@ TEST(SiteCheck, Table) {
        "'real.html'\n"
        "tomissing.html:1:35: missing-file: 'nothing.html' not found\n"
        "references 30, external 0, ignored 0, errors 8, warnings 0\n"},
+      // The first base counts for the references before it too; a
+      // fragment aimed at the page itself is looked for once the whole page
+      // is read.
+      {"late base",
+       {{"index.html",
+         "<a href=\"x.html#in\"><a href=\"#self\"><a href=\"#nope\">\n"
+         "<base href=\"sub/\"><base href=\"other/\"><p id=self>"},
+        {"sub/x.html", "<p id=in>"},
+        {"sub/index.html", "<p id=self>"},
+        {"self.html", "<a href=\"#here\"><a href=\"#gone\"><a href=\"index.html\"><p id=here>"}},
+       "index.html:1:46: missing-anchor: '#nope': sub/index.html has no anchor 'nope'\n"
+       "self.html: orphan\n"
+       "self.html:1:26: missing-anchor: '#gone': self.html has no anchor 'gone'\n"
+       "references 6, external 0, ignored 0, errors 2, warnings 1\n"},
       // A web address whose host no browser takes; still counted external.
       // A relative reference under a web base has that base's host.
       {"invalid-url",

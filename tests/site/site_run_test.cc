@@ -424,4 +424,32 @@ TEST(SiteRun, ReportFileIsNeverPartOfTheSite) {
   }
 }
 
+// A page with more reference text before its <base> than is held for it
+// is looked through again for the base, which counts for every reference
+// before it; without a base they resolve against the page. A UTF-16 page
+// is read as its UTF-8 text.
+TEST(SiteRun, LateBaseAndUtf16Pages) {
+  Scratch scratch;
+  std::string filler;
+  while (filler.size() < (size_t(5) << 20)) {
+    filler += "<img src=\"data:," + std::string(1000, 'x') + "\">\n";
+  }
+  scratch.write("site/index.html", "<a href=\"here.html\">\n" + filler +
+                                       "<base href=\"sub/\"><a href=\"here.html#x\">");
+  scratch.write("site/sub/here.html", "<p id=x>");
+  scratch.write("site/nobase.html",
+                "<a href=\"gone.html\">\n" + filler + "<a href=\"index.html\">");
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("<p>\r\n  <a href=\"nobase.html\"><a href=\"lost.html\">")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  scratch.write("site/wide.html", utf16);
+  const RunResult result = scratch.run({"--orphans=off", "site"});
+  EXPECT_EQ(result.out,
+            "site/nobase.html:1:10: error: 'gone.html' not found [missing-file]\n"
+            "site/wide.html:2:34: error: 'lost.html' not found [missing-file]\n");
+  EXPECT_EQ(result.status, 1) << result.err;
+}
+
 }  // namespace

@@ -159,8 +159,8 @@ void beginFileCheck(CheckContext& context, size_t fileIndex, FileCheck* check);
 
 // The file's next reference: the value as extraction hands it on, and
 // where it starts. Judged now, or held until the page's base is known.
-void checkReference(CheckContext& context, FileCheck& check, std::string_view value,
-                    uint32_t line, uint32_t column, ResolveScratch* scratch);
+void checkReference(CheckContext& context, FileCheck& check, std::string_view value, uint32_t line,
+                    uint32_t column, ResolveScratch* scratch);
 
 // The page's base is known: its first <base href> (hasBase, href decoded),
 // or that it has none. The references held are judged, and the later ones

@@ -30,9 +30,9 @@ struct ExtractedReference {
 struct PageLinks {
   // In document order; empty when extraction hands them on as it reads.
   std::vector<ExtractedReference> references;
-  std::vector<std::string> anchors;            // id of every element, name of every a
-  bool hasBase = false;                        // a base element with an href was seen
-  std::string base;                            // the first such href, decoded
+  std::vector<std::string> anchors;  // id of every element, name of every a
+  bool hasBase = false;              // a base element with an href was seen
+  std::string base;                  // the first such href, decoded
   // The meta refresh a browser acts on: the first <meta http-equiv=refresh>
   // whose content reads as a refresh (a later one never counts).
   bool hasRefresh = false;
@@ -87,12 +87,11 @@ void extractPiece(PageExtractor& extractor, std::string_view bytes, const Refere
 // complete.
 void finishExtraction(PageExtractor& extractor, const ReferenceSink& sink);
 
-// Every reference and anchor of an HTML page// Every reference and anchor of an HTML page: the attributes that name
-// URLs, srcset candidates, the meta refresh URL, and the url()/@import of
-// its style elements and style attributes; and its first meta refresh.
-// Places: an attribute value starts at its first byte (for a quoted value
-// the byte after the quote; a valueless attribute at its name); srcset
-// candidates, the refresh URL and a style attribute's urls share their
+// Every reference and anchor of an HTML page// Every reference and anchor of an HTML page: the
+// attributes that name URLs, srcset candidates, the meta refresh URL, and the url()/@import of its
+// style elements and style attributes; and its first meta refresh. Places: an attribute value
+// starts at its first byte (for a quoted value the byte after the quote; a valueless attribute at
+// its name); srcset candidates, the refresh URL and a style attribute's urls share their
 // attribute's place; in a style element, a url( at its 'u' and an @import
 // string at its opening quote. A byte order mark is not a column; a UTF-16
 // page is read as its UTF-8 conversion. The bytes go through extraction in

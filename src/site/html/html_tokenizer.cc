@@ -300,6 +300,7 @@ void setAttributeValue(HtmlTokenizer& t, size_t begin, size_t end, uint8_t class
 void beginValue(HtmlTokenizer& t, size_t begin) {
   t.valueStart = begin;
   t.valueOffset = t.pageOffset + begin;
+  if (!t.dropAttribute) t.attributes[t.attributeCount - 1].valueOffset = t.valueOffset;
 }
 
 bool emitTag(HtmlTokenizer& t, size_t pos, HtmlToken* token) {
@@ -368,6 +369,7 @@ bool suspend(HtmlTokenizer& t, HtmlState state, size_t keep) {
   t.pos = size;
   t.resumeAt = t.pageOffset + keep;
   if (!isTagState(state)) return false;
+  if (!t.carrying) t.carry.clear();
   switch (state) {
     case HtmlState::TagName:
     case HtmlState::AttributeName:

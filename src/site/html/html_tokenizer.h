@@ -139,13 +139,13 @@ struct HtmlTokenizer {
   // repeated name stays cheap however many a tag has.
   std::unordered_set<std::string> manyNames;
   bool manyNamesFilled = false;
-  size_t valueStart = 0;         // in page
-  size_t valueOffset = 0;        // the same, as a page offset
-  size_t partStart = 0;          // in page: where the name being read starts
-  size_t markupStart = 0;        // page offset of the '<' that opened the markup being read
-  std::string carry;             // the part of a name or value that earlier pieces held
-  bool carrying = false;         // carry holds the start of the name or value being read
-  bool textOpen = false;         // raw text has been handed out, its end not yet
+  size_t valueStart = 0;        // in page
+  size_t valueOffset = 0;       // the same, as a page offset
+  size_t partStart = 0;         // in page: where the name being read starts
+  size_t markupStart = 0;       // page offset of the '<' that opened the markup being read
+  std::string carry;            // the part of a name or value that earlier pieces held
+  bool carrying = false;        // carry holds the start of the name or value being read
+  bool textOpen = false;        // raw text has been handed out, its end not yet
   std::string_view rawTextEnd;  // the element whose end tag ends RawText
 };
 

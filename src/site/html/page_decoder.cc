@@ -63,9 +63,9 @@ void decodeUtf16(PageDecoder& d, std::string_view bytes, std::string* text) {
     i = 1;
   }
   for (; i + 1 < bytes.size(); i += 2) {
-    decodeUnit(d,
-               unitOf(static_cast<unsigned char>(bytes[i]), static_cast<unsigned char>(bytes[i + 1])),
-               text);
+    decodeUnit(
+        d, unitOf(static_cast<unsigned char>(bytes[i]), static_cast<unsigned char>(bytes[i + 1])),
+        text);
   }
   if (i < bytes.size()) d.oddByte = static_cast<unsigned char>(bytes[i]);
 }
