@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "site/extract/page_links.h"
 #include "site/html/html_tokenizer.h"
+#include "site/html/page_decoder.h"
 
 namespace {
 
@@ -48,13 +50,13 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
-// Where each line starts, as HTML counts lines (CR LF, CR, LF), past a
-// byte order mark.
-std::vector<size_t> lineStarts(std::string_view page) {
-  const size_t first = page.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-  std::vector<size_t> starts{first};
-  for (size_t i = first; i < page.size(); ++i) {
-    if (page[i] == '\n' || (page[i] == '\r' && (i + 1 == page.size() || page[i + 1] != '\n'))) {
+// Where each line of the text extraction reads (the page decoded: a byte
+// order mark dropped, UTF-16 converted) starts, as HTML counts lines (CR
+// LF, CR, LF).
+std::vector<size_t> lineStarts(std::string_view text) {
+  std::vector<size_t> starts{0};
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
       starts.push_back(i + 1);
     }
   }
@@ -62,6 +64,10 @@ std::vector<size_t> lineStarts(std::string_view page) {
 }
 
 void checkLinks(const site::PageLinks& links, std::string_view page, bool utf8) {
+  site::PageDecoder decoder;
+  std::string text;
+  site::decodePage(decoder, page, true, &text);
+  page = text;
   const std::vector<size_t> starts = lineStarts(page);
   uint32_t line = 1;
   uint32_t column = 1;

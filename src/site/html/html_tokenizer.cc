@@ -177,15 +177,21 @@ void appendCarry(HtmlTokenizer& t, std::string_view part) {
 // kMaxHtmlText bytes. *fromCarry tells whether they are in t.carry (then
 // they must be copied before the next piece); *classes gets the classes of
 // carried bytes too.
-std::string_view takeRaw(HtmlTokenizer& t, size_t begin, size_t end, uint8_t* classes,
-                         bool* fromCarry) {
-  const std::string_view part = t.page.substr(begin, end - begin);
-  *fromCarry = t.carrying;
-  if (!t.carrying) return part.substr(0, kMaxHtmlText);
+std::string_view takeCarried(HtmlTokenizer& t, std::string_view part, uint8_t* classes) {
   appendCarry(t, part);
   t.carrying = false;
   for (const char c : t.carry) *classes |= byteClass(c);
   return t.carry;
+}
+
+inline std::string_view takeRaw(HtmlTokenizer& t, size_t begin, size_t end, uint8_t* classes,
+                                bool* fromCarry) {
+  const std::string_view part(t.page.data() + begin, end - begin);
+  *fromCarry = t.carrying;
+  if (!t.carrying) [[likely]] {
+    return part.size() <= kMaxHtmlText ? part : part.substr(0, kMaxHtmlText);
+  }
+  return takeCarried(t, part, classes);
 }
 
 // Up to this many attributes a tag's names are compared one by one.
