@@ -19,27 +19,9 @@
 
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
+#include "platform/system_text_posix.h"
 
 namespace {
-
-// strerror() may share one buffer between threads; strerror_r() does not,
-// but comes in two shapes (GNU returns the text, XSI fills the buffer).
-[[maybe_unused]] const char* reasonText(int, const char* buffer) {
-  return buffer;
-}
-[[maybe_unused]] const char* reasonText(const char* text, const char*) {
-  return text;
-}
-
-std::string systemReason(int error) {
-  char buffer[256] = {};
-  return reasonText(strerror_r(error, buffer, sizeof buffer), buffer);
-}
-
-// The C calls would stop at the first NUL and look up some other name.
-bool holdsNul(const std::string& path) {
-  return path.find('\0') != std::string::npos;
-}
 
 EntryKind kindOfMode(mode_t mode) {
   if (S_ISREG(mode)) return EntryKind::File;

@@ -12,25 +12,9 @@
 #include <string>
 
 #include "platform/run_files.h"
+#include "platform/system_text_posix.h"
 
 namespace {
-
-// GNU's strerror_r returns the text, XSI's fills the buffer.
-[[maybe_unused]] const char* reasonText(int, const char* buffer) {
-  return buffer;
-}
-[[maybe_unused]] const char* reasonText(const char* text, const char*) {
-  return text;
-}
-
-std::string systemReason(int error) {
-  char buffer[256] = {};
-  return reasonText(strerror_r(error, buffer, sizeof buffer), buffer);
-}
-
-bool holdsNul(const std::string& path) {
-  return path.find('\0') != std::string::npos;
-}
 
 WriteOutcome failure(int error, std::string* reason) {
   if (error == EPIPE) return WriteOutcome::ReaderGone;

@@ -12,36 +12,9 @@
 #include <string>
 
 #include "platform/run_files.h"
+#include "platform/system_text_win32.h"
 
 namespace {
-
-bool toWide(const std::string& text, std::wstring* wide) {
-  wide->clear();
-  if (text.empty() || text.find('\0') != std::string::npos) return false;
-  const int length =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
-  if (length <= 0) return false;
-  wide->resize(size_t(length));
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()),
-                             wide->data(), length) == length;
-}
-
-// The system's own words for an error code, without the closing period and
-// line end it adds.
-std::string systemReason(DWORD code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string reason =
-      length > 0 && text != nullptr ? std::string(text, length) : "Error " + std::to_string(code);
-  if (text != nullptr) LocalFree(text);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' ' || reason.back() == '.')) {
-    reason.pop_back();
-  }
-  return reason;
-}
 
 bool pipeClosed(DWORD code) {
   return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED;
