@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "report_records.h"
 #include "site/report/github_writer.h"
 #include "site/report/json_writer.h"
 #include "site/report/junit_writer.h"
@@ -28,30 +29,31 @@ namespace fs = std::filesystem;
 
 #define FFFD "\xEF\xBF\xBD"
 
-Finding makeFinding(FindingKind kind, Level level, std::string path, uint32_t line, uint32_t column,
-                    std::string reference, std::string message, std::string stored = "") {
-  return {kind, level, path, line, column, reference, message, stored, 0};
+// A finding of the kind at a place; target is the page of a missing-anchor
+// or the stored spelling of a case-mismatch, whose messages name them.
+TestFinding makeFinding(FindingKind kind, Level level, std::string path, uint32_t line,
+                        uint32_t column, std::string reference, std::string target = "",
+                        uint32_t sequence = 0) {
+  return {kind, level, path, line, column, reference, target, sequence};
 }
 
 // Each hazard in one of four findings: ',', ':', '%' and a byte that is not
 // UTF-8 in a path; '<&"' in a reference; CR LF, a control byte, U+FFFE and
 // '%' in a message; a space in an orphan's path.
-SiteReport hazardReport() {
-  SiteReport report;
-  report.root = "site";
-  report.summary = {9, 12, 30, 4, 5, 2, 2, 0.25};
-  report.checkedFiles = {"site/a,b:c%\xFF.html", "site/index.html", "site/style.css"};
-  auto add = [&](auto... fields) { report.findings.push_back(makeFinding(fields...)); };
-  add(FindingKind::MissingAnchor, Level::Error, "site/a,b:c%\xFF.html", 2, 9, "#x<&\"y",
-      "'#x<&\"y': site/a,b:c%\xFF.html has no anchor 'x<&\"y'");
-  add(FindingKind::CaseMismatch, Level::Error, "site/index.html", 3, 5, "N\x01\xEF\xBF\xBE%.html",
-      "'N\x01\xEF\xBF\xBE%.html' differs in letter case from the stored 'site/n\r\n.html'",
-      "site/n\r\n.html");
-  add(FindingKind::FileScheme, Level::Warning, "site/index.html", 4, 2, "file:///x",
-      "'file:///x' only works on this computer");
-  add(FindingKind::Orphan, Level::Warning, "site/old image.png", 0, 0, "",
-      "not referenced by any page");
-  return report;
+TestReport hazardReport(std::vector<TestFinding> more = {}) {
+  std::vector<TestFinding> findings = {
+      makeFinding(FindingKind::MissingAnchor, Level::Error, "site/a,b:c%\xFF.html", 2, 9, "#x<&\"y",
+                  "site/a,b:c%\xFF.html"),
+      makeFinding(FindingKind::CaseMismatch, Level::Error, "site/index.html", 3, 5,
+                  "N\x01\xEF\xBF\xBE%.html", "site/n\r\n.html"),
+      makeFinding(FindingKind::FileScheme, Level::Warning, "site/index.html", 4, 2, "file:///x"),
+      makeFinding(FindingKind::Orphan, Level::Warning, "site/old image.png", 0, 0, ""),
+  };
+  findings.insert(findings.end(), more.begin(), more.end());
+  TestReport test =
+      testReport("site", findings, {"site/a,b:c%\xFF.html", "site/index.html", "site/style.css"});
+  test.report.summary = {9, 12, 30, 4, 5, 2, 2, 0.25};
+  return test;
 }
 
 // The messages of hazardReport() as valid UTF-8.
@@ -131,40 +133,36 @@ TEST(ReportFormats, JsonReadsBackAsTheReport) {
          {"path", "site/old image.png"},
          {"message", "not referenced by any page"}}}}};
   const auto actual =
-      nlohmann::ordered_json::parse(reportText(writeJson, hazardReport()), nullptr, false);
+      nlohmann::ordered_json::parse(reportText(writeJson, hazardReport().report), nullptr, false);
   ASSERT_FALSE(actual.is_discarded());
   EXPECT_EQ(expected, actual) << actual.dump(2);
 }
 
 TEST(ReportFormats, TextWritesEachFindingOnOneLine) {
   const struct {
-    Finding finding;
+    TestFinding finding;
     const char* line;
   } rows[] = {
       // Control bytes and DEL in a path, reference or name: \xHH, so that a
       // name splits no line and sends no terminal escape.
-      {makeFinding(FindingKind::MissingFile, Level::Error, "a\nb.html", 3, 7, "x\x1B[2J",
-                   "'x\x1B[2J' not found"),
+      {makeFinding(FindingKind::MissingFile, Level::Error, "a\nb.html", 3, 7, "x\x1B[2J"),
        "a\\x0Ab.html:3:7: error: 'x\\x1B[2J' not found [missing-file]"},
-      {makeFinding(FindingKind::CaseMismatch, Level::Error, "i.html", 1, 2, "A\x7F",
-                   "'A\x7F' differs in letter case from the stored 'a\r\n\t'", "a\r\n\t"),
+      {makeFinding(FindingKind::CaseMismatch, Level::Error, "i.html", 1, 2, "A\x7F", "a\r\n\t"),
        "i.html:1:2: error: 'A\\x7F' differs in letter case from the stored "
        "'a\\x0D\\x0A\\x09' [case-mismatch]"},
       // Everything else as it is: a backslash, bytes that are not UTF-8.
-      {makeFinding(FindingKind::Orphan, Level::Warning, "o\\\xFF.png", 0, 0, "",
-                   "not referenced by any page"),
+      {makeFinding(FindingKind::Orphan, Level::Warning, "o\\\xFF.png", 0, 0, ""),
        "o\\\xFF.png: warning: not referenced by any page [orphan]"},
-      {makeFinding(FindingKind::InvalidUrl, Level::Error, "\xC3\xA9.html", 9, 1, "http://<s>/",
-                   "'http://<s>/' is not a valid URL"),
+      {makeFinding(FindingKind::InvalidUrl, Level::Error, "\xC3\xA9.html", 9, 1, "http://<s>/"),
        "\xC3\xA9.html:9:1: error: 'http://<s>/' is not a valid URL [invalid-url]"},
   };
-  SiteReport report;
+  std::vector<TestFinding> findings;
   std::string expected;
   for (const auto& row : rows) {
-    report.findings.push_back(row.finding);
+    findings.push_back(row.finding);
     expected += std::string(row.line) + "\n";
   }
-  EXPECT_EQ(expected, reportText(writeText, report));
+  EXPECT_EQ(expected, reportText(writeText, testReport(".", findings).report));
 }
 
 TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
@@ -179,16 +177,15 @@ TEST(ReportFormats, GithubWritesOneEscapedCommandPerFinding) {
       "::warning file=site/old image.png,title=orphan::not referenced by any page",
       "::error file=site/z.html,line=7,col=3,title=invalid-url::'http://a b:x/' is not a valid URL",
   };
-  SiteReport report = hazardReport();
-  report.findings.push_back(makeFinding(FindingKind::InvalidUrl, Level::Error, "site/z.html", 7, 3,
-                                        "http://a b:x/", "'http://a b:x/' is not a valid URL"));
+  const TestReport test = hazardReport(
+      {makeFinding(FindingKind::InvalidUrl, Level::Error, "site/z.html", 7, 3, "http://a b:x/")});
   std::string lines;
   for (const char* line : expected) lines += std::string(line) + "\n";
-  EXPECT_EQ(lines, reportText(writeGithub, report));
+  EXPECT_EQ(lines, reportText(writeGithub, test.report));
 }
 
 TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
-  const std::string sarif = reportText(writeSarif, hazardReport());
+  const std::string sarif = reportText(writeSarif, hazardReport().report);
 #ifdef TANGLER_PYTHON3
   std::string output;
   EXPECT_EQ(0, checkWithPython("sarif", sarif, &output)) << output;
@@ -222,7 +219,7 @@ TEST(ReportFormats, SarifIsValidAndPlacesEveryResult) {
   };
   const json& results = log["runs"][0]["results"];
   ASSERT_EQ(std::size(rows), results.size());
-  const json messages = json::parse(reportText(writeJson, hazardReport()))["findings"];
+  const json messages = json::parse(reportText(writeJson, hazardReport().report))["findings"];
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(i);
     const json& result = results[i];
@@ -284,15 +281,14 @@ TEST(ReportFormats, JunitHasASuitePerFileAndACasePerFinding) {
   // A file with findings that was not read (a.html) has its suite too, in
   // path order; an orphan (c.html, at error level) counts in the orphans
   // suite only, and an orphan page's own findings stay in its suite.
-  SiteReport merged;
-  merged.checkedFiles = {"b.html", "c.html"};
-  merged.findings = {
-      makeFinding(FindingKind::MissingFile, Level::Error, "a.html", 1, 1, "x", "'x' not found"),
-      makeFinding(FindingKind::Orphan, Level::Error, "c.html", 0, 0, "",
-                  "not referenced by any page"),
-      makeFinding(FindingKind::OutsideRoot, Level::Error, "c.html", 2, 1, "../x",
-                  "'../x' leads outside the site"),
-  };
+  const TestReport merged =
+      testReport(".",
+                 {
+                     makeFinding(FindingKind::MissingFile, Level::Error, "a.html", 1, 1, "x"),
+                     makeFinding(FindingKind::Orphan, Level::Error, "c.html", 0, 0, ""),
+                     makeFinding(FindingKind::OutsideRoot, Level::Error, "c.html", 2, 1, "../x"),
+                 },
+                 {"b.html", "c.html"});
   const json mergedExpected = {
       {"counts", {{"tests", 4}, {"failures", 3}}},
       {"suites",
@@ -313,21 +309,19 @@ TEST(ReportFormats, JunitHasASuitePerFileAndACasePerFinding) {
 
   // Nothing found: each suite passes once; with orphans off there is no
   // orphans suite that would pass without having been run.
-  SiteReport clean;
-  clean.checkedFiles = {"index.html"};
+  const TestReport clean = testReport(".", {}, {"index.html"});
   const json cleanExpected = {
       {"counts", {{"tests", 2}, {"failures", 0}}},
       {"suites",
        {{{"name", "index.html"}, {"cases", {junitCase("index.html", json::array())}}},
         {{"name", "orphans"}, {"cases", {junitCase("orphans", json::array())}}}}}};
-  SiteReport orphansOff = clean;
-  orphansOff.orphansOff = true;
+  const TestReport orphansOff = testReport(".", {}, {"index.html"}, true);
   const json orphansOffExpected = {
       {"counts", {{"tests", 1}, {"failures", 0}}},
       {"suites", {{{"name", "index.html"}, {"cases", {junitCase("index.html", json::array())}}}}}};
 
   const struct {
-    SiteReport report;
+    TestReport test;
     json expected;
   } rows[] = {
       {hazardReport(), hazards},
@@ -337,7 +331,7 @@ TEST(ReportFormats, JunitHasASuitePerFileAndACasePerFinding) {
   };
   for (const auto& row : rows) {
     std::string output;
-    const std::string xml = reportText(writeJunit, row.report);
+    const std::string xml = reportText(writeJunit, row.test.report);
     ASSERT_EQ(0, checkWithPython("junit", xml, &output)) << output << "\n" << xml;
     EXPECT_EQ(row.expected, json::parse(output)) << output;
   }
@@ -348,33 +342,34 @@ TEST(ReportFormats, JunitHasASuitePerFileAndACasePerFinding) {
 // which is what every earlier version wrote: re-dumping what was read back
 // must give the same bytes, for a report with findings and one without.
 TEST(ReportFormats, JsonAndSarifKeepTheLayoutOfAWholeDocumentDump) {
-  SiteReport empty;
-  empty.root = ".";
-  for (const SiteReport& report : {hazardReport(), empty}) {
+  const TestReport empty = testReport(".", {});
+  for (const TestReport& test : {hazardReport(), empty}) {
     for (ReportWriter writer : {writeJson, writeSarif}) {
-      const std::string text = reportText(writer, report);
+      const std::string text = reportText(writer, test.report);
       const auto document = nlohmann::ordered_json::parse(text, nullptr, false);
       ASSERT_FALSE(document.is_discarded()) << text;
       EXPECT_EQ(document.dump(2) + "\n", text);
     }
   }
   // And the findings of an empty report are an empty array on one line.
-  EXPECT_NE(std::string::npos, reportText(writeJson, empty).find("\n  \"findings\": []\n}\n"));
+  EXPECT_NE(std::string::npos,
+            reportText(writeJson, empty.report).find("\n  \"findings\": []\n}\n"));
 }
 
 // Every writer hands its report on in pieces as it goes, the pieces making
 // the whole report; and once a piece cannot be written, nothing more is
 // asked of the output and the writer says it failed, with the reason kept.
 TEST(ReportFormats, WritersStreamAndStopAtTheFirstFailedWrite) {
-  SiteReport big;
-  big.root = "site";
+  std::vector<TestFinding> findings;
+  std::vector<std::string> checked;
   for (uint32_t i = 0; i < 4000; ++i) {
     const std::string path = "site/page" + std::to_string(i / 10) + ".html";
     const std::string ref = "missing/" + std::to_string(i) + ".html";
-    big.findings.push_back(makeFinding(FindingKind::MissingFile, Level::Error, path, i + 1, 3, ref,
-                                       "'" + ref + "' not found"));
-    if (i % 10 == 0) big.checkedFiles.push_back(path);
+    findings.push_back(makeFinding(FindingKind::MissingFile, Level::Error, path, i + 1, 3, ref));
+    if (i % 10 == 0) checked.push_back(path);
   }
+  const TestReport test = testReport("site", findings, checked);
+  const SiteReport& big = test.report;
   for (const char* format : {"text", "json", "sarif", "junit", "github"}) {
     SCOPED_TRACE(format);
     const ReportWriter writer = findReportWriter(format);
@@ -406,6 +401,62 @@ TEST(ReportFormats, WritersStreamAndStopAtTheFirstFailedWrite) {
     EXPECT_FALSE(failing.ok());
     EXPECT_EQ("No space left on device", failing.error);
     EXPECT_FALSE(failing.flush());
+  }
+}
+
+// The report gives findings file by file in path order, each file's records
+// sorted on their own, with no path compared: that must be the order of one
+// sort of every finding by path, an orphan first, line, column and
+// sequence, a case-mismatch before the missing-anchor of its reference, and
+// findings equal in all of these in the order they were made.
+TEST(ReportFormats, RecordsComeInTheOrderOfOneSortOfEveryFinding) {
+  using K = FindingKind;
+  const Level E = Level::Error;
+  const std::vector<TestFinding> table = {
+      // '-' and '.' sort before '/': a-b.html, a.html, a/x.html, b.png.
+      makeFinding(K::MissingAnchor, E, "s/a/x.html", 2, 5, "y.html#q", "s/y.html", 3),
+      makeFinding(K::CaseMismatch, E, "s/a/x.html", 2, 5, "Y.html#q", "s/y.html", 3),
+      makeFinding(K::MissingFile, E, "s/a/x.html", 2, 5, "m1.png", "", 2),  // srcset, one place
+      makeFinding(K::FileScheme, Level::Warning, "s/a/x.html", 1, 9, "file:///", "", 1),
+      makeFinding(K::MissingFile, E, "s/a/x.html", 1, 10, "m2.png", "", 0),
+      makeFinding(K::Orphan, Level::Warning, "s/a/x.html", 0, 0, ""),
+      makeFinding(K::OutsideRoot, E, "s/a-b.html", 3, 1, "../..", "", 1),
+      makeFinding(K::Orphan, E, "s/a-b.html", 0, 0, ""),
+      makeFinding(K::InvalidUrl, E, "s/a.html", 1, 1, "http://a b/", "", 1),
+      makeFinding(K::MissingFile, E, "s/a.html", 1, 1, "twin", "", 1),  // equal to the last
+      makeFinding(K::MissingFile, E, "s/a.html", 12, 1, "later", "", 4),
+      makeFinding(K::Orphan, Level::Warning, "s/b.png", 0, 0, ""),
+      makeFinding(K::MissingFile, E, "s/y.html", 1, 1, "z", "", 1),
+  };
+  auto describe = [](const TestFinding& f) {
+    return f.path + " " + kindName(f.kind) + " " + std::to_string(f.line) + ":" +
+           std::to_string(f.column) + "#" + std::to_string(f.sequence) + " " + f.reference;
+  };
+  std::mt19937 random(7);
+  for (int round = 0; round < 20; ++round) {
+    std::vector<TestFinding> findings = table;
+    if (round > 0) std::shuffle(findings.begin(), findings.end(), random);
+    // The one sort of every finding, by their paths' bytes.
+    std::vector<TestFinding> sorted = findings;
+    auto rank = [](K kind) { return kind == K::CaseMismatch ? 0 : 1; };
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const TestFinding& a, const TestFinding& b) {
+      if (a.path != b.path) return a.path < b.path;
+      if ((a.kind == K::Orphan) != (b.kind == K::Orphan)) return a.kind == K::Orphan;
+      if (a.line != b.line) return a.line < b.line;
+      if (a.column != b.column) return a.column < b.column;
+      if (a.sequence != b.sequence) return a.sequence < b.sequence;
+      return rank(a.kind) < rank(b.kind);
+    });
+    std::string expected;
+    for (const TestFinding& finding : sorted) expected += describe(finding) + "\n";
+    const TestReport test = testReport("s", findings);
+    std::string actual;
+    for (FindingCursor cursor{&test.report}; nextFinding(&cursor);) {
+      const Finding& f = cursor.finding;
+      actual +=
+          describe({f.kind, f.level, f.path, f.line, f.column, f.reference, "", f.sequence}) + "\n";
+    }
+    EXPECT_EQ(expected, actual) << "round " << round;
   }
 }
 

@@ -26,7 +26,8 @@ struct SiteFile {
 // "PATH: orphan"), then one line of counts.
 std::string describe(const SiteReport& report) {
   std::string out;
-  for (const Finding& f : report.findings) {
+  for (FindingCursor cursor{&report}; nextFinding(&cursor);) {
+    const Finding& f = cursor.finding;
     out += f.path;
     if (f.kind != FindingKind::Orphan) {
       out += ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
@@ -154,6 +155,32 @@ TEST(SiteCheck, Table) {
          "<p id=\"pct%\">"}},
        "index.html:1:94: missing-anchor: 'a.html#no%3Cpe': a.html has no anchor 'no<pe'\n"
        "references 8, external 0, ignored 0, errors 1, warnings 0\n"},
+      // A fragment whose page is read later waits with the names its page's
+      // path gives back left out of its text: each message spells the
+      // reference as written, however its path is spelled.
+      {"waiting fragments",
+       {{"index.html",
+         "<a href=\"/docs/a.html#no\"><a href=\"docs/#no\"><a href=\"./docs/./a.html#no\">"
+         "<a href=\"docs/a.html?q=a.html#no\"><a href=\"%64ocs/a.html#no\">"
+         "<a href=\"docs//a.html#no\"><a href=\"a.html#no\"><a href=\"docs/#top\">"},
+        {"docs/a.html", "<a href=\"../index.html#n\"><a href=\"/index.html#n\"><a href=\"./#n\">"},
+        {"docs/index.html", "<a href=\"../sub/#n\"><a href=\"../sub/deep/?a#n\">"},
+        {"sub/index.html", "<p id=n>"},
+        {"sub/deep/index.html", ""}},
+       "docs/a.html:1:10: missing-anchor: '../index.html#n': index.html has no anchor 'n'\n"
+       "docs/a.html:1:36: missing-anchor: '/index.html#n': index.html has no anchor 'n'\n"
+       "docs/a.html:1:60: missing-anchor: './#n': docs/index.html has no anchor 'n'\n"
+       "docs/index.html:1:30: missing-anchor: '../sub/deep/?a#n': sub/deep/index.html has no "
+       "anchor 'n'\n"
+       "index.html:1:10: missing-anchor: '/docs/a.html#no': docs/a.html has no anchor 'no'\n"
+       "index.html:1:36: missing-anchor: 'docs/#no': docs/index.html has no anchor 'no'\n"
+       "index.html:1:55: missing-anchor: './docs/./a.html#no': docs/a.html has no anchor 'no'\n"
+       "index.html:1:84: missing-anchor: 'docs/a.html?q=a.html#no': docs/a.html has no anchor "
+       "'no'\n"
+       "index.html:1:118: missing-anchor: '%64ocs/a.html#no': docs/a.html has no anchor 'no'\n"
+       "index.html:1:145: missing-anchor: 'docs//a.html#no': docs/a.html has no anchor 'no'\n"
+       "index.html:1:171: missing-file: 'a.html#no' not found\n"
+       "references 13, external 0, ignored 0, errors 11, warnings 0\n"},
       // A fragment is looked for where redirect pages lead, through eight of
       // them at most; a loop, or a page that is not read, leaves it unchecked.
       {"redirects", redirectSite(),
@@ -243,6 +270,31 @@ TEST(SiteCheck, Table) {
       SCOPED_TRACE("order " + std::to_string(seed));
       EXPECT_EQ(checkSite(row.site, options, seed), row.report);
     }
+  }
+}
+
+// A page's anchors are packed with two-byte ends, or four once their bytes
+// pass 64 KiB; either way a look-up finds each anchor and nothing else.
+TEST(SiteCheck, AnchorSetFindsExactlyItsAnchors) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 2000; ++i)
+    many.push_back("id-" + std::to_string(1000 + i) + std::string(40, 'x'));
+  const struct {
+    std::vector<std::string> anchors;
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+  } rows[] = {
+      {{"b", "a", "ab", "a", ""}, {"a", "ab", "b", ""}, {"aa", "c", "A", "ab "}},
+      {many,
+       {many.front(), many[999], many.back()},
+       {"id-1000", "id-3000" + std::string(40, 'x'), ""}},
+      {{}, {}, {"", "a"}},
+  };
+  for (const auto& row : rows) {
+    AnchorSet set;
+    set.assign(row.anchors);
+    for (const std::string& anchor : row.present) EXPECT_TRUE(set.contains(anchor)) << anchor;
+    for (const std::string& anchor : row.absent) EXPECT_FALSE(set.contains(anchor)) << anchor;
   }
 }
 

@@ -408,11 +408,11 @@ int runSite(const std::vector<std::string>& args) {
 
   CheckContext context;
   initCheckContext(walk.tree, walk.files, options.check, &context);
-  std::vector<size_t> toRead;
+  std::vector<uint32_t> toRead;  // file indexes, which the tree's node indexes bound
   size_t pagesFound = 0;
   for (size_t i = 0; i < walk.files.size(); ++i) {
     NodeRole role = walk.tree.nodes[walk.files[i].node].role;
-    if (role != NodeRole::Other) toRead.push_back(i);
+    if (role != NodeRole::Other) toRead.push_back(uint32_t(i));
     if (role == NodeRole::Page) ++pagesFound;
   }
   const unsigned jobs =
@@ -430,11 +430,11 @@ int runSite(const std::vector<std::string>& args) {
       [&](size_t k, ThreadBuffers&) { checkPendingAnchors(context, toRead[k]); }, false, nullptr,
       0);
   for (size_t index : toRead) {
-    const std::string& reason = context.outcomes[index].error;
-    if (reason.empty()) continue;
+    const std::string* reason = context.outcomes[index].error.get();
+    if (reason == nullptr || reason->empty()) continue;
     printError("cannot read " +
                quoted(reportPath(options.check.reportRoot, walk.files[index].path)) + ": " +
-               reason);
+               *reason);
     status = kStatusUnreadable;
   }
 

@@ -11,43 +11,138 @@ constexpr unsigned char kAnchorsPending = 0;
 constexpr unsigned char kAnchorsReady = 1;
 constexpr unsigned char kAnchorsUnknown = 2;  // the page could not be read
 
-std::string quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  out += '\'';
-  out += text;
-  out += '\'';
-  return out;
+// Appends a reference's bytes to the text of a file's findings; *begin and
+// *end are set to where they lie in it. Offsets are 32 bits: should a file's
+// references ever pass 4 GiB, the rest are kept empty.
+void storeText(FileFindings* out, std::string_view reference, uint32_t* begin, uint32_t* end) {
+  if (out->text.size() > UINT32_MAX - reference.size()) reference = {};
+  *begin = uint32_t(out->text.size());
+  out->text += reference;
+  *end = uint32_t(out->text.size());
 }
 
-Finding makeFinding(FindingKind kind, Level level, std::string path, uint32_t line, uint32_t column,
-                    uint32_t sequence, std::string_view reference) {
-  Finding finding;
-  finding.kind = kind;
-  finding.level = level;
-  finding.path = std::move(path);
-  finding.line = line;
-  finding.column = column;
-  finding.sequence = sequence;
-  finding.reference = std::string(reference);
-  return finding;
+// A record of a finding of the kind at a reference, its bytes stored in the
+// text of the file's findings.
+FindingRecord makeRecord(FileFindings* out, FindingKind kind, Level level, uint32_t line,
+                         uint32_t column, uint32_t sequence, std::string_view reference) {
+  FindingRecord record;
+  record.kind = kind;
+  record.level = level;
+  record.line = line;
+  record.column = column;
+  record.sequence = sequence;
+  uint32_t end = 0;
+  storeText(out, reference, &record.textBegin, &end);
+  record.textLength = end - record.textBegin;
+  return record;
 }
 
-std::string fileReportPath(const CheckContext& context, size_t fileIndex) {
-  return reportPath(context.options->reportRoot, (*context.files)[fileIndex].path);
+// Most fragments wait for the second pass (their page had not been read),
+// and few of them turn out missing; what a waiting record keeps must stay
+// small. Its reference's path mostly ends with the names that end the path
+// of the page it is aimed at ("../../api/io/read.html#x" for
+// api/io/read.html), or, for a directory reference ("../io/#x"), of the
+// directory holding it: those names are left out of the text, to be written
+// back from the tree should the fragment be missing. The record's elided
+// is the count of names left out, plus kElidedFromDirectory in the second
+// case; the text is the rest of the reference, the names having stood just
+// before its first '?' or '#' (before the '/' that precedes it, in the second
+// case).
+constexpr uint8_t kElidedFromDirectory = 0x80;
+constexpr uint8_t kMaxElidedNames = 0x7F;
+
+// Where the path of a reference ends: at its first '?' or '#'.
+size_t pathEnd(std::string_view reference) {
+  return std::min(reference.find_first_of("?#"), reference.size());
 }
 
-// A missing-anchor finding for the reference at pending, written in file
-// fileIndex, whose anchor the page at node page lacks.
-Finding missingAnchor(const CheckContext& context, size_t fileIndex, const PendingAnchor& pending,
-                      uint32_t page, std::string_view reference, std::string_view anchor) {
-  Finding finding =
-      makeFinding(FindingKind::MissingAnchor, Level::Error, fileReportPath(context, fileIndex),
-                  pending.line, pending.column, pending.sequence, reference);
-  finding.message = quoted(reference) + ": " +
-                    reportPath(context.options->reportRoot, nodePath(*context.tree, page)) +
-                    " has no anchor " + quoted(anchor);
-  return finding;
+// Leaves out of the text of record (the last one stored) the names at the
+// end of the path of node that the reference's path ends with at end.
+// False, with nothing changed, when no name can be left out.
+bool elideNames(const SiteTree& tree, uint32_t node, size_t end, FileFindings* out,
+                FindingRecord* record) {
+  const std::string_view reference =
+      std::string_view(out->text).substr(record->textBegin, record->textLength);
+  size_t at = end;  // where the names found so far begin
+  uint8_t names = 0;
+  for (uint32_t n = node; n != 0 && n != kNoNode && names < kMaxElidedNames;
+       n = tree.nodes[n].parent) {
+    const std::string& name = tree.nodes[n].name;
+    const size_t slash = names > 0 ? 1 : 0;
+    if (at < name.size() + slash || (slash && reference[at - 1] != '/')) break;
+    if (reference.compare(at - slash - name.size(), name.size(), name) != 0) break;
+    at -= slash + name.size();
+    ++names;
+  }
+  if (names == 0) return false;
+  out->text.erase(record->textBegin + at, end - at);
+  record->textLength -= uint32_t(end - at);
+  record->elided = names;
+  return true;
+}
+
+// Leaves out what the tree can give back of a waiting record's text.
+void elide(const SiteTree& tree, FileFindings* out, FindingRecord* record) {
+  const std::string_view reference =
+      std::string_view(out->text).substr(record->textBegin, record->textLength);
+  const size_t end = pathEnd(reference);
+  if (elideNames(tree, record->target, end, out, record)) return;
+  const uint32_t directory = tree.nodes[record->target].parent;
+  if (end > 0 && reference[end - 1] == '/' && elideNames(tree, directory, end - 1, out, record)) {
+    record->elided |= kElidedFromDirectory;
+  }
+}
+
+// Appends the reference of a record to *text, with any names left out of it
+// written back.
+void appendReference(const SiteTree& tree, std::string_view stored, const FindingRecord& record,
+                     std::string* text) {
+  const uint8_t names = record.elided & kMaxElidedNames;
+  if (names == 0) {
+    text->append(stored);
+    return;
+  }
+  uint32_t node = record.target;
+  size_t split = pathEnd(stored);
+  if (record.elided & kElidedFromDirectory) {
+    node = tree.nodes[node].parent;
+    --split;
+  }
+  text->append(stored.substr(0, split));
+  std::vector<uint32_t> chain;
+  for (uint32_t n = node; chain.size() < names; n = tree.nodes[n].parent) chain.push_back(n);
+  for (auto n = chain.rbegin(); n != chain.rend(); ++n) {
+    if (n != chain.rbegin()) *text += '/';
+    text->append(tree.nodes[*n].name);
+  }
+  text->append(stored.substr(split));
+}
+
+// A file's findings packed: the number of records and the size of the text
+// (32 bits each), the records, the text. Null for none.
+std::unique_ptr<char[]> packFindings(const FileFindings& findings) {
+  if (findings.records.empty()) return nullptr;
+  const uint32_t count = uint32_t(findings.records.size());
+  const uint32_t size = uint32_t(findings.text.size());
+  const size_t recordBytes = count * sizeof(FindingRecord);
+  auto packed = std::make_unique_for_overwrite<char[]>(8 + recordBytes + size);
+  std::memcpy(packed.get(), &count, 4);
+  std::memcpy(packed.get() + 4, &size, 4);
+  std::memcpy(packed.get() + 8, findings.records.data(), recordBytes);
+  std::memcpy(packed.get() + 8 + recordBytes, findings.text.data(), size);
+  return packed;
+}
+
+FileFindings unpackFindings(const std::unique_ptr<char[]>& packed) {
+  FileFindings findings;
+  if (!packed) return findings;
+  uint32_t count, size;
+  std::memcpy(&count, packed.get(), 4);
+  std::memcpy(&size, packed.get() + 4, 4);
+  findings.records.resize(count);
+  std::memcpy(findings.records.data(), packed.get() + 8, count * sizeof(FindingRecord));
+  findings.text.assign(packed.get() + 8 + count * sizeof(FindingRecord), size);
+  return findings;
 }
 
 bool isExemptFromOrphans(const TreeNode& node, const CheckOptions& options) {
@@ -134,9 +229,9 @@ uint32_t redirectOf(const CheckContext& context, const PageLinks& links, const U
   return target.walked && file != kNoNode ? file : kRedirectUnread;
 }
 
-uint32_t loadUint32(const std::string& bytes, size_t at) {
+uint32_t loadUint32(const char* bytes, size_t at) {
   uint32_t value;
-  std::memcpy(&value, bytes.data() + at, sizeof value);
+  std::memcpy(&value, bytes + at, sizeof value);
   return value;
 }
 
@@ -146,27 +241,46 @@ void AnchorSet::assign(const std::vector<std::string>& anchors) {
   std::vector<std::string_view> sorted(anchors.begin(), anchors.end());
   std::sort(sorted.begin(), sorted.end());
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  packed_.reset();
+  if (sorted.empty()) return;
   size_t bytes = 0;
   for (std::string_view anchor : sorted) bytes += anchor.size();
-  packed_.clear();
-  packed_.reserve(4 * (sorted.size() + 1) + bytes);
-  auto append = [&](uint32_t value) {
-    packed_.append(reinterpret_cast<const char*>(&value), sizeof value);
-  };
-  append(uint32_t(sorted.size()));
+  // The ends take two bytes each when the anchors' bytes allow, as nearly
+  // every page's do.
+  const bool wide = bytes > UINT16_MAX;
+  const size_t width = wide ? 4 : 2;
+  packed_ = std::make_unique_for_overwrite<char[]>(4 + width * sorted.size() + bytes);
+  char* at = packed_.get();
+  const uint32_t header = uint32_t(sorted.size()) << 1 | uint32_t(wide);
+  std::memcpy(at, &header, 4);
+  at += 4;
   uint32_t end = 0;
-  for (std::string_view anchor : sorted) append(end += uint32_t(anchor.size()));
-  for (std::string_view anchor : sorted) packed_ += anchor;
+  for (std::string_view anchor : sorted) {
+    end += uint32_t(anchor.size());
+    const uint16_t narrow = uint16_t(end);
+    std::memcpy(at, wide ? static_cast<const void*>(&end) : &narrow, width);
+    at += width;
+  }
+  for (std::string_view anchor : sorted) at = std::copy(anchor.begin(), anchor.end(), at);
 }
 
 bool AnchorSet::contains(std::string_view anchor) const {
-  if (packed_.empty()) return false;
-  const size_t count = loadUint32(packed_, 0);
-  const size_t bytesAt = 4 * (count + 1);
+  if (!packed_) return false;
+  const char* packed = packed_.get();
+  const uint32_t header = loadUint32(packed, 0);
+  const size_t count = header >> 1;
+  const size_t width = header & 1 ? 4 : 2;
+  const size_t bytesAt = 4 + width * count;
+  auto endOf = [&](size_t i) -> uint32_t {
+    if (width == 4) return loadUint32(packed, 4 + 4 * i);
+    uint16_t end;
+    std::memcpy(&end, packed + 4 + 2 * i, 2);
+    return end;
+  };
   auto at = [&](size_t i) {
-    uint32_t begin = i == 0 ? 0 : loadUint32(packed_, 4 * i);
-    uint32_t end = loadUint32(packed_, 4 * (i + 1));
-    return std::string_view(packed_).substr(bytesAt + begin, end - begin);
+    uint32_t begin = i == 0 ? 0 : endOf(i - 1);
+    uint32_t end = endOf(i);
+    return std::string_view(packed + bytesAt + begin, end - begin);
   };
   size_t low = 0, high = count;
   while (low < high) {
@@ -178,14 +292,6 @@ bool AnchorSet::contains(std::string_view anchor) const {
     }
   }
   return low < count && at(low) == anchor;
-}
-
-std::string reportPath(std::string_view reportRoot, std::string_view path) {
-  if (reportRoot == ".") return std::string(path);
-  std::string out(reportRoot);
-  if (out.empty() || out.back() != '/') out += '/';
-  out += path;
-  return out;
 }
 
 void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files,
@@ -208,8 +314,11 @@ void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files
 
 void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& reason) {
   FileOutcome& out = context.outcomes[fileIndex];
-  out = FileOutcome();
-  out.error = reason;
+  // Swapped, not assigned, so that what a check that failed half way had
+  // stored is let go.
+  FileOutcome fresh;
+  std::swap(out, fresh);
+  out.error = std::make_unique<std::string>(reason);
   context.anchorState[fileIndex].store(kAnchorsUnknown, std::memory_order_release);
 }
 
@@ -222,6 +331,7 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
   const SiteTree& tree = *context.tree;
   const WalkedFile& file = (*context.files)[fileIndex];
   FileOutcome& out = context.outcomes[fileIndex];
+  FileFindings& found = check.found;
   const CheckOptions& options = *context.options;
   const IgnoreList& ignoreList = *options.ignore;
   const bool checkUrls = !kindDisabled(options, FindingKind::InvalidUrl);
@@ -235,25 +345,22 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
   Resolution resolution = resolveReference(tree, options.resolve, check.base, cleaned, scratch);
   // Whether a finding of kind is made for this reference at all.
   auto wanted = [&](FindingKind kind) { return !ignored && !kindDisabled(options, kind); };
-  auto add = [&](FindingKind kind, Level level, std::string message) {
-    Finding finding = makeFinding(kind, level, fileReportPath(context, fileIndex), line, column,
-                                  sequence, cleaned);
-    finding.message = quoted(cleaned) + std::move(message);
-    out.findings.push_back(std::move(finding));
-    return &out.findings.back();
+  auto add = [&](FindingKind kind, Level level, uint32_t target = kNoNode) {
+    found.records.push_back(makeRecord(&found, kind, level, line, column, sequence, cleaned));
+    found.records.back().target = target;
   };
   switch (resolution.kind) {
     case RefKind::External:
       ++out.external;
       if (checkUrls && !ignored && !hasValidAuthority(cleaned)) {
-        add(FindingKind::InvalidUrl, Level::Error, " is not a valid URL");
+        add(FindingKind::InvalidUrl, Level::Error);
       }
       return;
     case RefKind::Ignored:
       return;
     case RefKind::FileScheme:
       if (wanted(FindingKind::FileScheme)) {
-        add(FindingKind::FileScheme, Level::Warning, " only works on this computer");
+        add(FindingKind::FileScheme, Level::Warning);
       }
       return;
     case RefKind::Local:
@@ -262,24 +369,22 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
   switch (resolution.status) {
     case TargetStatus::Missing:
       if (wanted(FindingKind::MissingFile)) {
-        add(FindingKind::MissingFile, Level::Error, " not found");
+        add(FindingKind::MissingFile, Level::Error);
       }
       return;
     case TargetStatus::OutsideRoot:
       if (wanted(FindingKind::OutsideRoot)) {
-        add(FindingKind::OutsideRoot, Level::Error, " leads outside the site");
+        add(FindingKind::OutsideRoot, Level::Error);
       }
       return;
     case TargetStatus::Unknown:
       return;
-    case TargetStatus::CaseMismatch: {
-      if (!wanted(FindingKind::CaseMismatch)) break;
-      std::string stored = reportPath(context.options->reportRoot, nodePath(tree, resolution.node));
-      Finding* finding = add(FindingKind::CaseMismatch, Level::Error,
-                             " differs in letter case from the stored " + quoted(stored));
-      finding->stored = std::move(stored);
+    case TargetStatus::CaseMismatch:
+      // The message names the target as stored.
+      if (wanted(FindingKind::CaseMismatch)) {
+        add(FindingKind::CaseMismatch, Level::Error, resolution.node);
+      }
       break;
-    }
     case TargetStatus::Found:
       break;
   }
@@ -295,20 +400,17 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
   if (!resolution.hasFragment || target.role != NodeRole::Page || !target.walked) return;
   std::string_view written;
   if (!anchorToCheck(resolution.fragment, &written, &check.anchor)) return;
-  PendingAnchor pending{targetNode, line, column, sequence, 0, 0};
   uint32_t page = kNoNode;
   // A fragment aimed at this page itself waits for its end: its anchors
   // are not published before.
   switch (lookUpAnchor(context, context.fileOfNode[targetNode], written, check.anchor, &page)) {
     case AnchorAnswer::Missing:
-      out.findings.push_back(
-          missingAnchor(context, fileIndex, pending, page, cleaned, check.anchor));
+      add(FindingKind::MissingAnchor, Level::Error, page);
       break;
     case AnchorAnswer::NotYet:
-      pending.textBegin = uint32_t(out.pendingText.size());
-      out.pendingText += cleaned;
-      pending.textEnd = uint32_t(out.pendingText.size());
-      out.pending.push_back(pending);
+      add(FindingKind::MissingAnchor, Level::Error, targetNode);
+      found.records.back().waiting = true;
+      elide(tree, &found, &found.records.back());
       break;
     case AnchorAnswer::Found:
     case AnchorAnswer::Unchecked:
@@ -316,37 +418,53 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
   }
 }
 
-// Looks the file's waiting fragments up again; those still waiting for a
-// page not yet read stay, when keepWaiting, for the second pass.
-void lookUpPending(CheckContext& context, size_t fileIndex, bool keepWaiting) {
-  FileOutcome& out = context.outcomes[fileIndex];
-  std::string anchor;
-  std::string_view written;
-  size_t kept = 0;
-  for (const PendingAnchor& pending : out.pending) {
-    std::string_view reference =
-        std::string_view(out.pendingText)
-            .substr(pending.textBegin, pending.textEnd - pending.textBegin);
-    if (!anchorToCheck(reference.substr(reference.find('#') + 1), &written, &anchor)) continue;
-    uint32_t page = kNoNode;
-    switch (lookUpAnchor(context, context.fileOfNode[pending.target], written, anchor, &page)) {
-      case AnchorAnswer::Missing:
-        out.findings.push_back(missingAnchor(context, fileIndex, pending, page, reference, anchor));
-        break;
-      case AnchorAnswer::NotYet:
-        if (keepWaiting) out.pending[kept++] = pending;
-        break;
-      case AnchorAnswer::Found:
-      case AnchorAnswer::Unchecked:
-        break;
-    }
-  }
-  if (keepWaiting && kept > 0) {
-    out.pending.resize(kept);
+// Looks a file's waiting fragments up again: each is made a missing-anchor
+// finding, or dropped (found, or not to be checked), or, when keepWaiting
+// and a page it needs has not been read yet, left waiting for the second
+// pass. The text is made anew from the records kept, so that what the
+// dropped ones held is let go.
+void lookUpPending(const CheckContext& context, FileFindings* found, bool keepWaiting) {
+  std::vector<FindingRecord>& records = found->records;
+  if (std::none_of(records.begin(), records.end(),
+                   [](const FindingRecord& record) { return record.waiting; })) {
     return;
   }
-  out.pending = std::vector<PendingAnchor>();
-  out.pendingText = std::string();
+  std::string anchor;
+  std::string_view written;
+  std::string text;
+  size_t kept = 0;
+  for (FindingRecord record : records) {
+    const std::string_view reference =
+        std::string_view(found->text).substr(record.textBegin, record.textLength);
+    const uint32_t begin = uint32_t(text.size());
+    if (!record.waiting) {
+      text += reference;
+    } else {
+      // The names left out stand before the fragment, which is whole.
+      if (!anchorToCheck(reference.substr(reference.find('#') + 1), &written, &anchor)) continue;
+      uint32_t page = kNoNode;
+      switch (lookUpAnchor(context, context.fileOfNode[record.target], written, anchor, &page)) {
+        case AnchorAnswer::Missing:
+          appendReference(*context.tree, reference, record, &text);
+          record.waiting = false;
+          record.elided = 0;
+          record.target = page;
+          break;
+        case AnchorAnswer::NotYet:
+          if (!keepWaiting) continue;
+          text += reference;
+          break;
+        case AnchorAnswer::Found:
+        case AnchorAnswer::Unchecked:
+          continue;
+      }
+    }
+    record.textBegin = begin;
+    record.textLength = uint32_t(text.size()) - begin;
+    records[kept++] = record;
+  }
+  records.resize(kept);
+  found->text.swap(text);
 }
 
 }  // namespace
@@ -359,6 +477,8 @@ void beginFileCheck(CheckContext& context, size_t fileIndex, FileCheck* check) {
   check->ignored = 0;
   check->held.clear();
   check->heldText.clear();
+  check->found.records.clear();
+  check->found.text.clear();
   check->baseKnown = !check->isPage;
   // A style sheet's references resolve against the style sheet.
   if (!check->isPage) check->base = makeBase(*context.tree, file.node, false, "");
@@ -418,9 +538,12 @@ void endFileCheck(CheckContext& context, FileCheck& check, const PageLinks& link
     // From here on other threads may look this page's anchors and redirect
     // up.
     context.anchorState[fileIndex].store(kAnchorsReady, std::memory_order_release);
-    if (!out.pending.empty()) lookUpPending(context, fileIndex, true);
+    lookUpPending(context, &check.found, true);
   }
   out.ignored = check.ignored;
+  out.findings = packFindings(check.found);
+  // A file with many findings gives their memory back.
+  if (check.found.records.capacity() > kKeptFindingRecords) check.found = FileFindings();
 }
 
 void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
@@ -435,19 +558,40 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
 }
 
 void checkPendingAnchors(CheckContext& context, size_t fileIndex) {
+  FileOutcome& out = context.outcomes[fileIndex];
+  if (!out.findings) return;
+  FileFindings found = unpackFindings(out.findings);
   // Every page is in by now: no answer is NotYet.
-  lookUpPending(context, fileIndex, false);
+  lookUpPending(context, &found, false);
+  out.findings = packFindings(found);
 }
 
 SiteReport finishReport(CheckContext& context) {
   const SiteTree& tree = *context.tree;
   const std::vector<WalkedFile>& files = *context.files;
   const CheckOptions& options = *context.options;
+  // Every fragment has been looked up.
+  context.anchors = std::vector<AnchorSet>();
   SiteReport report;
   report.root = options.reportRoot;
+  report.tree = &tree;
   // Disabling the orphan kind is turning orphans off.
   const bool orphansOff =
       options.orphans == OrphanLevel::Off || kindDisabled(options, FindingKind::Orphan);
+  report.orphansOff = orphansOff;
+  const Level orphanLevel = options.orphans == OrphanLevel::Error ? Level::Error : Level::Warning;
+  auto isOrphan = [&](size_t i) {
+    return !orphansOff && !context.referenced[files[i].node] &&
+           !isExemptFromOrphans(tree.nodes[files[i].node], options);
+  };
+  auto checked = [&](size_t i) {
+    return context.outcomes[i].read && tree.nodes[files[i].node].role != NodeRole::Other;
+  };
+  size_t reported = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    reported += checked(i) || context.outcomes[i].findings != nullptr || isOrphan(i);
+  }
+  report.files.reserve(reported);
   for (size_t i = 0; i < files.size(); ++i) {
     FileOutcome& outcome = context.outcomes[i];
     const TreeNode& node = tree.nodes[files[i].node];
@@ -456,25 +600,26 @@ SiteReport finishReport(CheckContext& context) {
     report.summary.references += outcome.references;
     report.summary.external += outcome.external;
     report.summary.ignored += outcome.ignored;
-    if (outcome.read && node.role != NodeRole::Other) {
-      report.checkedFiles.push_back(fileReportPath(context, i));
+    FileFindings found = unpackFindings(outcome.findings);
+    outcome.findings.reset();
+    if (isOrphan(i)) {
+      FindingRecord orphan;
+      orphan.kind = FindingKind::Orphan;
+      orphan.level = orphanLevel;
+      found.records.push_back(orphan);
     }
-    for (Finding& finding : outcome.findings) report.findings.push_back(std::move(finding));
-    outcome.findings = std::vector<Finding>();
-    if (!orphansOff && !context.referenced[files[i].node] && !isExemptFromOrphans(node, options)) {
-      Level level = options.orphans == OrphanLevel::Error ? Level::Error : Level::Warning;
-      Finding orphan =
-          makeFinding(FindingKind::Orphan, level, fileReportPath(context, i), 0, 0, 0, "");
-      orphan.message = "not referenced by any page";
-      report.findings.push_back(std::move(orphan));
+    for (const FindingRecord& record : found.records) {
+      (record.level == Level::Error ? report.summary.errors : report.summary.warnings) += 1;
     }
+    if (!checked(i) && found.records.empty()) continue;
+    ReportFile file;
+    file.node = files[i].node;
+    file.checked = checked(i);
+    file.records = std::move(found.records);
+    file.text = std::move(found.text);
+    sortRecords(&file.records);
+    report.files.push_back(std::move(file));
   }
-  for (const Finding& finding : report.findings) {
-    (finding.level == Level::Error ? report.summary.errors : report.summary.warnings) += 1;
-  }
-  sortFindings(&report.findings);
-  std::sort(report.checkedFiles.begin(), report.checkedFiles.end());
-  report.orphansOff = orphansOff;
   return report;
 }
 

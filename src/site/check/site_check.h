@@ -10,8 +10,9 @@
 // page of the site) is looked for where the redirects lead. Fragments
 // aimed at pages not read yet, or led through one, wait in compact records
 // for a second pass, once every page is in; then orphans are found and the report
-// is put together. Only these records, anchors and findings outlive a
-// page's check, never its bytes.
+// is put together. Only these records, anchors and the findings (compact
+// records too, packed with their references' bytes into one allocation per
+// file) outlive a page's check, never its bytes.
 #pragma once
 
 #include <atomic>
@@ -50,27 +51,18 @@ inline bool kindDisabled(const CheckOptions& options, FindingKind kind) {
 }
 
 // A page's anchors, sorted and packed into one allocation (a count, the
-// end of each anchor, then their bytes), so that tens of thousands of pages
-// keep them cheaply and a look-up touches little memory.
+// end of each anchor in two or four bytes, then their bytes), so that tens
+// of thousands of pages keep them cheaply and a look-up touches little
+// memory.
 class AnchorSet {
  public:
   void assign(const std::vector<std::string>& anchors);
   bool contains(std::string_view anchor) const;
 
  private:
-  std::string packed_;
-};
-
-// A fragment aimed at a page that had not been read when it was met, or that
-// redirects through one.
-struct PendingAnchor {
-  uint32_t target = kNoNode;  // the node the reference resolved to
-  uint32_t line = 0;
-  uint32_t column = 0;
-  uint32_t sequence = 0;
-  // The cleaned reference is FileOutcome::pendingText[textBegin, textEnd).
-  uint32_t textBegin = 0;
-  uint32_t textEnd = 0;
+  // Null when the page has no anchor: a pointer, not a string, since every
+  // file has a set.
+  std::unique_ptr<char[]> packed_;
 };
 
 // What one file's check keeps.
@@ -80,10 +72,24 @@ struct FileOutcome {
   uint32_t references = 0;
   uint32_t external = 0;
   uint32_t ignored = 0;  // references an --ignore pattern matched
-  std::string error;     // the system's reason when it could not be read
-  std::vector<Finding> findings;
-  std::vector<PendingAnchor> pending;
-  std::string pendingText;
+  // The system's reason when it could not be read, else null: few files
+  // have one, and every file has an outcome.
+  std::unique_ptr<std::string> error;
+  // Its findings (see FileFindings), packed into one allocation, since
+  // every file has an outcome and most pages of a big site keep a few
+  // waiting fragments until the second pass; null when there are none.
+  std::unique_ptr<char[]> findings;
+};
+
+// A file's findings while they are made or looked at.
+struct FileFindings {
+  // In the order they were made, until the report sorts them. Until the
+  // second pass, a fragment aimed at a page that had not been read when it
+  // was met, or that redirects through one, waits among them as the
+  // missing-anchor it may become (FindingRecord::waiting).
+  std::vector<FindingRecord> records;
+  // The bytes of the references the records name, one after the other.
+  std::string text;
 };
 
 // Everything the checks share. Set up before the workers start; then each
@@ -120,9 +126,6 @@ constexpr int kMaxRedirects = 8;
 void initCheckContext(const SiteTree& tree, const std::vector<WalkedFile>& files,
                       const CheckOptions& options, CheckContext* context);
 
-// ROOT joined to a path under it, as the reports write paths.
-std::string reportPath(std::string_view reportRoot, std::string_view path);
-
 // A reference that came before its page's base was known.
 struct HeldReference {
   // The cleaned reference is FileCheck::heldText[textBegin, textEnd).
@@ -148,9 +151,15 @@ struct FileCheck {
   uint32_t ignored = 0;
   std::vector<HeldReference> held;
   std::string heldText;
+  // Its findings so far, packed into its outcome at its end.
+  FileFindings found;
   std::string cleaned;  // scratch
   std::string anchor;   // scratch
 };
+
+// Room for this many findings' records is kept from one file's check to
+// the next; a file with more gives it back.
+constexpr size_t kKeptFindingRecords = 4096;
 
 // Starts checking files[fileIndex] (a page or a style sheet). Each file
 // once, from any thread; then its references, in document order, and its
@@ -190,12 +199,15 @@ void checkFile(CheckContext& context, size_t fileIndex, const PageLinks& links,
 void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& reason);
 
 // The second pass over one file, once every file has been checked: its
-// waiting fragments against their pages' anchors. Each file once, from any
-// thread.
+// waiting fragments against their pages' anchors, each made a missing-anchor
+// finding or dropped. Each file once, from any thread.
 void checkPendingAnchors(CheckContext& context, size_t fileIndex);
 
-// The report of the whole site: every finding (moved out of the outcomes),
-// the orphans, the counts, sorted.
+// The report of the whole site, once every file has had both passes: the
+// findings' records (moved out of the outcomes) and the orphans', each
+// file's sorted, the files that were checked or have a finding in walk
+// order, and the counts. The report names the context's tree, which must
+// outlive it. The pages' anchors, all looked up by then, are let go.
 SiteReport finishReport(CheckContext& context);
 
 }  // namespace site

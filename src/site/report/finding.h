@@ -1,11 +1,20 @@
-// What tangler-site found, as plain data. The checks fill a SiteReport; each
-// report format is one writer over it (report/*_writer.h), so a new format
-// never touches the checks and every format says the same thing.
+// What tangler-site found, as plain data. The checks keep each finding as a
+// compact record (FindingRecord) beside the file it is in, with the bytes of
+// its reference in that file's text; finishing the check sorts them, file by
+// file, into a SiteReport. Each report format is one writer over it
+// (report/*_writer.h), which makes the records into Findings one at a time as
+// it writes them, so that a report of any size never holds its messages at
+// once, a new format never touches the checks, and every format says the
+// same thing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "site/walk/site_tree.h"
 
 namespace site {
 
@@ -28,14 +37,56 @@ const char* kindName(FindingKind kind);
 // "error" or "warning".
 const char* levelName(Level level);
 
+// ROOT joined to a path under it, as the reports write paths: ROOT as the
+// user named it ("." leaves the path alone), a '/', the path.
+std::string reportPath(std::string_view reportRoot, std::string_view path);
+
+// A finding as it is kept until the report is written: where it is, what it
+// is, and the nodes its message names, without a string of its own. The file
+// it is in is the one whose records hold it.
+struct FindingRecord {
+  // Where the reference's value starts, in bytes from 1. Both 0 for orphans.
+  uint32_t line = 0;
+  uint32_t column = 0;
+  // Position of the reference among its file's references, so that findings
+  // at one place keep their references' order.
+  uint32_t sequence = 0;
+  // The reference (after whitespace is stripped and character references
+  // are decoded) is bytes [textBegin, textBegin + textLength) of its file's
+  // text. Empty for orphans.
+  uint32_t textBegin = 0;
+  uint32_t textLength = 0;
+  // missing-anchor: the node of the page where the anchor was looked for;
+  // case-mismatch: the node the reference found with another letter case.
+  // kNoNode for the other kinds.
+  uint32_t target = kNoNode;
+  FindingKind kind = FindingKind::MissingFile;
+  Level level = Level::Error;
+  // The checks' own marks, never left in a report: a missing-anchor record
+  // that is still a fragment waiting for its page to be read, its target the
+  // page it is aimed at; once looked up, it is a finding or it is dropped.
+  // Its text may leave out names that the tree gives back (see
+  // site_check.cc).
+  bool waiting = false;
+  uint8_t elided = 0;
+};
+
+// Report order within one file: an orphan before the rest, then by line,
+// column and sequence; for one reference, a case-mismatch before a
+// missing-anchor (every other kind stands alone at its reference).
+bool recordBefore(const FindingRecord& a, const FindingRecord& b);
+// Sorts one file's records into report order, keeping the order of records
+// that compare equal.
+void sortRecords(std::vector<FindingRecord>* records);
+
+// A finding as a writer writes it, made from its record (see makeFinding).
 struct Finding {
   FindingKind kind = FindingKind::MissingFile;
   Level level = Level::Error;
   // The file the finding is in (for an orphan: the orphan itself), as the
   // report writes it: ROOT as the user named it joined to the path under it.
   std::string path;
-  // Where the reference's value starts, in bytes from 1. Both 0 for orphans.
-  uint32_t line = 0;
+  uint32_t line = 0;  // as in the record
   uint32_t column = 0;
   // The reference as written, after whitespace is stripped and character
   // references are decoded. Empty for orphans.
@@ -44,9 +95,7 @@ struct Finding {
   std::string message;
   // case-mismatch only: the stored spelling of the target, as a report path.
   std::string stored;
-  // Position of the reference among its page's references, so that findings
-  // at one place keep their references' order.
-  uint32_t sequence = 0;
+  uint32_t sequence = 0;  // as in the record
 };
 
 struct Summary {
@@ -60,21 +109,51 @@ struct Summary {
   double seconds = 0;
 };
 
+// A file of the report: one that was checked, or that has a finding.
+struct ReportFile {
+  uint32_t node = kNoNode;  // the file in the report's tree, which gives its path
+  // Read as a page or style sheet: the junit report gives it a test suite,
+  // findings or not.
+  bool checked = false;
+  std::vector<FindingRecord> records;  // its findings, in report order
+  std::string text;                    // the bytes of their references
+};
+
 struct SiteReport {
   std::string root;  // ROOT as named, a trailing '/' dropped; "." when omitted
   Summary summary;
-  std::vector<Finding> findings;  // sorted: see sortFindings()
-  // The report path of every page and style sheet that was read, sorted by
-  // bytes: the junit report gives each its test suite, findings or not.
-  std::vector<std::string> checkedFiles;
+  // The walked site, whose nodes the files and the records name; it must
+  // outlive the report's writing.
+  const SiteTree* tree = nullptr;
+  // In report order, the order of their paths' bytes. Sorted by path, then
+  // each file's records in report order, the findings are in report order.
+  std::vector<ReportFile> files;
   // --orphans=off: no file was judged an orphan, so the junit report has no
   // "orphans" test suite that would pass without having been run.
   bool orphansOff = false;
 };
 
-// Report order, whatever the thread count: by path (bytes), an orphan before
-// the other findings of its path, then line, column and sequence; for one
-// reference, case-mismatch before missing-anchor.
-void sortFindings(std::vector<Finding>* findings);
+// *out = the report path of node in report.tree, its buffer reused.
+void assignReportPath(const SiteReport& report, uint32_t node, std::string* out);
+
+// *finding = the finding that record of file stands for, its message made as
+// every format prints it; the buffers of finding's strings are reused, so
+// that a writer making one finding after another allocates next to nothing.
+void makeFinding(const SiteReport& report, const ReportFile& file, const FindingRecord& record,
+                 Finding* finding);
+
+// Hands out a report's findings in report order, one at a time, each made
+// into the same Finding:
+//   for (FindingCursor cursor{&report}; nextFinding(&cursor);) use(cursor.finding);
+struct FindingCursor {
+  const SiteReport* report = nullptr;
+  size_t file = 0;    // the file of the next record
+  size_t record = 0;  // the next record of that file
+  Finding finding{};  // the finding handed out last
+};
+
+// Makes the next finding into cursor->finding and moves past it; false, with
+// cursor->finding left as it was, once every finding has been handed out.
+bool nextFinding(FindingCursor* cursor);
 
 }  // namespace site

@@ -41,7 +41,8 @@ std::string escapeCommandText(std::string_view text, bool inProperty) {
 
 bool writeGithub(const SiteReport& report, ReportSink& sink) {
   std::string command;
-  for (const Finding& finding : report.findings) {
+  for (FindingCursor cursor{&report}; nextFinding(&cursor);) {
+    const Finding& finding = cursor.finding;
     command = "::";
     command += levelName(finding.level);
     command += " file=" + escapeCommandText(finding.path, true);

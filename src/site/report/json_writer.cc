@@ -20,7 +20,8 @@ bool writeJson(const SiteReport& report, ReportSink& sink) {
   jsonNumber(&layout, "warnings", summary.warnings);
   jsonClose(&layout);
   jsonOpen(&layout, "findings", '[');
-  for (const Finding& finding : report.findings) {
+  for (FindingCursor cursor{&report}; nextFinding(&cursor);) {
+    const Finding& finding = cursor.finding;
     jsonOpen(&layout, "", '{');
     jsonString(&layout, "kind", kindName(finding.kind));
     jsonString(&layout, "level", levelName(finding.level));

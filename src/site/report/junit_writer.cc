@@ -1,6 +1,7 @@
 #include "site/report/junit_writer.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "site/report/text_writer.h"
@@ -13,60 +14,39 @@ namespace {
 // The test suite of the orphan findings.
 constexpr std::string_view kOrphanSuite = "orphans";
 
-// The findings of one file's test suite: those in [begin, end) that are not
-// orphans (an orphan sorts among its own file's findings but belongs to the
-// orphan suite).
-struct SuiteRange {
-  std::string_view name;
-  size_t begin = 0;
-  size_t end = 0;
-};
-
 struct Counts {
   uint64_t tests = 0;
   uint64_t failures = 0;
 };
 
-// Calls visit(SuiteRange) for each file's test suite in path order: every
-// path of checkedFiles and every path with a finding other than an orphan,
-// each once. Both lists are sorted by path, so this is a merge of the two
-// that holds nothing; on lists that are not sorted it still ends, with
-// suites out of order.
-template <typename Visit>
-void forEachFileSuite(const SiteReport& report, Visit visit) {
-  const std::vector<Finding>& findings = report.findings;
-  const std::vector<std::string>& checked = report.checkedFiles;
-  size_t next = 0;
-  size_t file = 0;
-  for (;;) {
-    while (next < findings.size() && findings[next].kind == FindingKind::Orphan) ++next;
-    const bool haveFinding = next < findings.size();
-    const bool haveFile = file < checked.size();
-    if (!haveFinding && !haveFile) return;
-    SuiteRange suite;
-    if (haveFinding && (!haveFile || findings[next].path <= checked[file])) {
-      suite.name = findings[next].path;
-    } else {
-      suite.name = checked[file];
-    }
-    suite.begin = next;
-    while (next < findings.size() && findings[next].path == suite.name) ++next;
-    suite.end = next;
-    while (file < checked.size() && checked[file] == suite.name) ++file;
-    visit(suite);
+// An orphan sorts among its own file's findings but belongs to the orphan
+// suite; every other finding belongs to its file's suite.
+bool inSuite(const FindingRecord& record, bool orphans) {
+  return (record.kind == FindingKind::Orphan) == orphans;
+}
+
+// Whether file has a test suite of its own: it was read, or it has a finding
+// other than an orphan.
+bool hasFileSuite(const ReportFile& file) {
+  if (file.checked) return true;
+  for (const FindingRecord& record : file.records) {
+    if (inSuite(record, false)) return true;
+  }
+  return false;
+}
+
+// Adds file's findings of the one suite or the other to *counts: a test
+// case each, a failure for each error.
+void countFindings(const ReportFile& file, bool orphans, Counts* counts) {
+  for (const FindingRecord& record : file.records) {
+    if (!inSuite(record, orphans)) continue;
+    ++counts->tests;
+    if (record.level == Level::Error) ++counts->failures;
   }
 }
 
-// A suite's test cases (a finding each, or one passing case when it has
-// none) and those of them that fail (the error-level findings).
-Counts countSuite(const SiteReport& report, const SuiteRange& suite, bool orphans) {
-  Counts counts;
-  for (size_t i = suite.begin; i < suite.end; ++i) {
-    const Finding& finding = report.findings[i];
-    if ((finding.kind == FindingKind::Orphan) != orphans) continue;
-    ++counts.tests;
-    if (finding.level == Level::Error) ++counts.failures;
-  }
+// A suite with no finding has one passing test case.
+Counts suiteCounts(Counts counts) {
   if (counts.tests == 0) counts.tests = 1;
   return counts;
 }
@@ -76,38 +56,63 @@ std::string countAttributes(const Counts& counts) {
          std::to_string(counts.failures) + "\" errors=\"0\"";
 }
 
-// Writes one test suite: a test case per finding in the range (orphans only,
-// or all but orphans), or a passing test case named as the suite when there
-// is none. False once the sink has failed.
-bool writeSuite(const SiteReport& report, const SuiteRange& suite, bool orphans, ReportSink& sink) {
-  const std::string name = escapeXml(suite.name, true);
-  std::string xml = "  <testsuite name=\"" + name + "\"" +
-                    countAttributes(countSuite(report, suite, orphans)) + " skipped=\"0\">\n";
-  bool any = false;
-  for (size_t i = suite.begin; i < suite.end; ++i) {
-    const Finding& finding = report.findings[i];
-    if ((finding.kind == FindingKind::Orphan) != orphans) continue;
-    any = true;
-    std::string line;
-    appendTextLine(finding, &line);
-    const std::string caseName =
-        orphans ? finding.path : std::string(kindName(finding.kind)) + ": " + finding.reference;
-    xml += "    <testcase classname=\"" + name + "\" name=\"" + escapeXml(caseName, true) + "\">\n";
-    if (finding.level == Level::Error) {
-      xml += "      <failure type=\"" + std::string(kindName(finding.kind)) + "\" message=\"" +
-             escapeXml(finding.message, true) + "\">" + escapeXml(line, false) + "</failure>\n";
-    } else {
-      xml += "      <system-out>" + escapeXml(line, false) + "\n</system-out>\n";
-    }
-    xml += "    </testcase>\n";
-    sink.write(xml);
-    xml.clear();
-    if (!sink.ok()) return false;
+// What one suite's writing keeps from case to case.
+struct SuiteWriter {
+  const SiteReport& report;
+  ReportSink& sink;
+  std::string name{};  // the suite's name, escaped for an attribute
+  Finding finding{};   // the finding being written, its buffers reused
+  std::string line{};  // its line of the text report
+  std::string xml{};   // what is written next
+  bool anyCase = false;
+};
+
+void openSuite(SuiteWriter* writer, std::string_view name, const Counts& counts) {
+  writer->name = escapeXml(name, true);
+  writer->anyCase = false;
+  writer->xml =
+      "  <testsuite name=\"" + writer->name + "\"" + countAttributes(counts) + " skipped=\"0\">\n";
+}
+
+// Writes the test case of one finding of file: named "KIND: REF" in a file's
+// suite, by the orphan's path in the orphan suite. False once the sink has
+// failed.
+bool writeCase(SuiteWriter* writer, const ReportFile& file, const FindingRecord& record) {
+  Finding& finding = writer->finding;
+  makeFinding(writer->report, file, record, &finding);
+  writer->anyCase = true;
+  writer->line.clear();
+  appendTextLine(finding, &writer->line);
+  const std::string caseName = finding.kind == FindingKind::Orphan
+                                   ? finding.path
+                                   : std::string(kindName(finding.kind)) + ": " + finding.reference;
+  std::string& xml = writer->xml;
+  xml += "    <testcase classname=\"" + writer->name + "\" name=\"" + escapeXml(caseName, true) +
+         "\">\n";
+  if (finding.level == Level::Error) {
+    xml += "      <failure type=\"" + std::string(kindName(finding.kind)) + "\" message=\"" +
+           escapeXml(finding.message, true) + "\">" + escapeXml(writer->line, false) +
+           "</failure>\n";
+  } else {
+    xml += "      <system-out>" + escapeXml(writer->line, false) + "\n</system-out>\n";
   }
-  if (!any) xml += "    <testcase classname=\"" + name + "\" name=\"" + name + "\"/>\n";
+  xml += "    </testcase>\n";
+  writer->sink.write(xml);
+  xml.clear();
+  return writer->sink.ok();
+}
+
+// Ends the suite, with a passing test case named as the suite when it had
+// none. False once the sink has failed.
+bool closeSuite(SuiteWriter* writer) {
+  std::string& xml = writer->xml;
+  if (!writer->anyCase) {
+    xml += "    <testcase classname=\"" + writer->name + "\" name=\"" + writer->name + "\"/>\n";
+  }
   xml += "  </testsuite>\n";
-  sink.write(xml);
-  return sink.ok();
+  writer->sink.write(xml);
+  xml.clear();
+  return writer->sink.ok();
 }
 
 }  // namespace
@@ -161,23 +166,49 @@ std::string escapeXml(std::string_view text, bool inAttribute) {
 
 bool writeJunit(const SiteReport& report, ReportSink& sink) {
   // The totals come first in the file, so a first pass counts.
-  const SuiteRange orphanSuite = {kOrphanSuite, 0, report.findings.size()};
   Counts total;
-  auto add = [&](const SuiteRange& suite, bool orphans) {
-    const Counts counts = countSuite(report, suite, orphans);
-    total.tests += counts.tests;
-    total.failures += counts.failures;
-  };
-  forEachFileSuite(report, [&](const SuiteRange& suite) { add(suite, false); });
-  if (!report.orphansOff) add(orphanSuite, true);
+  Counts orphans;
+  for (const ReportFile& file : report.files) {
+    if (hasFileSuite(file)) {
+      Counts counts;
+      countFindings(file, false, &counts);
+      counts = suiteCounts(counts);
+      total.tests += counts.tests;
+      total.failures += counts.failures;
+    }
+    countFindings(file, true, &orphans);
+  }
+  orphans = suiteCounts(orphans);
+  if (!report.orphansOff) {
+    total.tests += orphans.tests;
+    total.failures += orphans.failures;
+  }
 
   sink.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"tangler-site\"" +
              countAttributes(total) + ">\n");
-  bool ok = sink.ok();
-  forEachFileSuite(
-      report, [&](const SuiteRange& suite) { ok = ok && writeSuite(report, suite, false, sink); });
-  if (!ok) return false;
-  if (!report.orphansOff && !writeSuite(report, orphanSuite, true, sink)) return false;
+  if (!sink.ok()) return false;
+  SuiteWriter writer{report, sink};
+  std::string path;
+  for (const ReportFile& file : report.files) {
+    if (!hasFileSuite(file)) continue;
+    Counts counts;
+    countFindings(file, false, &counts);
+    assignReportPath(report, file.node, &path);
+    openSuite(&writer, path, suiteCounts(counts));
+    for (const FindingRecord& record : file.records) {
+      if (inSuite(record, false) && !writeCase(&writer, file, record)) return false;
+    }
+    if (!closeSuite(&writer)) return false;
+  }
+  if (!report.orphansOff) {
+    openSuite(&writer, kOrphanSuite, orphans);
+    for (const ReportFile& file : report.files) {
+      for (const FindingRecord& record : file.records) {
+        if (inSuite(record, true) && !writeCase(&writer, file, record)) return false;
+      }
+    }
+    if (!closeSuite(&writer)) return false;
+  }
   sink.write("</testsuites>\n");
   return sink.flush();
 }

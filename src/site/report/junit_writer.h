@@ -12,8 +12,9 @@ namespace site {
 // Writes the report to sink as a JUnit XML document, a test case at a time,
 // and flushes it; false when a write failed (the rest is then not written).
 // The root <testsuites name="tangler-site"> holds a test suite for each page
-// and style sheet that was read (checkedFiles) and each file with a finding,
-// named by its report path, in path order, and then one named "orphans"
+// and style sheet that was read (ReportFile::checked) and each file with a
+// finding other than an orphan, named by its report path, in the report's
+// order of files, and then one named "orphans"
 // unless orphans are off. In a file's suite, a test case per finding, named
 // "KIND: REF"; in the orphans suite, one per orphan, named by its path; a
 // suite with no finding has one passing test case named as the suite. An

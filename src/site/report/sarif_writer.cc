@@ -138,7 +138,8 @@ bool writeSarif(const SiteReport& report, ReportSink& sink) {
   jsonClose(&layout);  // tool
 
   jsonOpen(&layout, "results", '[');
-  for (const Finding& finding : report.findings) {
+  for (FindingCursor cursor{&report}; nextFinding(&cursor);) {
+    const Finding& finding = cursor.finding;
     jsonOpen(&layout, "", '{');
     jsonString(&layout, "ruleId", kindName(finding.kind));
     jsonNumber(&layout, "ruleIndex", static_cast<uint64_t>(ruleIndex(finding.kind)));

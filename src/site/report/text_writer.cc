@@ -43,9 +43,9 @@ void appendTextLine(const Finding& finding, std::string* out) {
 
 bool writeText(const SiteReport& report, ReportSink& sink) {
   std::string line;
-  for (const Finding& finding : report.findings) {
+  for (FindingCursor cursor{&report}; nextFinding(&cursor);) {
     line.clear();
-    appendTextLine(finding, &line);
+    appendTextLine(cursor.finding, &line);
     line += '\n';
     sink.write(line);
     if (!sink.ok()) return false;

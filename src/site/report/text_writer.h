@@ -10,7 +10,7 @@
 namespace site {
 
 // Writes "PATH:LINE:COLUMN: LEVEL: MESSAGE [KIND]\n" to sink for each
-// finding in the order given, and "PATH: LEVEL: MESSAGE [orphan]\n" for an
+// finding in report order, and "PATH: LEVEL: MESSAGE [orphan]\n" for an
 // orphan, and flushes it; false when a write failed (the rest is then not
 // written). The summary is not part of it. Bytes below 0x20 and 0x7F in the
 // path and the message (which holds the reference and the names) are
