@@ -17,6 +17,11 @@ command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 # The --ignore patterns' matcher.
 [ -f /usr/include/re2/re2.h ] || need+=(libre2-dev)
+# The external-link check's HTTP client; its tests run a server in Python
+# whose certificate openssl makes.
+command -v curl-config >/dev/null || need+=(libcurl4-openssl-dev)
+command -v openssl >/dev/null || need+=(openssl)
+[ -x /usr/bin/python3 ] || need+=(python3)
 for tool in "$@"; do
   case "$tool" in
     clang) command -v clang++ >/dev/null || need+=(clang) ;;
