@@ -51,12 +51,13 @@ std::string checkSite(const std::vector<SiteFile>& site, const CheckOptions& opt
   std::vector<std::string> paths;
   for (const SiteFile& file : site) paths.push_back(file.path);
   SiteTree tree = makeTree(paths);
-  std::vector<WalkedFile> files;
+  std::vector<std::pair<std::string, uint32_t>> byPath;
   for (uint32_t i = 1; i < tree.nodes.size(); ++i) {
-    if (!tree.nodes[i].directory && tree.nodes[i].walked) files.push_back({i, nodePath(tree, i)});
+    if (!tree.nodes[i].directory && tree.nodes[i].walked) byPath.emplace_back(nodePath(tree, i), i);
   }
-  std::sort(files.begin(), files.end(),
-            [](const WalkedFile& a, const WalkedFile& b) { return a.path < b.path; });
+  std::sort(byPath.begin(), byPath.end());
+  std::vector<WalkedFile> files;
+  for (const auto& [path, node] : byPath) files.push_back({node});
   CheckContext context;
   initCheckContext(tree, files, options, &context);
   std::vector<size_t> order(files.size());
@@ -69,7 +70,7 @@ std::string checkSite(const std::vector<SiteFile>& site, const CheckOptions& opt
     if (role == NodeRole::Other) continue;
     std::string content;
     for (const SiteFile& file : site) {
-      if (file.path == files[i].path) content = file.content;
+      if (file.path == nodePath(tree, files[i].node)) content = file.content;
     }
     if (content == "UNREADABLE") {
       markUnreadable(context, i, "Permission denied");

@@ -433,7 +433,7 @@ int runSite(const std::vector<std::string>& args) {
     const std::string* reason = context.outcomes[index].error.get();
     if (reason == nullptr || reason->empty()) continue;
     printError("cannot read " +
-               quoted(reportPath(options.check.reportRoot, walk.files[index].path)) + ": " +
+               quoted(reportPath(options.check.reportRoot, nodePath(walk.tree, walk.files[index].node))) + ": " +
                *reason);
     status = kStatusUnreadable;
   }

@@ -1,18 +1,31 @@
 #include "site/walk/site_tree.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace site {
 
 namespace {
 
-// FNV-1a over the name, seeded with the parent: a look-up costs one probe
-// into the table and one into the node, where a binary search over a large
-// directory would touch many nodes.
+uint64_t mix(uint64_t hash, uint64_t word) {
+  hash = (hash ^ word) * 0x9e3779b97f4a7c15ull;
+  return hash ^ (hash >> 29);
+}
+
+// The name eight bytes at a time, seeded with the parent: a look-up costs
+// one probe into the table and one into the node, where a binary search
+// over a large directory would touch many nodes.
 uint64_t entryHash(uint32_t parent, std::string_view name) {
-  uint64_t hash = 0xcbf29ce484222325ull ^ (uint64_t(parent) * 0x9e3779b97f4a7c15ull);
-  for (unsigned char c : name) hash = (hash ^ c) * 0x100000001b3ull;
-  return hash ^ (hash >> 32);
+  uint64_t hash = mix(0xcbf29ce484222325ull ^ name.size(), parent);
+  size_t at = 0;
+  for (; name.size() - at >= 8; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, name.data() + at, 8);
+    hash = mix(hash, word);
+  }
+  uint64_t tail = 0;
+  if (at < name.size()) std::memcpy(&tail, name.data() + at, name.size() - at);
+  return mix(hash, tail);
 }
 
 }  // namespace

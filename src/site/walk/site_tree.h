@@ -55,9 +55,10 @@ struct SiteTree {
 void indexTree(SiteTree* tree);
 
 // A file that the walk read or may report: neither hidden nor excluded.
+// Its path under ROOT is nodePath(tree, node): not kept, since the report
+// makes it from the tree when it writes it.
 struct WalkedFile {
   uint32_t node = kNoNode;
-  std::string path;  // '/'-separated, under ROOT
 };
 
 // The real node that node stands for: node itself, or the one it is an alias

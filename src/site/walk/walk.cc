@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/ascii_case.h"
 #include "site/walk/glob.h"
@@ -17,11 +18,41 @@ constexpr size_t kHeldDirectories = 16;
 // Links followed in resolving one link, as Linux counts them; more is a loop.
 constexpr int kMaxLinkHops = 40;
 
-struct IdentityHash {
-  size_t operator()(const FileIdentity& id) const {
-    return std::hash<unsigned long long>()(id.inode * 0x9e3779b97f4a7c15ull ^ id.device);
-  }
+uint64_t identityHash(const FileIdentity& id) {
+  return (id.inode * 0x9e3779b97f4a7c15ull ^ id.device) * 0xff51afd7ed558ccdull;
+}
+
+// The real node of each file and directory met so far, by what it is on
+// disk: node indexes in an open-addressed table keyed by their identity
+// (kNoNode in empty slots; the size a power of two, at most half full).
+struct ClaimedNodes {
+  std::vector<uint32_t> slots;
+  size_t count = 0;
 };
+
+// The node that already holds identity, or kNoNode after recording node as
+// its holder.
+uint32_t claimIdentity(ClaimedNodes* claimed, const std::vector<FileIdentity>& identities,
+                       uint32_t node) {
+  if (2 * (claimed->count + 1) > claimed->slots.size()) {
+    std::vector<uint32_t> old(std::max<size_t>(64, 2 * claimed->slots.size()), kNoNode);
+    old.swap(claimed->slots);
+    claimed->count = 0;
+    for (uint32_t held : old) {
+      if (held != kNoNode) claimIdentity(claimed, identities, held);
+    }
+  }
+  const size_t mask = claimed->slots.size() - 1;
+  for (size_t slot = identityHash(identities[node]) & mask;; slot = (slot + 1) & mask) {
+    const uint32_t held = claimed->slots[slot];
+    if (held == kNoNode) {
+      claimed->slots[slot] = node;
+      ++claimed->count;
+      return kNoNode;
+    }
+    if (identities[held] == identities[node]) return held;
+  }
+}
 
 // An open directory kept at hand, by route.
 struct HeldRoute {
@@ -56,8 +87,7 @@ struct WalkState {
   std::vector<ExcludePattern> excludes;
   WalkResult* result = nullptr;
   std::vector<FileIdentity> identity;  // by node, what each is on disk
-  // The real node of each file and directory met so far.
-  std::unordered_map<FileIdentity, uint32_t, IdentityHash> claimed;
+  ClaimedNodes claimed;
   // The route of each (parent route, name) made so far.
   std::unordered_map<std::string, uint32_t> routeIndex;
   std::vector<HeldRoute> held;  // at most kHeldDirectories, never reallocated
@@ -67,6 +97,9 @@ struct WalkState {
   // or excluded one is walked.
   std::vector<Pending> deferred;
   std::vector<HeldEntry> listing;  // reused from directory to directory
+  // Whether the walked files came out of path order, and the last one's.
+  bool filesUnsorted = false;
+  std::string lastFilePath;
 };
 
 std::string joined(const std::string& dir, const std::string& name) {
@@ -371,16 +404,25 @@ void visit(WalkState& st, Pending&& entry, bool deferHidden, std::vector<Frame>*
     st.deferred.push_back(std::move(entry));
     return;
   }
-  auto [real, added] = st.claimed.try_emplace(entry.identity, entry.node);
-  if (!added) {
-    node.alias = real->second;
+  const uint32_t real = claimIdentity(&st.claimed, st.identity, entry.node);
+  if (real != kNoNode) {
+    node.alias = real;
     node.walked = false;
     return;
   }
   if (!node.directory) {
     if (node.walked) {
-      result.files.push_back({entry.node, std::move(entry.path)});
-      result.places.push_back({entry.parentRoute, std::move(entry.diskName), entry.identity});
+      if (!st.filesUnsorted && !result.files.empty() && entry.path < st.lastFilePath) {
+        st.filesUnsorted = true;
+      }
+      st.lastFilePath = std::move(entry.path);
+      result.files.push_back({entry.node});
+      DiskPlace place{entry.parentRoute, UINT32_MAX, entry.identity};
+      if (entry.diskName != node.name) {
+        place.linkedName = uint32_t(result.linkedNames.size());
+        result.linkedNames.push_back(std::move(entry.diskName));
+      }
+      result.places.push_back(place);
     }
     return;
   }
@@ -437,6 +479,7 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
   result->errors.clear();
   result->routes.clear();
   result->places.clear();
+  result->linkedNames.clear();
 
   FileIdentity rootIdentity;
   if (openHeldDirectory(hostRoot, &result->root, &rootIdentity, error) != OpenOutcome::Opened) {
@@ -455,7 +498,7 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
   root.walked = true;
   tree.nodes.push_back(root);
   st.identity.push_back(rootIdentity);
-  st.claimed.emplace(rootIdentity, 0);
+  claimIdentity(&st.claimed, st.identity, 0);
 
   std::vector<Frame> frames(1);
   if (!listDirectory(st, 0, 0, "", &frames[0], error)) return false;
@@ -476,11 +519,21 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
     node.childCount = real.childCount;
   }
   indexTree(&tree);
+  // What the check keeps from here on: no room left for growth.
+  tree.nodes.shrink_to_fit();
 
+  // Walk order is path order already but where links and hidden entries
+  // reorder it; the paths and copies are only made then.
+  if (!st.filesUnsorted) {
+    result->files.shrink_to_fit();
+    result->places.shrink_to_fit();
+    return true;
+  }
+  std::vector<std::string> paths(result->files.size());
+  for (size_t i = 0; i < paths.size(); ++i) paths[i] = nodePath(tree, result->files[i].node);
   std::vector<uint32_t> order(result->files.size());
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](uint32_t a, uint32_t b) { return result->files[a].path < result->files[b].path; });
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return paths[a] < paths[b]; });
   std::vector<WalkedFile> files;
   std::vector<DiskPlace> places;
   files.reserve(order.size());
@@ -511,7 +564,10 @@ bool openWalkedFile(const WalkResult& walk, size_t fileIndex, HeldHandle* opened
     relative += walk.routes[*it].name;
     relative += '/';
   }
-  relative += place.name;
+  const std::string& name = place.linkedName == UINT32_MAX
+                                ? walk.tree.nodes[walk.files[fileIndex].node].name
+                                : walk.linkedNames[place.linkedName];
+  relative += name;
 
   HeldHandle file;
   FileIdentity identity;
@@ -533,7 +589,7 @@ bool openWalkedFile(const WalkResult& walk, size_t fileIndex, HeldHandle* opened
       at = &dir;
     }
     if (outcome == OpenOutcome::Opened) {
-      outcome = openChildFile(*at, place.name, &file, &identity, &reason);
+      outcome = openChildFile(*at, name, &file, &identity, &reason);
     }
   }
   switch (outcome) {

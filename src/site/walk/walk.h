@@ -48,7 +48,9 @@ struct DiskRoute {
 // Where a walked file lies on disk, and what it was when the walk saw it.
 struct DiskPlace {
   uint32_t route = 0;  // the directory holding it
-  std::string name;    // its entry there (a link's target, for a file walked through a link)
+  // Its entry there is the file's node's name, but for a file walked through
+  // a link: then the link target's name, WalkResult::linkedNames[linkedName].
+  uint32_t linkedName = UINT32_MAX;
   FileIdentity identity;
 };
 
@@ -64,6 +66,7 @@ struct WalkResult {
   HeldHandle root;
   std::vector<DiskRoute> routes;
   std::vector<DiskPlace> places;  // places[i] is where files[i] lies
+  std::vector<std::string> linkedNames;
 };
 
 // The reason a file that is no longer what the walk saw is given.
