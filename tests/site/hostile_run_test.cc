@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -187,6 +188,50 @@ TEST(SiteRunHostile, PageSwappedForALinkOutIsNeverReadThere) {
   swapper.join();
   EXPECT_GE(runs, 5);
   std::cout << "[          ] " << runs << " runs, " << changed << " saw swap.html change\n";
+}
+
+// Sanitizers reserve far more memory than any limit below would allow.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A page of 96 MiB, read with the program's data held to 40 MiB: it is read
+// in pieces, and its last link, near the end, is still found. A page that
+// costs memory by its findings fails with the system's reason, never a
+// crash or a silent pass.
+TEST(SiteRunHostile, PageLargerThanTheMemoryLimitIsReadWhole) {
+  SKIP_ON_WINDOWS("the limit is set by prlimit");
+  if (kSanitized) GTEST_SKIP() << "sanitizers reserve more memory than the limit";
+  Scratch scratch;
+  const std::string line =
+      "<p>" + repeated("lorem ipsum dolor sit amet ", 36) + "<a href=\"#top\">up</a></p>\n";
+  {
+    std::string page = "<!doctype html><title id=\"top\">big</title>\n";
+    while (page.size() < (1u << 20)) page += line;
+    scratch.write("site/index.html", "");
+    std::ofstream file(scratch.dir() / "site/index.html", std::ios::binary);
+    for (int i = 0; i < 96; ++i) file << page;
+    file << "<a href=\"gone.html\">last</a>\n";
+  }
+  RunResult run = scratch.run({"-q", "site"}, "prlimit --data=41943040");
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("error: 'gone.html' not found [missing-file]"), std::string::npos)
+      << run.out.substr(0, 300);
+  EXPECT_EQ(run.status, 1);
+
+  scratch.write("many/index.html", repeated("<a href=\"gone.html\">x</a>\n", 1000000));
+  run = scratch.run({"-q", "many"}, "prlimit --data=25165824");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "tangler-site: cannot read 'many/index.html': Cannot allocate memory\n");
+  EXPECT_EQ(run.status, 3);
 }
 
 }  // namespace

@@ -96,12 +96,13 @@ void Scratch::write(const std::string& name, const std::string& content) const {
   std::ofstream(dir_ / name, std::ios::binary) << content;
 }
 
-RunResult Scratch::run(const std::vector<std::string>& args) const {
+RunResult Scratch::run(const std::vector<std::string>& args, const std::string& limiter) const {
   std::string command = "cd " + shellQuoted(dir_.string()) + " && ";
   // Wine will not run as any user but its prefix's owner.
   if (::getuid() == 0 && !windowsTarget()) {
     command += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
   }
+  if (!limiter.empty()) command += limiter + " ";
   for (const std::string& word : programCommand()) command += shellQuoted(word) + " ";
   for (const std::string& arg : args) command += shellQuoted(arg) + " ";
   const fs::path out = dir_.string() + ".out", err = dir_.string() + ".err";

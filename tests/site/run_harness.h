@@ -55,7 +55,9 @@ class Scratch {
   // files are never part of it), standard input from /dev/null. When the
   // tests run as root, the Linux build runs as "nobody" so that file
   // permissions hold.
-  RunResult run(const std::vector<std::string>& args) const;
+  // A limiter (e.g. "prlimit --data=N") goes between the user switch and the
+  // program.
+  RunResult run(const std::vector<std::string>& args, const std::string& limiter = "") const;
 
   // Runs tangler-site in dir() with its error stream on a pseudo-terminal
   // of the given width (standard input and output on /dev/null), as the

@@ -533,7 +533,8 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
   for (size_t i = 0; i < paths.size(); ++i) paths[i] = nodePath(tree, result->files[i].node);
   std::vector<uint32_t> order(result->files.size());
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return paths[a] < paths[b]; });
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return paths[a] < paths[b]; });
   std::vector<WalkedFile> files;
   std::vector<DiskPlace> places;
   files.reserve(order.size());
