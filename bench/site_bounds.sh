@@ -141,8 +141,8 @@ fi
 
 ratio() {  # ROOT: farm-bench's median wall ratio of tangler-site to cat
   farm-bench -n "$pairs" --timeout 1800 \
-    --vs "sh -c 'find $1 -type f -print0 | xargs -0 cat >/dev/null'" \
-    -- "$ts" -q -o /dev/null "$1" 2>&1 | awk '/^A\/B wall/ {print $3}'
+    --vs "sh -c 'find $1/ -type f -print0 | xargs -0 cat >/dev/null'" \
+    -- "$ts" -q -o /dev/null "$1" 2>&1 | awk '/^A\/B wall/ {print $4}'
 }
 
 if [[ " $parts " == *" time "* ]]; then
@@ -150,7 +150,7 @@ if [[ " $parts " == *" time "* ]]; then
   echo "|---|---:|"
   for tree in "nested 40,000 pages:$(nested 40000)" "nested 160,000 pages:$(nested 160000)" \
     "rust-doc:$rust"; do
-    find "${tree#*:}" -type f -print0 | xargs -0 cat >/dev/null  # a warm page cache
+    find "${tree#*:}/" -type f -print0 | xargs -0 cat >/dev/null  # a warm page cache
     echo "| ${tree%%:*} | $(ratio "${tree#*:}") |"
   done
   echo
