@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 
 #include "platform/ascii_case.h"
 
@@ -379,6 +380,9 @@ bool anchorToCheck(std::string_view fragment, std::string_view* written, std::st
   return !equalIgnoringCase(*decoded, "top");
 }
 
+// The last serial makeBase gave.
+static std::atomic<uint64_t> baseSerials{0};
+
 UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_view baseHref) {
   UrlBase base;
   for (uint32_t at = tree.nodes[node].parent; at != 0 && at != kNoNode;
@@ -423,6 +427,7 @@ UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_
       base.dirs = std::move(owned);
     }
   }
+  base.serial = ++baseSerials;
   base.chain.push_back(0);
   for (const std::string& dir : base.dirs) {
     uint32_t next =
@@ -432,6 +437,18 @@ UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_
   }
   return base;
 }
+
+namespace {
+
+// Paths remembered per thread; a power of two.
+constexpr size_t kRemembered = 256;
+
+// The status and node of path (cleaned, without fragment and query) against
+// base into *out.
+void findTarget(const SiteTree& tree, const ResolveOptions& options, const UrlBase& base,
+                std::string_view path, ResolveScratch* scratch, Resolution* out);
+
+}  // namespace
 
 Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
                             const UrlBase& base, std::string_view cleaned,
@@ -451,7 +468,32 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
     path = path.substr(0, hash);
   }
   path = path.substr(0, path.find('?'));
+  if (base.serial == 0) {
+    findTarget(tree, options, base, path, scratch, &result);
+    return result;
+  }
+  std::vector<ResolveScratch::Remembered>& remembered = scratch->remembered;
+  if (remembered.empty()) remembered.resize(kRemembered);
+  ResolveScratch::Remembered& slot =
+      remembered[(std::hash<std::string_view>()(path) ^ base.serial) & (kRemembered - 1)];
+  if (slot.serial == base.serial && slot.path == path) {
+    result.status = slot.status;
+    result.node = slot.node;
+    return result;
+  }
+  findTarget(tree, options, base, path, scratch, &result);
+  slot.serial = base.serial;
+  slot.path.assign(path);
+  slot.status = result.status;
+  slot.node = result.node;
+  return result;
+}
 
+namespace {
+
+void findTarget(const SiteTree& tree, const ResolveOptions& options, const UrlBase& base,
+                std::string_view path, ResolveScratch* scratch, Resolution* out) {
+  Resolution& result = *out;
   std::vector<std::string_view>& names = scratch->names;
   names.clear();
   scratch->decoded.clear();
@@ -461,7 +503,7 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
   if (!rooted) {
     if (base.above) {
       result.status = TargetStatus::OutsideRoot;
-      return result;
+      return;
     }
     for (const std::string& dir : base.dirs) names.push_back(dir);
     state.kept = names.size();
@@ -473,7 +515,7 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
   }
   if (!path.empty() && !applySegments(path, &state, &scratch->decoded)) {
     result.status = TargetStatus::OutsideRoot;
-    return result;
+    return;
   }
 
   if (names.empty()) {
@@ -487,7 +529,7 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
     } else {
       result.status = TargetStatus::Unknown;
     }
-    return result;
+    return;
   }
 
   // The exact search, starting from the deepest directory shared with the
@@ -517,16 +559,18 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
   if (hit != kNoNode) {
     result.status = TargetStatus::Found;
     result.node = hit;
-    return result;
+    return;
   }
   if (unknown) {
     result.status = TargetStatus::Unknown;
-    return result;
+    return;
   }
   hit = findIgnoringCase(tree, options, names, 0, 0, state.dirForm, &scratch->probe);
   result.status = hit != kNoNode ? TargetStatus::CaseMismatch : TargetStatus::Missing;
   result.node = hit;
-  return result;
+  return;
 }
+
+}  // namespace
 
 }  // namespace site

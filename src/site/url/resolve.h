@@ -60,6 +60,10 @@ struct UrlBase {
   // chain[0] is ROOT. Lets a lookup skip the part of a path it shares with
   // the base.
   std::vector<uint32_t> chain;
+  // Given by makeBase, different for every base it makes, so that a thread
+  // can remember what paths resolved to against this one; 0 (a base made
+  // by hand) is never remembered.
+  uint64_t serial = 0;
 };
 
 // The base of the file at node (a walked file of tree). With hasBase,
@@ -89,6 +93,15 @@ struct ResolveScratch {
   std::vector<std::string_view> names;
   std::string decoded;
   std::string probe;
+  // The last paths resolved, by a hash of the path and its base's serial:
+  // a page names the same few targets again and again.
+  struct Remembered {
+    uint64_t serial = 0;
+    std::string path;
+    TargetStatus status = TargetStatus::Missing;
+    uint32_t node = kNoNode;
+  };
+  std::vector<Remembered> remembered;
 };
 
 // Resolves a cleaned reference against base. The returned fragment points
