@@ -279,9 +279,12 @@ void cleanReference(std::string_view value, std::string* cleaned) {
   while (begin < end && isAsciiWhitespace(value[begin])) ++begin;
   while (end > begin && isAsciiWhitespace(value[end - 1])) --end;
   cleaned->clear();
-  for (size_t i = begin; i < end; ++i) {
-    char c = value[i];
-    if (c != '\t' && c != '\n' && c != '\r') cleaned->push_back(c);
+  // Copied a run at a time between the tabs and line ends it drops.
+  for (size_t i = begin; i < end;) {
+    size_t run = i;
+    while (run < end && value[run] != '\t' && value[run] != '\n' && value[run] != '\r') ++run;
+    cleaned->append(value.data() + i, run - i);
+    i = run + 1;
   }
 }
 
