@@ -27,11 +27,41 @@ TEST(SiteCommandLine, ResultsAndUsageErrors) {
       {{"--disable=orphan,Missing-File"},
        CommandLineResult::UsageError,
        "unknown finding kind 'Missing-File' in '--disable': missing-file, missing-anchor, "
-       "case-mismatch, outside-root, file-scheme, invalid-url or orphan"},
+       "case-mismatch, outside-root, file-scheme, invalid-url, orphan, http-error, "
+       "unreachable, rate-limited or moved"},
       {{"--disable=missing-file,"}, CommandLineResult::UsageError, "empty value in '--disable'"},
       {{"--exclude=./", "site"},
        CommandLineResult::UsageError,
        "invalid --exclude pattern './': it names no path under ROOT"},
+      // The external-link check's values are checked on every run.
+      {{"--disable=moved,rate-limited,unreachable,http-error"}, CommandLineResult::Run, ""},
+      {{"--accept=200-299,600"},
+       CommandLineResult::UsageError,
+       "invalid --accept value: '600' in '200-299,600' is not a status from 100 to 599"},
+      {{"--cache-age=7w"},
+       CommandLineResult::UsageError,
+       "invalid --cache-age value: '7w' is not a duration (a whole number and s, m, h or d: "
+       "30m, 12h, 7d)"},
+      {{"--site-url=ftp://example.org/"},
+       CommandLineResult::UsageError,
+       "invalid --site-url value: 'ftp://example.org/' is not an http or https URL"},
+      {{"--site-url", "https://example.org/?q"},
+       CommandLineResult::UsageError,
+       "invalid --site-url value: the site URL 'https://example.org/?q' may not have a query or "
+       "fragment"},
+      {{"--host-concurrency=0"},
+       CommandLineResult::UsageError,
+       "invalid value '0' for '--host-concurrency': a whole number from 1 to 100000 is needed"},
+      {{"--timeout", "2s"},
+       CommandLineResult::UsageError,
+       "invalid value '2s' for '--timeout': a whole number from 1 to 86400 is needed"},
+      {{"--retries=-1"},
+       CommandLineResult::UsageError,
+       "invalid value '-1' for '--retries': a whole number from 0 to 100 is needed"},
+      {{"--header=X-Token"},
+       CommandLineResult::UsageError,
+       "invalid --header value: 'X-Token' is not a header (NAME:VALUE)"},
+      {{"--cache="}, CommandLineResult::UsageError, "option '--cache' needs a value"},
   };
   for (const auto& row : rows) {
     SiteOptions options;
@@ -57,6 +87,51 @@ TEST(SiteCommandLine, OptionValues) {
   EXPECT_EQ(options.check.reportRoot, "public");
   EXPECT_EQ(options.check.disabledKinds, 0u);
   EXPECT_EQ(options.check.orphans, OrphanLevel::Warning);
+  // The external-link check's defaults.
+  EXPECT_FALSE(options.external);
+  EXPECT_FALSE(options.check.hasSiteUrl);
+  EXPECT_EQ(options.links.maxConcurrency, 64u);
+  EXPECT_EQ(options.links.hostConcurrency, 4u);
+  EXPECT_EQ(options.links.hostIntervalMs, 0u);
+  EXPECT_EQ(options.timeoutSeconds, 20u);
+  EXPECT_EQ(options.links.retries, 2u);
+  EXPECT_EQ(options.links.maxWaitSeconds, 60u);
+  EXPECT_EQ(options.links.cacheAgeSeconds, 86400);
+  EXPECT_TRUE(options.links.accept.ranges.empty());
+  EXPECT_FALSE(options.links.remoteAnchors);
+}
+
+TEST(SiteCommandLine, ExternalOptionValues) {
+  SiteOptions options;
+  std::string error;
+  ASSERT_EQ(parse({"--external", "--site-url=HTTPS://Example.org/docs", "--max-concurrency=8",
+                   "--host-concurrency", "2", "--host-interval=250", "--timeout=5", "--retries=0",
+                   "--max-wait=3", "--accept=200-299,403", "--header=X-A: 1", "--header", "X-B:two",
+                   "--user-agent=bot/1", "--insecure", "--cache=links.cache", "--cache-age=12h",
+                   "--remote-anchors", "site"},
+                  &options, &error),
+            CommandLineResult::Run)
+      << error;
+  EXPECT_TRUE(options.external);
+  ASSERT_TRUE(options.check.hasSiteUrl);
+  EXPECT_EQ(options.check.siteUrl.base.host, "example.org");
+  EXPECT_EQ(options.check.siteUrl.base.path, "/docs/");
+  EXPECT_EQ(options.links.maxConcurrency, 8u);
+  EXPECT_EQ(options.links.hostConcurrency, 2u);
+  EXPECT_EQ(options.links.hostIntervalMs, 250u);
+  EXPECT_EQ(options.timeoutSeconds, 5u);
+  EXPECT_EQ(options.links.retries, 0u);
+  EXPECT_EQ(options.links.maxWaitSeconds, 3u);
+  EXPECT_TRUE(acceptsStatus(options.links.accept, 403));
+  EXPECT_FALSE(acceptsStatus(options.links.accept, 404));
+  ASSERT_EQ(options.headers.size(), 2u);
+  EXPECT_EQ(headerLine(options.headers[0]), "X-A: 1");
+  EXPECT_EQ(headerLine(options.headers[1]), "X-B: two");
+  EXPECT_EQ(options.userAgent, "bot/1");
+  EXPECT_TRUE(options.insecure);
+  EXPECT_EQ(options.cache, "links.cache");
+  EXPECT_EQ(options.links.cacheAgeSeconds, 12 * 3600);
+  EXPECT_TRUE(options.links.remoteAnchors);
 }
 
 // ROOT as reports write it: one separator, '/', and no trailing one.

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <tuple>
 
 #include "platform/run_files.h"
 #include "site/walk/glob.h"
@@ -54,6 +55,24 @@ bool parseJobs(const std::string& text, unsigned* jobs, std::string* error) {
   return true;
 }
 
+// A whole number from low to high for option, else false with *error.
+bool parseNumber(const char* option, const std::string& text, uint32_t low, uint32_t high,
+                 uint32_t* value, std::string* error) {
+  uint64_t number = 0;
+  bool ok = !text.empty() && text.size() <= 9;
+  for (char c : text) {
+    if (c < '0' || c > '9') ok = false;
+    if (ok) number = number * 10 + unsigned(c - '0');
+  }
+  if (!ok || number < low || number > high) {
+    *error = "invalid value '" + text + "' for '" + option + "': a whole number from " +
+             std::to_string(low) + " to " + std::to_string(high) + " is needed";
+    return false;
+  }
+  *value = uint32_t(number);
+  return true;
+}
+
 // --disable's kind names into check->disabledKinds; "orphan" also turns the
 // orphan search off, as --orphans=off does.
 bool parseDisabledKinds(const std::vector<std::string>& args, CheckOptions* check,
@@ -98,7 +117,9 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   bool help = false, version = false;
   std::string jobs, orphans = "warning";
-  std::vector<std::string> pages, index, disable;
+  std::vector<std::string> pages, index, disable, headers;
+  std::string siteUrl, maxConcurrency, hostConcurrency, hostInterval, timeout, retries, maxWait;
+  std::string accept, cacheAge;
   app.add_flag("-h,--help", help);
   app.add_flag("-V,--version", version);
   app.add_option("-f,--format", options->format);
@@ -127,6 +148,23 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
   app.add_option("--orphans", orphans);
   app.add_option("-j,--jobs", jobs);
   app.add_flag("-q,--quiet", options->quiet);
+  app.add_flag("--external", options->external);
+  app.add_option("--site-url", siteUrl);
+  app.add_option("--max-concurrency", maxConcurrency);
+  app.add_option("--host-concurrency", hostConcurrency);
+  app.add_option("--host-interval", hostInterval);
+  app.add_option("--timeout", timeout);
+  app.add_option("--retries", retries);
+  app.add_option("--max-wait", maxWait);
+  app.add_option("--accept", accept);
+  app.add_option("--header", headers)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  app.add_option("--user-agent", options->userAgent);
+  app.add_flag("--insecure", options->insecure);
+  app.add_option("--cache", options->cache);
+  app.add_option("--cache-age", cacheAge);
+  app.add_flag("--remote-anchors", options->links.remoteAnchors);
   app.add_option("ROOT", options->root);
   // CLI11 reads "--output=" as "--output" and takes the next argument as
   // its value; none of these options has a use for an empty value anyway.
@@ -220,6 +258,52 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
       return CommandLineResult::UsageError;
     }
   }
+  // The external-link check's options; each checked whether or not
+  // --external is given, so that a nightly job's typo shows on any run.
+  LinkCheckOptions& links = options->links;
+  for (const auto& [option, text, low, high, value] : {
+           std::tuple{"--max-concurrency", &maxConcurrency, 1u, 100000u, &links.maxConcurrency},
+           std::tuple{"--host-concurrency", &hostConcurrency, 1u, 100000u, &links.hostConcurrency},
+           std::tuple{"--host-interval", &hostInterval, 0u, 86400000u, &links.hostIntervalMs},
+           std::tuple{"--timeout", &timeout, 1u, 86400u, &options->timeoutSeconds},
+           std::tuple{"--retries", &retries, 0u, 100u, &links.retries},
+           std::tuple{"--max-wait", &maxWait, 0u, 86400u, &links.maxWaitSeconds},
+       }) {
+    if (app.count(option) > 0 && !parseNumber(option, *text, low, high, value, error)) {
+      return CommandLineResult::UsageError;
+    }
+  }
+  std::string reason;
+  if (app.count("--accept") > 0 && !parseAcceptList(accept, &links.accept, &reason)) {
+    *error = "invalid --accept value: " + reason;
+    return CommandLineResult::UsageError;
+  }
+  if (app.count("--cache-age") > 0 && !parseDuration(cacheAge, &links.cacheAgeSeconds, &reason)) {
+    *error = "invalid --cache-age value: " + reason;
+    return CommandLineResult::UsageError;
+  }
+  for (const std::string& text : headers) {
+    HeaderOption header;
+    if (!parseHeaderOption(text, &header, &reason)) {
+      *error = "invalid --header value: " + reason;
+      return CommandLineResult::UsageError;
+    }
+    options->headers.push_back(std::move(header));
+  }
+  if (app.count("--site-url") > 0) {
+    if (!parseSiteUrl(siteUrl, &options->check.siteUrl, &reason)) {
+      *error = "invalid --site-url value: " + reason;
+      return CommandLineResult::UsageError;
+    }
+    options->check.hasSiteUrl = true;
+  }
+  for (const auto& [option, value] :
+       {std::pair{"--user-agent", &options->userAgent}, std::pair{"--cache", &options->cache}}) {
+    if (app.count(option) > 0 && value->empty()) {
+      *error = std::string("empty value in '") + option + "'";
+      return CommandLineResult::UsageError;
+    }
+  }
   if (options->root.empty()) {
     *error = "ROOT is empty";
     return CommandLineResult::UsageError;
@@ -273,11 +357,40 @@ std::string helpText() {
          "                          in the working directory (repeatable)\n"
          "      --disable=KIND,...  report no finding of these kinds: missing-file,\n"
          "                          missing-anchor, case-mismatch, outside-root,\n"
-         "                          file-scheme, invalid-url, orphan (= --orphans=off)\n"
+         "                          file-scheme, invalid-url, orphan (= --orphans=off),\n"
+         "                          http-error, unreachable, rate-limited, moved\n"
          "      --orphans=LEVEL   files nothing refers to: warning, error or off\n"
          "                          (default warning)\n"
          "  -j, --jobs=N          read pages on N threads (default: one per core)\n"
          "  -q, --quiet           no summary line on the error stream\n"
+         "\n"
+         "External links (off unless --external; --site-url works offline):\n"
+         "      --external        check http, https and '//host' references over the\n"
+         "                          network, each distinct URL once\n"
+         "      --site-url=URL    the site's own address: a reference under it is\n"
+         "                          checked against ROOT, as if '/'-rooted\n"
+         "      --max-concurrency=N   requests in flight in all (default 64)\n"
+         "      --host-concurrency=N  requests in flight to one host (default 4)\n"
+         "      --host-interval=MS    least time between two requests to one host\n"
+         "                          (default 0)\n"
+         "      --timeout=S       seconds for one request, connecting included\n"
+         "                          (default 20)\n"
+         "      --retries=N       further tries after a network error, a timeout or a\n"
+         "                          5xx (default 2)\n"
+         "      --max-wait=S      the longest Retry-After honoured; longer is a\n"
+         "                          rate-limited finding (default 60)\n"
+         "      --accept=CODES    statuses that count as working, e.g. 200-299,403\n"
+         "                          (default 200-299)\n"
+         "      --header=NAME:VALUE   sent with every request (repeatable)\n"
+         "      --user-agent=TEXT  (default tangler-site/VERSION)\n"
+         "      --insecure        accept any TLS certificate\n"
+         "      --cache=FILE      keep working URLs in FILE and skip them on the next\n"
+         "                          run, for --cache-age\n"
+         "      --cache-age=DURATION  how long a cached URL is trusted: 30m, 12h, 7d\n"
+         "                          (default 1d)\n"
+         "      --remote-anchors  also check the fragment of an external URL in its\n"
+         "                          HTML\n"
+         "\n"
          "  -h, --help            print this help and exit\n"
          "  -V, --version         print the version and exit\n"
          "\n"

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "site/check/site_check.h"
+#include "site/net/link_options.h"
+#include "site/net/link_scheduler.h"
 #include "site/walk/walk.h"
 
 namespace site {
@@ -21,7 +23,15 @@ struct SiteOptions {
   std::vector<std::string> ignore;       // --ignore patterns, in order given
   std::vector<std::string> ignoreFiles;  // --ignore-file names; none: kDefaultIgnoreFile
   WalkOptions walk;
-  CheckOptions check;  // check.reportRoot is derived from root
+  CheckOptions check;  // check.reportRoot is derived from root; check.siteUrl from --site-url
+  // The external-link check.
+  bool external = false;         // --external
+  LinkCheckOptions links;        // the scheduler's limits, --accept, --remote-anchors, --cache-age
+  uint32_t timeoutSeconds = 20;  // --timeout
+  std::vector<HeaderOption> headers;  // --header, in order given
+  std::string userAgent;              // --user-agent; empty: tangler-site/VERSION
+  bool insecure = false;              // --insecure
+  std::string cache;                  // --cache; empty: none
 };
 
 // The ignore file read from the working directory when it is there and no

@@ -15,6 +15,8 @@
 #include "site/app/command_line.h"
 #include "site/check/site_check.h"
 #include "site/extract/page_links.h"
+#include "site/net/link_cache.h"
+#include "site/net/link_scheduler.h"
 #include "site/report/writers.h"
 #include "site/walk/walk.h"
 
@@ -52,13 +54,53 @@ struct ThreadBuffers {
   ResolveScratch scratch;
 };
 
+// The progress line on a terminal's error stream: redrawn in place, cut to
+// the terminal's width, and cleared at the end.
+struct ProgressLine {
+  size_t shown = 0;  // the width of the line drawn last
+  size_t limit = SIZE_MAX;
+};
+
+// Draws text(columns) over the line drawn before.
+void drawProgress(ProgressLine* progress, const std::function<std::string(unsigned)>& text) {
+  const unsigned columns = standardErrorColumns();
+  progress->limit = columns > 0 ? columns - 1 : SIZE_MAX;
+  std::string line = "\r";
+  line += text(columns);
+  const size_t width = line.size() - 1;
+  // Blanks over what a longer line left, if the window narrowed.
+  const size_t before = std::min(progress->shown, progress->limit);
+  if (before > width) line.append(before - width, ' ');
+  progress->shown = width;
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+// Redraws the line every tenth of a second until done() holds.
+void showProgressUntil(ProgressLine* progress, const std::function<bool()>& done,
+                       const std::function<std::string(unsigned)>& text) {
+  while (!done()) {
+    drawProgress(progress, text);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+void clearProgress(ProgressLine* progress) {
+  if (progress->shown == 0) return;
+  std::string clear(std::min(progress->shown, progress->limit) + 2, ' ');
+  clear.front() = clear.back() = '\r';
+  std::fwrite(clear.data(), 1, clear.size(), stderr);
+  std::fflush(stderr);
+  progress->shown = 0;
+}
+
 // Runs work(i, buffers) for every i below count on up to jobs threads, each
-// i once, each thread with its own buffers. With progress, redraws "N of M
-// pages read" on the error stream meanwhile, N being *pagesDone as work
-// counts it.
+// i once, each thread with its own buffers. With progress (not null),
+// redraws text(columns) on the error stream meanwhile; the line is left
+// drawn, for the caller to clear.
 template <typename Work>
-void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
-                  const std::atomic<size_t>* pagesDone, size_t pagesFound) {
+void runOnThreads(unsigned jobs, size_t count, Work work, ProgressLine* progress,
+                  const std::function<std::string(unsigned)>& text) {
   std::atomic<size_t> next{0};
   std::atomic<size_t> running{0};
   auto loop = [&] {
@@ -81,30 +123,81 @@ void runOnThreads(unsigned jobs, size_t count, Work work, bool progress,
     running = 1;
     loop();
   }
-  if (progress) {
-    size_t shown = 0;  // the width of the line drawn last
-    size_t limit = SIZE_MAX;
-    while (running.load() > 0) {
-      const unsigned columns = standardErrorColumns();
-      limit = columns > 0 ? columns - 1 : SIZE_MAX;
-      std::string line = "\r";
-      line += progressText(pagesDone->load(), pagesFound, columns);
-      const size_t width = line.size() - 1;
-      // Blanks over what a longer line left, if the window narrowed.
-      if (std::min(shown, limit) > width) line.append(std::min(shown, limit) - width, ' ');
-      shown = width;
-      std::fwrite(line.data(), 1, line.size(), stderr);
-      std::fflush(stderr);
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (shown > 0) {
-      std::string clear(std::min(shown, limit) + 2, ' ');
-      clear.front() = clear.back() = '\r';
-      std::fwrite(clear.data(), 1, clear.size(), stderr);
-      std::fflush(stderr);
-    }
+  if (progress != nullptr) {
+    showProgressUntil(
+        progress, [&] { return running.load() == 0; }, text);
   }
   for (std::thread& thread : threads) thread.join();
+}
+
+// The external-link check of one run (--external): the HTTP client, the
+// cache, and the scheduler, which runs on a thread of its own while the
+// pages are read.
+struct ExternalRun {
+  std::unique_ptr<HttpClient> client;
+  LinkCache cache;
+  LinkScheduler scheduler;
+  std::thread thread;
+  std::atomic<bool> finished{false};
+  std::atomic<bool> failed{false};  // the scheduler ran out of memory
+};
+
+// Sets up and starts the external-link check of options. Null, the message
+// printed, when the HTTP client cannot be set up.
+std::unique_ptr<ExternalRun> startExternalRun(FileSystem& fileSystem, const SiteOptions& options) {
+  auto run = std::make_unique<ExternalRun>();
+  HttpClientOptions http;
+  http.timeoutMs = options.timeoutSeconds * 1000;
+  http.userAgent =
+      options.userAgent.empty() ? std::string("tangler-site/" TANGLER_VERSION) : options.userAgent;
+  for (const HeaderOption& header : options.headers) http.headers.push_back(headerLine(header));
+  http.insecure = options.insecure;
+  std::string error;
+  run->client = makeHttpClient(http, &error);
+  if (run->client == nullptr) {
+    printError("cannot check external links: " + error);
+    return nullptr;
+  }
+  // A cache that cannot be read costs time, not results.
+  if (!options.cache.empty() && !readLinkCache(fileSystem, options.cache, &run->cache, &error)) {
+    printError("cannot read the cache " + quoted(options.cache) + ": " + error + "; not used");
+    run->cache = LinkCache();
+  }
+  LinkCheckOptions links = options.links;
+  // With missing-anchor disabled no page is read for its anchors.
+  if (kindDisabled(options.check, FindingKind::MissingAnchor)) links.remoteAnchors = false;
+  initLinkScheduler(&run->scheduler, links, run->client.get(), systemNetClock(),
+                    options.cache.empty() ? nullptr : &run->cache);
+  ExternalRun* shared = run.get();
+  try {
+    run->thread = std::thread([shared] {
+      try {
+        runLinkScheduler(shared->scheduler);
+      } catch (const std::exception&) {
+        shared->failed = true;
+      }
+      shared->finished = true;
+    });
+  } catch (const std::exception&) {  // no thread to be had
+    printError("cannot check external links: no thread for the network");
+    return nullptr;
+  }
+  return run;
+}
+
+// Counts the distinct URLs and how they fared into summary.
+void countExternal(const LinkScheduler& scheduler, Summary* summary) {
+  summary->externalChecked = true;
+  for (const auto& [url, entry] : scheduler.links) {
+    if (!entry.done) continue;
+    ++summary->externalUrls;
+    summary->externalCached += entry.result.cached;
+    if (entry.result.state == LinkState::Working) {
+      ++summary->externalWorking;
+    } else {
+      ++summary->externalFailed;
+    }
+  }
 }
 
 // Reads walked page fileIndex again from its start, opened as the walk
@@ -342,13 +435,33 @@ std::string progressText(size_t pagesRead, size_t pagesFound, unsigned columns) 
   return text;
 }
 
+std::string progressText(size_t pagesRead, size_t pagesFound, uint64_t linksChecked,
+                         uint64_t linksFound, unsigned columns) {
+  std::string text = progressText(pagesRead, pagesFound, 0);
+  text += ", ";
+  text += std::to_string(linksChecked);
+  text += " of ";
+  text += std::to_string(linksFound);
+  text += " links checked";
+  if (columns > 0 && text.size() > columns - 1) text.resize(columns - 1);
+  return text;
+}
+
 std::string summaryLine(const Summary& summary) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f", summary.seconds);
   std::string line = counted(summary.pages, "page", "pages") + ", " +
                      counted(summary.files, "file", "files") + ", " +
                      counted(summary.references, "reference", "references") + " (" +
-                     std::to_string(summary.external) + " external, not checked";
+                     std::to_string(summary.external) + " external, ";
+  if (summary.externalChecked) {
+    line += counted(summary.externalUrls, "URL", "URLs") +
+            " checked: " + std::to_string(summary.externalWorking) + " working, " +
+            std::to_string(summary.externalFailed) + " failed, " +
+            std::to_string(summary.externalCached) + " from the cache";
+  } else {
+    line += "not checked";
+  }
   if (summary.ignored > 0) line += ", " + std::to_string(summary.ignored) + " ignored";
   return line + "): " + counted(summary.errors, "error", "errors") + ", " +
          counted(summary.warnings, "warning", "warnings") + " in " + seconds + " s";
@@ -417,18 +530,52 @@ int runSite(const std::vector<std::string>& args) {
   }
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  // The network runs while the pages are read: each external reference is
+  // handed to the scheduler as it is met.
+  std::unique_ptr<ExternalRun> external;
+  if (options.external) {
+    external = startExternalRun(fileSystem, options);
+    if (external == nullptr) return kStatusUnreadable;
+    context.links = &external->scheduler;
+  }
   std::atomic<size_t> pagesRead{0};
+  const auto progressNow = [&](unsigned columns) {
+    if (external == nullptr) return progressText(pagesRead.load(), pagesFound, columns);
+    return progressText(pagesRead.load(), pagesFound, external->scheduler.linksDone.load(),
+                        external->scheduler.linksFound.load(), columns);
+  };
+  ProgressLine progress;
+  const bool showProgress = !options.quiet && standardErrorIsTerminal();
   runOnThreads(
       jobs, toRead.size(),
       [&](size_t k, ThreadBuffers& buffers) {
         readAndCheck(walk, context, toRead[k], buffers);
         if (walk.tree.nodes[walk.files[toRead[k]].node].role == NodeRole::Page) ++pagesRead;
       },
-      !options.quiet && standardErrorIsTerminal(), &pagesRead, pagesFound);
+      showProgress ? &progress : nullptr, progressNow);
+  if (external != nullptr) {
+    closeLinkSubmissions(external->scheduler);
+    if (showProgress) {
+      showProgressUntil(
+          &progress, [&] { return external->finished.load(); }, progressNow);
+    }
+    external->thread.join();
+    if (external->failed) {
+      printError("the external-link check ran out of memory; its findings are incomplete");
+      status = kStatusUnreadable;
+    }
+  }
+  clearProgress(&progress);
+  // The fragments that waited for their pages, then the external references
+  // that waited for their answers (in that order: the second keeps what
+  // the first made).
   runOnThreads(
       jobs, toRead.size(),
-      [&](size_t k, ThreadBuffers&) { checkPendingAnchors(context, toRead[k]); }, false, nullptr,
-      0);
+      [&](size_t k, ThreadBuffers&) {
+        checkPendingAnchors(context, toRead[k]);
+        if (external != nullptr) checkExternalAnswers(context, toRead[k]);
+      },
+      nullptr, progressNow);
   for (size_t index : toRead) {
     const std::string* reason = context.outcomes[index].error.get();
     if (reason == nullptr || reason->empty()) continue;
@@ -439,6 +586,17 @@ int runSite(const std::vector<std::string>& args) {
   }
 
   SiteReport report = finishReport(context);
+  if (external != nullptr) {
+    countExternal(external->scheduler, &report.summary);
+    if (!options.cache.empty()) {
+      updateLinkCache(external->scheduler, systemNetClock().wallSeconds(), &external->cache);
+      std::string reason;
+      if (!writeLinkCache(options.cache, external->cache, &reason)) {
+        printError("cannot write the cache " + quoted(options.cache) + ": " + reason);
+        status = kStatusUnreadable;
+      }
+    }
+  }
   report.summary.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!writeOutput(

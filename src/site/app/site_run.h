@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,19 @@ constexpr int kStatusUnreadable = 3;  // ROOT, a walked directory or file unread
 
 // The line that ends a run on the error stream (without "tangler-site: "):
 // "4 pages, 9 files, 23 references (1 external, not checked): 8 errors, 2
-// warnings in 0.01 s"; when references were ignored, ", N ignored" follows
-// "not checked".
+// warnings in 0.01 s"; with --external "not checked" is "3 URLs checked: 2
+// working, 1 failed, 0 from the cache"; when references were ignored,
+// ", N ignored" follows.
 std::string summaryLine(const Summary& summary);
 
 // The progress line drawn on a terminal, "tangler-site: 12 of 40 pages
 // read", cut to fit a terminal of columns columns with the last one left
 // free (columns 0: not cut).
 std::string progressText(size_t pagesRead, size_t pagesFound, unsigned columns);
+// The same with --external: "tangler-site: 12 of 40 pages read, 30 of 95
+// links checked" (distinct URLs with their answer, of those found so far).
+std::string progressText(size_t pagesRead, size_t pagesFound, uint64_t linksChecked,
+                         uint64_t linksFound, unsigned columns);
 
 // Runs tangler-site with the arguments that follow the program's name.
 int runSite(const std::vector<std::string>& args);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "site/net/link_scheduler.h"
+
 namespace site {
 
 namespace {
@@ -349,13 +351,36 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
     found.records.push_back(makeRecord(&found, kind, level, line, column, sequence, cleaned));
     found.records.back().target = target;
   };
+  // A reference under the site's own address is a local one, taken from
+  // ROOT; the page's base has no say over it (an external base would make
+  // it external again).
+  std::string local;
+  if (resolution.kind == RefKind::External && options.hasSiteUrl && hasValidAuthority(cleaned) &&
+      siteLocalReference(options.siteUrl, cleaned, &local)) {
+    if (check.base.kind == RefKind::Local) {
+      resolution = resolveReference(tree, options.resolve, check.base, local, scratch);
+    } else {
+      const UrlBase own = makeBase(tree, file.node, false, "");
+      resolution = resolveReference(tree, options.resolve, own, local, scratch);
+    }
+  }
   switch (resolution.kind) {
-    case RefKind::External:
+    case RefKind::External: {
       ++out.external;
-      if (checkUrls && !ignored && !hasValidAuthority(cleaned)) {
+      const bool valid = hasValidAuthority(cleaned);
+      if (checkUrls && !ignored && !valid) {
         add(FindingKind::InvalidUrl, Level::Error);
       }
+      // Handed to the network now, so that the answers come while the
+      // pages are read; the record waits for its URL's answer. A reference
+      // made external by an external base has no URL of its own to ask for.
+      if (context.links != nullptr && !ignored && valid &&
+          referenceKind(cleaned) == RefKind::External && submitLink(*context.links, cleaned)) {
+        add(FindingKind::HttpError, Level::Error, kNoNode);
+        found.records.back().waiting = true;
+      }
       return;
+    }
     case RefKind::Ignored:
       return;
     case RefKind::FileScheme:
@@ -418,6 +443,12 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
   }
 }
 
+// Whether record is a fragment waiting for its page (not an external
+// reference waiting for its answer).
+bool waitsForAnchor(const FindingRecord& record) {
+  return record.waiting && record.kind == FindingKind::MissingAnchor;
+}
+
 // Looks a file's waiting fragments up again: each is made a missing-anchor
 // finding, or dropped (found, or not to be checked), or, when keepWaiting
 // and a page it needs has not been read yet, left waiting for the second
@@ -425,10 +456,7 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
 // dropped ones held is let go.
 void lookUpPending(const CheckContext& context, FileFindings* found, bool keepWaiting) {
   std::vector<FindingRecord>& records = found->records;
-  if (std::none_of(records.begin(), records.end(),
-                   [](const FindingRecord& record) { return record.waiting; })) {
-    return;
-  }
+  if (std::none_of(records.begin(), records.end(), waitsForAnchor)) return;
   std::string anchor;
   std::string_view written;
   std::string text;
@@ -437,7 +465,7 @@ void lookUpPending(const CheckContext& context, FileFindings* found, bool keepWa
     const std::string_view reference =
         std::string_view(found->text).substr(record.textBegin, record.textLength);
     const uint32_t begin = uint32_t(text.size());
-    if (!record.waiting) {
+    if (!waitsForAnchor(record)) {
       text += reference;
     } else {
       // The names left out stand before the fragment, which is whole.
@@ -564,6 +592,90 @@ void checkPendingAnchors(CheckContext& context, size_t fileIndex) {
   // Every page is in by now: no answer is NotYet.
   lookUpPending(context, &found, false);
   out.findings = packFindings(found);
+}
+
+namespace {
+
+// Whether result's URL ended somewhere else than reference names.
+bool wasRedirected(std::string_view reference, const LinkResult& result) {
+  WebUrl url;
+  return parseWebUrl(reference, &url, "https") && webUrlKey(url) != result.finalUrl;
+}
+
+// Appends to *out the findings that result gives the external reference
+// of record (stored in *text), each with its detail after its reference.
+void addExternalFindings(const CheckOptions& options, const FindingRecord& record,
+                         std::string_view reference, const LinkResult& result,
+                         std::vector<FindingRecord>* out, std::string* text) {
+  auto add = [&](FindingKind kind, Level level, int status, const std::string& extra) {
+    if (kindDisabled(options, kind)) return;
+    FindingRecord made = record;
+    made.kind = kind;
+    made.level = level;
+    made.waiting = false;
+    made.elided = 0;
+    made.target = kExternalDetail;
+    made.textBegin = uint32_t(text->size());
+    made.textLength = uint32_t(reference.size());
+    text->append(reference);
+    ExternalDetail detail;
+    detail.status = status;
+    detail.url = result.finalUrl;
+    detail.extra = extra;
+    appendExternalDetail(detail, text);
+    out->push_back(made);
+  };
+  switch (result.state) {
+    case LinkState::Working: {
+      if (!result.movedTo.empty())
+        add(FindingKind::Moved, Level::Warning, result.movedStatus, result.movedTo);
+      const size_t hash = reference.find('#');
+      if (hash != std::string_view::npos &&
+          remoteAnchorFound(result, reference.substr(hash + 1)) == 0) {
+        add(FindingKind::MissingAnchor, Level::Error, result.status, "");
+      }
+      break;
+    }
+    case LinkState::HttpError:
+      add(FindingKind::HttpError, Level::Error, result.status,
+          wasRedirected(reference, result) ? result.finalUrl : "");
+      break;
+    case LinkState::Unreachable:
+      add(FindingKind::Unreachable, Level::Error, 0, result.why);
+      break;
+    case LinkState::RateLimited:
+      add(FindingKind::RateLimited, Level::Warning, result.status,
+          std::to_string(result.waitSeconds));
+      break;
+  }
+}
+
+}  // namespace
+
+void checkExternalAnswers(CheckContext& context, size_t fileIndex) {
+  FileOutcome& out = context.outcomes[fileIndex];
+  if (!out.findings || context.links == nullptr) return;
+  FileFindings found = unpackFindings(out.findings);
+  const auto waitsForAnswer = [](const FindingRecord& record) {
+    return record.waiting && record.kind == FindingKind::HttpError;
+  };
+  if (std::none_of(found.records.begin(), found.records.end(), waitsForAnswer)) return;
+  FileFindings made;
+  for (const FindingRecord& record : found.records) {
+    const std::string_view reference =
+        std::string_view(found.text).substr(record.textBegin, record.textLength);
+    if (!waitsForAnswer(record)) {
+      FindingRecord kept = record;
+      kept.textBegin = uint32_t(made.text.size());
+      made.text += reference;
+      made.records.push_back(kept);
+      continue;
+    }
+    const LinkResult* result = findLinkResult(*context.links, reference);
+    if (result == nullptr) continue;
+    addExternalFindings(*context.options, record, reference, *result, &made.records, &made.text);
+  }
+  out.findings = packFindings(made);
 }
 
 SiteReport finishReport(CheckContext& context) {

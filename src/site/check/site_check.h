@@ -24,11 +24,14 @@
 
 #include "site/check/ignore_list.h"
 #include "site/extract/page_links.h"
+#include "site/net/web_url.h"
 #include "site/report/finding.h"
 #include "site/url/resolve.h"
 #include "site/walk/site_tree.h"
 
 namespace site {
+
+struct LinkScheduler;
 
 enum class OrphanLevel : unsigned char { Warning, Error, Off };
 
@@ -44,6 +47,10 @@ struct CheckOptions {
   // --disable: a bit per FindingKind whose findings are not made (nor
   // counted); with missing-anchor among them no fragment is looked up.
   uint32_t disabledKinds = 0;
+  // --site-url: an absolute reference under it is a local one, '/'-rooted
+  // at ROOT, in every respect.
+  bool hasSiteUrl = false;
+  SiteUrl siteUrl;
 };
 
 inline bool kindDisabled(const CheckOptions& options, FindingKind kind) {
@@ -113,6 +120,11 @@ struct CheckContext {
   // redirects to, kNotRedirect, or kRedirectUnread when it redirects to a
   // page that is not read (hidden or excluded).
   std::vector<uint32_t> redirects;
+  // With --external: where each http:, https: and "//host" reference is
+  // handed to be checked, from any thread, while pages are read; its
+  // answers are read by checkExternalAnswers() once it has them all. Null:
+  // external references are counted, never checked.
+  LinkScheduler* links = nullptr;
 };
 
 constexpr uint32_t kNotRedirect = UINT32_MAX;
@@ -202,6 +214,13 @@ void markUnreadable(CheckContext& context, size_t fileIndex, const std::string& 
 // waiting fragments against their pages' anchors, each made a missing-anchor
 // finding or dropped. Each file once, from any thread.
 void checkPendingAnchors(CheckContext& context, size_t fileIndex);
+
+// Once every URL handed to context.links has its answer: the external
+// references of one file, which waited as records, made into the findings
+// their answers give (http-error, unreachable, rate-limited, moved, and
+// missing-anchor for a fragment the page does not have), or dropped. Each
+// file once, from any thread.
+void checkExternalAnswers(CheckContext& context, size_t fileIndex);
 
 // The report of the whole site, once every file has had both passes: the
 // findings' records (moved out of the outcomes) and the orphans', each

@@ -168,7 +168,10 @@ void finish(LinkScheduler& s, LinkInFlight& flight, LinkState state, int status,
   result.status = status;
   result.reason = statusReasonPhrase(status);
   result.finalUrl = job.url;
-  if (!job.movedTo.empty()) result.movedTo = job.movedTo;
+  if (!job.movedTo.empty()) {
+    result.movedTo = job.movedTo;
+    result.movedStatus = job.movedStatus;
+  }
   result.why = why;
   result.waitSeconds = waitSeconds;
   result.cached = false;
@@ -238,8 +241,8 @@ void handleOutcome(LinkScheduler& s, HttpOutcome& outcome, int64_t now) {
                                options.maxWaitSeconds);
     }
     host.nextStart = std::max(host.nextStart, now + wait * 1000);
-    if (job.retriesUsed < options.retries) {
-      ++job.retriesUsed;
+    if (job.rateWaits < kMaxRateWaits) {
+      ++job.rateWaits;
       job.notBefore = 0;
       enqueue(s, std::move(job));
       return;
@@ -260,7 +263,10 @@ void handleOutcome(LinkScheduler& s, HttpOutcome& outcome, int64_t now) {
       return;
     }
     const std::string next = webUrlKey(target);
-    if (job.firstHop && (status == 301 || status == 308)) job.movedTo = next;
+    if (job.firstHop && (status == 301 || status == 308)) {
+      job.movedTo = next;
+      job.movedStatus = status;
+    }
     const bool loop = next == job.url ||
                       std::find(job.visited.begin(), job.visited.end(), next) != job.visited.end();
     if (loop || job.redirects >= options.maxRedirects) {

@@ -67,6 +67,7 @@ struct LinkResult {
   std::string reason;       // its standard phrase
   std::string finalUrl;     // where the redirects (if any) ended
   std::string movedTo;      // set when the first request was answered 301 or 308
+  int movedStatus = 0;      // that status
   std::string why;          // Unreachable: "name not found", "connection refused",
                             // "TLS: ...", "timeout", "too many redirects", ...
   int64_t waitSeconds = 0;  // RateLimited: the wait asked for
@@ -92,6 +93,11 @@ struct LinkEntry {
   LinkResult result;
 };
 
+// A 429 or 503 asks to wait, not to give up: such waits (within
+// maxWaitSeconds) are not retries, which --retries counts for failures; a
+// URL still told to wait after this many is given up with that status.
+constexpr uint32_t kMaxRateWaits = 5;
+
 // A request to be made: one hop of one URL's check.
 struct LinkJob {
   LinkEntry* entry = nullptr;
@@ -100,11 +106,13 @@ struct LinkJob {
   HttpMethod method = HttpMethod::Head;
   uint32_t redirects = 0;    // followed so far
   uint32_t retriesUsed = 0;  // of options.retries
+  uint32_t rateWaits = 0;    // 429s and 503s waited out (of kMaxRateWaits)
   int64_t notBefore = 0;     // a retry's backoff
   bool firstHop = true;
   bool readAll = false;              // read every anchor of the page, not only those asked for
   std::vector<std::string> visited;  // the chain so far, for loops
   std::string movedTo;
+  int movedStatus = 0;
 };
 
 struct LinkHost {

@@ -1,7 +1,9 @@
 #include "site/report/finding.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "site/net/http_answer.h"
 #include "site/url/resolve.h"
 
 namespace site {
@@ -63,6 +65,14 @@ const char* kindName(FindingKind kind) {
       return "invalid-url";
     case FindingKind::Orphan:
       return "orphan";
+    case FindingKind::HttpError:
+      return "http-error";
+    case FindingKind::Unreachable:
+      return "unreachable";
+    case FindingKind::RateLimited:
+      return "rate-limited";
+    case FindingKind::Moved:
+      return "moved";
   }
   return "unknown";
 }
@@ -77,6 +87,50 @@ std::string reportPath(std::string_view reportRoot, std::string_view path) {
   if (out.empty() || out.back() != '/') out += '/';
   out += path;
   return out;
+}
+
+namespace {
+
+void appendUint32(uint32_t value, std::string* text) {
+  char bytes[4];
+  std::memcpy(bytes, &value, 4);
+  text->append(bytes, 4);
+}
+
+// Reads four bytes at *at as a number and moves past them; false when the
+// text ends first.
+bool readUint32(std::string_view text, size_t* at, uint32_t* value) {
+  if (text.size() < 4 || *at > text.size() - 4) return false;
+  std::memcpy(value, text.data() + *at, 4);
+  *at += 4;
+  return true;
+}
+
+bool readSized(std::string_view text, size_t* at, std::string* out) {
+  uint32_t size = 0;
+  if (!readUint32(text, at, &size) || size > text.size() - *at) return false;
+  out->assign(text.substr(*at, size));
+  *at += size;
+  return true;
+}
+
+}  // namespace
+
+void appendExternalDetail(const ExternalDetail& detail, std::string* text) {
+  appendUint32(uint32_t(detail.status), text);
+  appendUint32(uint32_t(detail.url.size()), text);
+  text->append(detail.url);
+  appendUint32(uint32_t(detail.extra.size()), text);
+  text->append(detail.extra);
+}
+
+bool readExternalDetail(std::string_view text, const FindingRecord& record,
+                        ExternalDetail* detail) {
+  size_t at = size_t(record.textBegin) + record.textLength;
+  uint32_t status = 0;
+  if (at > text.size() || !readUint32(text, &at, &status)) return false;
+  detail->status = int(status);
+  return readSized(text, &at, &detail->url) && readSized(text, &at, &detail->extra);
 }
 
 bool recordBefore(const FindingRecord& a, const FindingRecord& b) {
@@ -112,6 +166,9 @@ void makeFinding(const SiteReport& report, const ReportFile& file, const Finding
       std::string_view(file.text).substr(record.textBegin, record.textLength);
   finding->reference.assign(reference);
   finding->stored.clear();
+  finding->hasUrl = false;
+  finding->status = 0;
+  finding->url.clear();
   std::string& message = finding->message;
   message.clear();
   if (record.kind == FindingKind::Orphan) {
@@ -119,6 +176,12 @@ void makeFinding(const SiteReport& report, const ReportFile& file, const Finding
     return;
   }
   appendQuoted(reference, &message);
+  ExternalDetail detail;
+  if (record.target == kExternalDetail && readExternalDetail(file.text, record, &detail)) {
+    finding->hasUrl = true;
+    finding->status = detail.status;
+    finding->url = detail.url;
+  }
   switch (record.kind) {
     case FindingKind::MissingFile:
       message += " not found";
@@ -134,7 +197,12 @@ void makeFinding(const SiteReport& report, const ReportFile& file, const Finding
         anchor.clear();
       }
       message += ": ";
-      appendReportPath(report.root, *report.tree, record.target, &message);
+      // An external page is named by its final URL.
+      if (finding->hasUrl) {
+        message += finding->url;
+      } else {
+        appendReportPath(report.root, *report.tree, record.target, &message);
+      }
       message += " has no anchor ";
       appendQuoted(anchor, &message);
       break;
@@ -154,6 +222,33 @@ void makeFinding(const SiteReport& report, const ReportFile& file, const Finding
       message += " is not a valid URL";
       break;
     case FindingKind::Orphan:
+      break;
+    case FindingKind::HttpError: {
+      message += " answered ";
+      message += std::to_string(detail.status);
+      const char* reason = statusReasonPhrase(detail.status);
+      if (*reason != '\0') {
+        message += ' ';
+        message += reason;
+      }
+      if (!detail.extra.empty()) {
+        message += " at ";
+        appendQuoted(detail.extra, &message);
+      }
+      break;
+    }
+    case FindingKind::Unreachable:
+      message += " could not be reached: ";
+      message += detail.extra;
+      break;
+    case FindingKind::RateLimited:
+      message += " asked to wait ";
+      message += detail.extra;
+      message += " s, more than --max-wait";
+      break;
+    case FindingKind::Moved:
+      message += " has moved permanently to ";
+      appendQuoted(detail.extra, &message);
       break;
   }
 }

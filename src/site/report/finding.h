@@ -26,13 +26,20 @@ enum class FindingKind : unsigned char {
   FileScheme,
   InvalidUrl,
   Orphan,
+  // The external-link check's (--external); missing-anchor too, for a
+  // fragment of an external page (--remote-anchors).
+  HttpError,
+  Unreachable,
+  RateLimited,
+  Moved,
 };
-constexpr int kFindingKindCount = 7;
+constexpr int kFindingKindCount = 11;
 
 enum class Level : unsigned char { Error, Warning };
 
 // "missing-file", "missing-anchor", "case-mismatch", "outside-root",
-// "file-scheme", "invalid-url", "orphan".
+// "file-scheme", "invalid-url", "orphan", "http-error", "unreachable",
+// "rate-limited", "moved".
 const char* kindName(FindingKind kind);
 // "error" or "warning".
 const char* levelName(Level level);
@@ -57,8 +64,10 @@ struct FindingRecord {
   uint32_t textBegin = 0;
   uint32_t textLength = 0;
   // missing-anchor: the node of the page where the anchor was looked for;
-  // case-mismatch: the node the reference found with another letter case.
-  // kNoNode for the other kinds.
+  // case-mismatch: the node the reference found with another letter case;
+  // kExternalDetail for a finding of the external-link check, whose details
+  // follow its reference in the text (see appendExternalDetail()). kNoNode
+  // for the other kinds.
   uint32_t target = kNoNode;
   FindingKind kind = FindingKind::MissingFile;
   Level level = Level::Error;
@@ -66,10 +75,35 @@ struct FindingRecord {
   // that is still a fragment waiting for its page to be read, its target the
   // page it is aimed at; once looked up, it is a finding or it is dropped.
   // Its text may leave out names that the tree gives back (see
-  // site_check.cc).
+  // site_check.cc). With --external, an http-error record that is waiting
+  // stands for an external reference whose URL is being checked; once the
+  // answers are in, it becomes the findings the answer gives, or none.
   bool waiting = false;
   uint8_t elided = 0;
 };
+
+// The target of a record whose details follow its reference in its file's
+// text: no node of any tree (see kNoNode).
+constexpr uint32_t kExternalDetail = UINT32_MAX - 1;
+
+// What a finding of the external-link check says beyond its reference.
+struct ExternalDetail {
+  int status = 0;     // the HTTP status; 0 when no answer came
+  std::string url;    // the final URL, where the redirects (if any) ended
+  std::string extra;  // http-error: the final URL when it was redirected, else
+                      // empty; unreachable: why; rate-limited: the seconds
+                      // asked for; moved: where it moved to
+};
+
+// Appends detail to the text of a file's findings, right after the
+// reference of the record it belongs to, whose target must then be
+// kExternalDetail: the status and each string's size in four bytes, then
+// the strings' bytes.
+void appendExternalDetail(const ExternalDetail& detail, std::string* text);
+
+// The detail stored after a record's reference (see appendExternalDetail);
+// false when the text does not hold one there.
+bool readExternalDetail(std::string_view text, const FindingRecord& record, ExternalDetail* detail);
 
 // Report order within one file: an orphan before the rest, then by line,
 // column and sequence; for one reference, a case-mismatch before a
@@ -95,6 +129,11 @@ struct Finding {
   std::string message;
   // case-mismatch only: the stored spelling of the target, as a report path.
   std::string stored;
+  // The external-link check's findings only (hasUrl): the final URL, and
+  // the HTTP status, 0 when none came.
+  bool hasUrl = false;
+  int status = 0;
+  std::string url;
   uint32_t sequence = 0;  // as in the record
 };
 
@@ -107,6 +146,14 @@ struct Summary {
   uint64_t errors = 0;
   uint64_t warnings = 0;
   double seconds = 0;
+  // With --external: distinct URLs checked (asked for or found in the
+  // cache), those found working, those that failed, and those taken from
+  // the cache.
+  bool externalChecked = false;
+  uint64_t externalUrls = 0;
+  uint64_t externalWorking = 0;
+  uint64_t externalFailed = 0;
+  uint64_t externalCached = 0;
 };
 
 // A file of the report: one that was checked, or that has a finding.

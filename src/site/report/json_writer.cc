@@ -18,6 +18,14 @@ bool writeJson(const SiteReport& report, ReportSink& sink) {
   jsonNumber(&layout, "ignored", summary.ignored);
   jsonNumber(&layout, "errors", summary.errors);
   jsonNumber(&layout, "warnings", summary.warnings);
+  // Only from a run that checked external links, so that the report of any
+  // other run keeps its bytes.
+  if (summary.externalChecked) {
+    jsonNumber(&layout, "external_checked", summary.externalUrls);
+    jsonNumber(&layout, "external_working", summary.externalWorking);
+    jsonNumber(&layout, "external_failed", summary.externalFailed);
+    jsonNumber(&layout, "external_cached", summary.externalCached);
+  }
   jsonClose(&layout);
   jsonOpen(&layout, "findings", '[');
   for (FindingCursor cursor{&report}; nextFinding(&cursor);) {
@@ -33,6 +41,10 @@ bool writeJson(const SiteReport& report, ReportSink& sink) {
     }
     jsonString(&layout, "message", finding.message);
     if (finding.kind == FindingKind::CaseMismatch) jsonString(&layout, "stored", finding.stored);
+    if (finding.hasUrl) {
+      if (finding.status != 0) jsonNumber(&layout, "status", uint64_t(finding.status));
+      jsonString(&layout, "url", finding.url);
+    }
     jsonClose(&layout);
     sink.write(layout.text);
     layout.text.clear();

@@ -17,7 +17,8 @@ constexpr bool kWindowsPaths = false;
 constexpr FindingKind kRuleKinds[kFindingKindCount] = {
     FindingKind::MissingFile, FindingKind::MissingAnchor, FindingKind::CaseMismatch,
     FindingKind::OutsideRoot, FindingKind::FileScheme,    FindingKind::InvalidUrl,
-    FindingKind::Orphan,
+    FindingKind::Orphan,      FindingKind::HttpError,     FindingKind::Unreachable,
+    FindingKind::RateLimited, FindingKind::Moved,
 };
 
 const char* ruleDescription(FindingKind kind) {
@@ -37,6 +38,15 @@ const char* ruleDescription(FindingKind kind) {
       return "An external reference is not a URL that a browser can follow.";
     case FindingKind::Orphan:
       return "No page or style sheet references the file.";
+    case FindingKind::HttpError:
+      return "An external URL answered with a status that does not count as working.";
+    case FindingKind::Unreachable:
+      return "An external URL could not be reached.";
+    case FindingKind::RateLimited:
+      return "An external server asked to wait longer than --max-wait before it is asked "
+             "again.";
+    case FindingKind::Moved:
+      return "An external URL has moved permanently to another.";
   }
   return "";
 }
@@ -126,7 +136,10 @@ bool writeSarif(const SiteReport& report, ReportSink& sink) {
     jsonClose(&layout);
     // The orphan level is the user's choice; the other kinds have one level.
     if (kind != FindingKind::Orphan) {
-      const Level level = kind == FindingKind::FileScheme ? Level::Warning : Level::Error;
+      const Level level = kind == FindingKind::FileScheme || kind == FindingKind::RateLimited ||
+                                  kind == FindingKind::Moved
+                              ? Level::Warning
+                              : Level::Error;
       jsonOpen(&layout, "defaultConfiguration", '{');
       jsonString(&layout, "level", levelName(level));
       jsonClose(&layout);
@@ -162,6 +175,12 @@ bool writeSarif(const SiteReport& report, ReportSink& sink) {
     jsonClose(&layout);  // physicalLocation
     jsonClose(&layout);  // the location
     jsonClose(&layout);  // locations
+    if (finding.hasUrl) {
+      jsonOpen(&layout, "properties", '{');
+      if (finding.status != 0) jsonNumber(&layout, "status", uint64_t(finding.status));
+      jsonString(&layout, "url", finding.url);
+      jsonClose(&layout);
+    }
     jsonClose(&layout);  // the result
     sink.write(layout.text);
     layout.text.clear();
