@@ -22,6 +22,16 @@ TEST(SummaryLine, CountsAndIgnored) {
        "warnings in 0.00 s"},
   };
   for (const auto& row : rows) EXPECT_EQ(summaryLine(row.summary), row.line);
+  // With --external the line says how the distinct URLs fared.
+  Summary external = {3, 3, 20, 12, 1, 2, 1, 0.5};
+  external.externalChecked = true;
+  external.externalUrls = 9;
+  external.externalWorking = 8;
+  external.externalFailed = 1;
+  external.externalCached = 3;
+  EXPECT_EQ(summaryLine(external),
+            "3 pages, 3 files, 20 references (12 external, 9 URLs checked: 8 working, 1 failed, "
+            "3 from the cache, 1 ignored): 2 errors, 1 warning in 0.50 s");
 }
 
 TEST(ProgressText, CutToTheTerminal) {
@@ -30,6 +40,9 @@ TEST(ProgressText, CutToTheTerminal) {
   EXPECT_EQ(progressText(12, 400, 35), "tangler-site: 12 of 400 pages read");
   EXPECT_EQ(progressText(12, 400, 34), "tangler-site: 12 of 400 pages rea");
   EXPECT_EQ(progressText(12, 400, 1), "");
+  EXPECT_EQ(progressText(12, 400, 3, 95, 0),
+            "tangler-site: 12 of 400 pages read, 3 of 95 links checked");
+  EXPECT_EQ(progressText(12, 400, 3, 95, 40), "tangler-site: 12 of 400 pages read, 3 o");
 }
 
 }  // namespace
