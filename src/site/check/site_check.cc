@@ -367,15 +367,17 @@ void judgeReference(CheckContext& context, FileCheck& check, std::string_view cl
   switch (resolution.kind) {
     case RefKind::External: {
       ++out.external;
-      const bool valid = hasValidAuthority(cleaned);
-      if (checkUrls && !ignored && !valid) {
+      if (ignored) return;
+      const bool checkNetwork = context.links != nullptr;
+      const bool valid = (!checkUrls && !checkNetwork) || hasValidAuthority(cleaned);
+      if (checkUrls && !valid) {
         add(FindingKind::InvalidUrl, Level::Error);
       }
       // Handed to the network now, so that the answers come while the
       // pages are read; the record waits for its URL's answer. A reference
       // made external by an external base has no URL of its own to ask for.
-      if (context.links != nullptr && !ignored && valid &&
-          referenceKind(cleaned) == RefKind::External && submitLink(*context.links, cleaned)) {
+      if (checkNetwork && valid && referenceKind(cleaned) == RefKind::External &&
+          submitLink(*context.links, cleaned)) {
         add(FindingKind::HttpError, Level::Error, kNoNode);
         found.records.back().waiting = true;
       }
