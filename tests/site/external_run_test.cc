@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "http_test_server.h"
 #include "run_harness.h"
 
 namespace {
@@ -25,47 +26,7 @@ using nlohmann::json;
 using site_e2e::RunResult;
 using site_e2e::Scratch;
 
-// The server, for as long as the suite runs; it stops when its input is
-// closed, or after ten minutes whatever happens.
-struct TestServer {
-  FILE* input = nullptr;
-  fs::path dir;
-  json ready;
-
-  bool start(std::string* error) {
-    dir = fs::temp_directory_path() /
-          ("tangler-site-e2e-http-" + std::to_string(std::random_device()()));
-    fs::create_directories(dir);
-    const std::string command = std::string("'") + TANGLER_PYTHON3 + "' '" + TANGLER_SITE_TEST_DIR +
-                                "/http_test_server.py' --dir '" + dir.string() +
-                                "' --hosts 127.0.0.2,127.0.0.3 --lifetime 600";
-    input = popen(command.c_str(), "w");
-    if (input == nullptr) {
-      *error = "cannot start " + command;
-      return false;
-    }
-    for (int i = 0; i < 300 && !fs::exists(dir / "ready.json"); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    std::ifstream file(dir / "ready.json");
-    if (!file) {
-      *error = "the test server did not start";
-      return false;
-    }
-    ready = json::parse(file);
-    return true;
-  }
-
-  ~TestServer() {
-    if (input != nullptr) pclose(input);
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-
-  int port(const std::string& address, const std::string& scheme) const {
-    return ready["hosts"][address][scheme].get<int>();
-  }
-};
+using site_http::TestServer;
 
 TestServer* server = nullptr;
 
@@ -74,7 +35,8 @@ class SiteRunExternal : public ::testing::Test {
   static void SetUpTestSuite() {
     server = new TestServer;
     std::string error;
-    if (!server->start(&error)) {
+    if (!server->start(TANGLER_PYTHON3, std::string(TANGLER_SITE_TEST_DIR) + "/http_test_server.py",
+                       &error)) {
       delete server;
       server = nullptr;
       FAIL() << error;

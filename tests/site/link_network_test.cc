@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "http_test_server.h"
 #include "platform/http_client.h"
 #include "site/net/link_scheduler.h"
 
@@ -26,49 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-// The server, for as long as the test suite runs; it stops when its input
-// is closed.
-struct TestServer {
-  FILE* input = nullptr;
-  fs::path dir;
-  json ready;
-
-  bool start(std::string* error) {
-    dir =
-        fs::temp_directory_path() / ("tangler-site-http-" + std::to_string(std::random_device()()));
-    fs::create_directories(dir);
-    const std::string command = std::string("'") + TANGLER_PYTHON3 + "' '" + TANGLER_SITE_TEST_DIR +
-                                "/http_test_server.py' --dir '" + dir.string() +
-                                "' --hosts 127.0.0.2,127.0.0.3 --lifetime 600";
-    input = popen(command.c_str(), "w");
-    if (input == nullptr) {
-      *error = "cannot start " + command;
-      return false;
-    }
-    // Making the certificate and binding take well under a second; give
-    // it thirty.
-    for (int i = 0; i < 300 && !fs::exists(dir / "ready.json"); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    std::ifstream file(dir / "ready.json");
-    if (!file) {
-      *error = "the test server did not start";
-      return false;
-    }
-    ready = json::parse(file);
-    return true;
-  }
-
-  ~TestServer() {
-    if (input != nullptr) pclose(input);
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-
-  int port(const std::string& address, const std::string& scheme) const {
-    return ready["hosts"][address][scheme].get<int>();
-  }
-};
+using site_http::TestServer;
 
 TestServer* server = nullptr;
 
@@ -77,7 +36,8 @@ class LinkNetwork : public ::testing::Test {
   static void SetUpTestSuite() {
     server = new TestServer;
     std::string error;
-    if (!server->start(&error)) {
+    if (!server->start(TANGLER_PYTHON3, std::string(TANGLER_SITE_TEST_DIR) + "/http_test_server.py",
+                       &error)) {
       delete server;
       server = nullptr;
       FAIL() << error;
