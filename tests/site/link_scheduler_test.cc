@@ -412,7 +412,7 @@ TEST(LinkScheduler, RemoteAnchorsAreReadWithGetUpToTheLastOneAskedFor) {
   }
 }
 
-TEST(LinkScheduler, AFragmentThatComesLaterReadsThePageOnceMore) {
+TEST(LinkScheduler, AFragmentThatComesLaterReadsAPageStoppedShortOnceMore) {
   LinkCheckOptions options;
   options.remoteAnchors = true;
   FakeNet net;
@@ -436,11 +436,12 @@ TEST(LinkScheduler, AFragmentThatComesLaterReadsThePageOnceMore) {
     return true;
   };
   runLinkScheduler(scheduler);
-  // The PDF was asked for with GET already; it is not HTML, so nothing more
-  // is learnt by asking again.
+  // The plain page, named first without a fragment, was read whole, and
+  // the PDF is not HTML: only the page whose read stopped at "intro" is
+  // asked again.
   EXPECT_EQ(net.log,
-            "0 GET http://a.test/page\n0 HEAD http://a.test/plain\n0 GET http://a.test/pdf\n"
-            "100 GET http://a.test/page\n100 GET http://a.test/plain\n");
+            "0 GET http://a.test/page\n0 GET http://a.test/plain\n0 GET http://a.test/pdf\n"
+            "100 GET http://a.test/page\n");
   const LinkResult* pageResult = findLinkResult(scheduler, "http://a.test/page");
   const LinkResult* plainResult = findLinkResult(scheduler, "http://a.test/plain#x");
   const LinkResult* pdfResult = findLinkResult(scheduler, "http://a.test/pdf");
@@ -462,7 +463,7 @@ TEST(LinkScheduler, TheCacheSkipsFreshUrlsAndKeepsWhatWorks) {
       {"http://a.test/stale", kEpoch - 7200},      {"http://a.test/now-broken", kEpoch - 7200},
       {"http://a.test/unmentioned", kEpoch - 100}, {"http://a.test/future", kEpoch + 100}};
   FakeNet net;
-  net.script["HEAD http://a.test/now-broken"] = {status(404)};
+  net.script["GET http://a.test/now-broken"] = {status(404)};
   LinkScheduler scheduler;
   initLinkScheduler(&scheduler, options, &net, fakeClock(net), &cache);
   for (const char* url : {"http://a.test/fresh", "http://a.test/anchored#x", "http://a.test/stale",
@@ -471,10 +472,11 @@ TEST(LinkScheduler, TheCacheSkipsFreshUrlsAndKeepsWhatWorks) {
   }
   closeLinkSubmissions(scheduler);
   runLinkScheduler(scheduler);
-  // A fragment needs the page, which the cache does not keep.
+  // A fragment needs the page, which the cache does not keep; reading
+  // anchors, every request is a GET.
   EXPECT_EQ(net.log,
-            "0 GET http://a.test/anchored\n0 HEAD http://a.test/stale\n"
-            "0 HEAD http://a.test/now-broken\n0 HEAD http://a.test/future\n");
+            "0 GET http://a.test/anchored\n0 GET http://a.test/stale\n"
+            "0 GET http://a.test/now-broken\n0 GET http://a.test/future\n");
   EXPECT_EQ(describe(*findLinkResult(scheduler, "http://a.test/fresh"), "http://a.test/fresh"),
             "working 0 cached requests=0");
   updateLinkCache(scheduler, kEpoch + 10, &cache);

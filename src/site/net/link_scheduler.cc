@@ -66,8 +66,11 @@ void enqueueCheck(LinkScheduler& s, LinkEntry& entry, bool readAll) {
   WebUrl parsed;
   parseWebUrl(entry.url, &parsed);
   job.host = hostOf(s, webHostKey(parsed));
-  job.readAll = readAll;
-  job.method = readAll || wantsAnchors(s, entry) ? HttpMethod::Get : HttpMethod::Head;
+  // Reading anchors, every URL is asked with GET: one that no fragment has
+  // named yet is read whole, so that a fragment named later needs no second
+  // request.
+  job.readAll = readAll || (s.options.remoteAnchors && entry.fragments.empty());
+  job.method = job.readAll || wantsAnchors(s, entry) ? HttpMethod::Get : HttpMethod::Head;
   entry.active = true;
   enqueue(s, std::move(job));
 }
