@@ -106,73 +106,74 @@ std::string reportRootOf(const std::string& root) {
   return out;
 }
 
-}  // namespace
-
-CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOptions* options,
-                                   std::string* error) {
-  CLI::App app("check the links of a static site tree", "tangler-site");
-  app.set_help_flag();
-  // Arguments CLI11 does not take are left over for a message in GNU's words.
-  app.allow_extras();
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+// The command line's words as CLI11 leaves them, before they are checked
+// and turned into options.
+struct RawArguments {
   bool help = false, version = false;
   std::string jobs, orphans = "warning";
   std::vector<std::string> pages, index, disable, headers;
   std::string siteUrl, maxConcurrency, hostConcurrency, hostInterval, timeout, retries, maxWait;
   std::string accept, cacheAge;
-  app.add_flag("-h,--help", help);
-  app.add_flag("-V,--version", version);
+};
+
+// A list option takes one argument each time it is given, as getopt does;
+// its commas are split later (CLI11's own splitting drops empty items).
+template <typename T>
+void addListOption(CLI::App& app, const char* name, T& values) {
+  app.add_option(name, values)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+}
+
+// Declares every option: the ones taken as they are straight into
+// *options, the others into *raw.
+void declareOptions(CLI::App& app, SiteOptions* options, RawArguments* raw) {
+  app.set_help_flag();
+  // Arguments CLI11 does not take are left over for a message in GNU's words.
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("-h,--help", raw->help);
+  app.add_flag("-V,--version", raw->version);
   app.add_option("-f,--format", options->format);
   app.add_option("-o,--output", options->output);
-  // A list option takes one argument each time it is given, as getopt does;
-  // its commas are split here (CLI11's own splitting drops empty items).
-  app.add_option("--pages", pages)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
-  app.add_option("--index", index)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
+  addListOption(app, "--pages", raw->pages);
+  addListOption(app, "--index", raw->index);
   app.add_flag("--clean-urls", options->check.resolve.cleanUrls);
-  app.add_option("--exclude", options->walk.excludes)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
-  app.add_option("--ignore", options->ignore)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
-  app.add_option("--ignore-file", options->ignoreFiles)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
-  app.add_option("--disable", disable)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
-  app.add_option("--orphans", orphans);
-  app.add_option("-j,--jobs", jobs);
+  addListOption(app, "--exclude", options->walk.excludes);
+  addListOption(app, "--ignore", options->ignore);
+  addListOption(app, "--ignore-file", options->ignoreFiles);
+  addListOption(app, "--disable", raw->disable);
+  app.add_option("--orphans", raw->orphans);
+  app.add_option("-j,--jobs", raw->jobs);
   app.add_flag("-q,--quiet", options->quiet);
   app.add_flag("--external", options->external);
-  app.add_option("--site-url", siteUrl);
-  app.add_option("--max-concurrency", maxConcurrency);
-  app.add_option("--host-concurrency", hostConcurrency);
-  app.add_option("--host-interval", hostInterval);
-  app.add_option("--timeout", timeout);
-  app.add_option("--retries", retries);
-  app.add_option("--max-wait", maxWait);
-  app.add_option("--accept", accept);
-  app.add_option("--header", headers)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
+  app.add_option("--site-url", raw->siteUrl);
+  app.add_option("--max-concurrency", raw->maxConcurrency);
+  app.add_option("--host-concurrency", raw->hostConcurrency);
+  app.add_option("--host-interval", raw->hostInterval);
+  app.add_option("--timeout", raw->timeout);
+  app.add_option("--retries", raw->retries);
+  app.add_option("--max-wait", raw->maxWait);
+  app.add_option("--accept", raw->accept);
+  addListOption(app, "--header", raw->headers);
   app.add_option("--user-agent", options->userAgent);
   app.add_flag("--insecure", options->insecure);
   app.add_option("--cache", options->cache);
-  app.add_option("--cache-age", cacheAge);
+  app.add_option("--cache-age", raw->cacheAge);
   app.add_flag("--remote-anchors", options->links.remoteAnchors);
   app.add_option("ROOT", options->root);
+}
+
+// Lets CLI11 parse args; false with *error, in GNU's words where CLI11's
+// differ, for what it refuses or leaves over.
+bool parseWords(CLI::App& app, const std::vector<std::string>& args, std::string* error) {
   // CLI11 reads "--output=" as "--output" and takes the next argument as
   // its value; none of these options has a use for an empty value anyway.
   for (const std::string& arg : args) {
     if (arg == "--") break;
     if (arg.size() > 3 && arg.compare(0, 2, "--") == 0 && arg.back() == '=') {
       *error = "option '" + arg.substr(0, arg.size() - 1) + "' needs a value";
-      return CommandLineResult::UsageError;
+      return false;
     }
   }
   try {
@@ -182,11 +183,11 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
     // "--jobs: 1 required TEXT missing": an option given without its value.
     std::string what = failure.what();
     *error = "option '" + what.substr(0, what.find(':')) + "' needs a value";
-    return CommandLineResult::UsageError;
+    return false;
   } catch (const CLI::ParseError& failure) {
     *error = failure.what();
     std::replace(error->begin(), error->end(), '\n', ' ');
-    return CommandLineResult::UsageError;
+    return false;
   }
   bool endSeen = false;
   for (const std::string& extra : app.remaining()) {
@@ -199,47 +200,48 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
     } else {
       *error = "unexpected argument '" + extra + "': only one ROOT is checked";
     }
-    return CommandLineResult::UsageError;
+    return false;
   }
-  if (help) return CommandLineResult::Help;
-  if (version) return CommandLineResult::Version;
+  return true;
+}
 
+// The options of the local check, from what CLI11 took; false with *error.
+bool applyLocalOptions(const CLI::App& app, const RawArguments& raw, SiteOptions* options,
+                       std::string* error) {
   static const char* const kFormats[] = {"text", "json", "sarif", "junit", "github"};
   if (std::none_of(std::begin(kFormats), std::end(kFormats),
                    [&](const char* name) { return options->format == name; })) {
     *error = "unknown report format '" + options->format + "': text, json, sarif, junit or github";
-    return CommandLineResult::UsageError;
+    return false;
   }
-  if (orphans == "warning") {
+  if (raw.orphans == "warning") {
     options->check.orphans = OrphanLevel::Warning;
-  } else if (orphans == "error") {
+  } else if (raw.orphans == "error") {
     options->check.orphans = OrphanLevel::Error;
-  } else if (orphans == "off") {
+  } else if (raw.orphans == "off") {
     options->check.orphans = OrphanLevel::Off;
   } else {
-    *error = "unknown orphan level '" + orphans + "': warning, error or off";
-    return CommandLineResult::UsageError;
+    *error = "unknown orphan level '" + raw.orphans + "': warning, error or off";
+    return false;
   }
   if (app.count("--output") > 0) {
     if (options->output.empty()) {
       *error = "empty value in '--output'";
-      return CommandLineResult::UsageError;
+      return false;
     }
     if (options->output == "-") options->output.clear();
   }
-  if (app.count("--disable") > 0 && !parseDisabledKinds(disable, &options->check, error)) {
-    return CommandLineResult::UsageError;
+  if (app.count("--disable") > 0 && !parseDisabledKinds(raw.disable, &options->check, error)) {
+    return false;
   }
-  if (app.count("--jobs") > 0 && !parseJobs(jobs, &options->jobs, error)) {
-    return CommandLineResult::UsageError;
-  }
+  if (app.count("--jobs") > 0 && !parseJobs(raw.jobs, &options->jobs, error)) return false;
   if (app.count("--pages") > 0 &&
-      !splitList("--pages", pages, false, &options->walk.pages, error)) {
-    return CommandLineResult::UsageError;
+      !splitList("--pages", raw.pages, false, &options->walk.pages, error)) {
+    return false;
   }
   if (app.count("--index") > 0 &&
-      !splitList("--index", index, true, &options->check.resolve.indexNames, error)) {
-    return CommandLineResult::UsageError;
+      !splitList("--index", raw.index, true, &options->check.resolve.indexNames, error)) {
+    return false;
   }
   for (const auto& [option, values] :
        {std::pair{"--exclude", &options->walk.excludes}, std::pair{"--ignore", &options->ignore},
@@ -247,7 +249,7 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
     for (const std::string& value : *values) {
       if (value.empty()) {
         *error = std::string("empty value in '") + option + "'";
-        return CommandLineResult::UsageError;
+        return false;
       }
     }
   }
@@ -255,45 +257,52 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
     ExcludePattern pattern;
     if (!parseExclude(glob, &pattern)) {
       *error = "invalid --exclude pattern '" + glob + "': it names no path under ROOT";
-      return CommandLineResult::UsageError;
+      return false;
     }
   }
-  // The external-link check's options; each checked whether or not
-  // --external is given, so that a nightly job's typo shows on any run.
+  return true;
+}
+
+// The external-link check's options; each checked whether or not
+// --external is given, so that a nightly job's typo shows on any run.
+bool applyLinkOptions(const CLI::App& app, const RawArguments& raw, SiteOptions* options,
+                      std::string* error) {
   LinkCheckOptions& links = options->links;
   for (const auto& [option, text, low, high, value] : {
-           std::tuple{"--max-concurrency", &maxConcurrency, 1u, 100000u, &links.maxConcurrency},
-           std::tuple{"--host-concurrency", &hostConcurrency, 1u, 100000u, &links.hostConcurrency},
-           std::tuple{"--host-interval", &hostInterval, 0u, 86400000u, &links.hostIntervalMs},
-           std::tuple{"--timeout", &timeout, 1u, 86400u, &options->timeoutSeconds},
-           std::tuple{"--retries", &retries, 0u, 100u, &links.retries},
-           std::tuple{"--max-wait", &maxWait, 0u, 86400u, &links.maxWaitSeconds},
+           std::tuple{"--max-concurrency", &raw.maxConcurrency, 1u, 100000u, &links.maxConcurrency},
+           std::tuple{"--host-concurrency", &raw.hostConcurrency, 1u, 100000u,
+                      &links.hostConcurrency},
+           std::tuple{"--host-interval", &raw.hostInterval, 0u, 86400000u, &links.hostIntervalMs},
+           std::tuple{"--timeout", &raw.timeout, 1u, 86400u, &options->timeoutSeconds},
+           std::tuple{"--retries", &raw.retries, 0u, 100u, &links.retries},
+           std::tuple{"--max-wait", &raw.maxWait, 0u, 86400u, &links.maxWaitSeconds},
        }) {
     if (app.count(option) > 0 && !parseNumber(option, *text, low, high, value, error)) {
-      return CommandLineResult::UsageError;
+      return false;
     }
   }
   std::string reason;
-  if (app.count("--accept") > 0 && !parseAcceptList(accept, &links.accept, &reason)) {
+  if (app.count("--accept") > 0 && !parseAcceptList(raw.accept, &links.accept, &reason)) {
     *error = "invalid --accept value: " + reason;
-    return CommandLineResult::UsageError;
+    return false;
   }
-  if (app.count("--cache-age") > 0 && !parseDuration(cacheAge, &links.cacheAgeSeconds, &reason)) {
+  if (app.count("--cache-age") > 0 &&
+      !parseDuration(raw.cacheAge, &links.cacheAgeSeconds, &reason)) {
     *error = "invalid --cache-age value: " + reason;
-    return CommandLineResult::UsageError;
+    return false;
   }
-  for (const std::string& text : headers) {
+  for (const std::string& text : raw.headers) {
     HeaderOption header;
     if (!parseHeaderOption(text, &header, &reason)) {
       *error = "invalid --header value: " + reason;
-      return CommandLineResult::UsageError;
+      return false;
     }
     options->headers.push_back(std::move(header));
   }
   if (app.count("--site-url") > 0) {
-    if (!parseSiteUrl(siteUrl, &options->check.siteUrl, &reason)) {
+    if (!parseSiteUrl(raw.siteUrl, &options->check.siteUrl, &reason)) {
       *error = "invalid --site-url value: " + reason;
-      return CommandLineResult::UsageError;
+      return false;
     }
     options->check.hasSiteUrl = true;
   }
@@ -301,8 +310,24 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOpt
        {std::pair{"--user-agent", &options->userAgent}, std::pair{"--cache", &options->cache}}) {
     if (app.count(option) > 0 && value->empty()) {
       *error = std::string("empty value in '") + option + "'";
-      return CommandLineResult::UsageError;
+      return false;
     }
+  }
+  return true;
+}
+
+}  // namespace
+
+CommandLineResult parseCommandLine(const std::vector<std::string>& args, SiteOptions* options,
+                                   std::string* error) {
+  CLI::App app("check the links of a static site tree", "tangler-site");
+  RawArguments raw;
+  declareOptions(app, options, &raw);
+  if (!parseWords(app, args, error)) return CommandLineResult::UsageError;
+  if (raw.help) return CommandLineResult::Help;
+  if (raw.version) return CommandLineResult::Version;
+  if (!applyLocalOptions(app, raw, options, error) || !applyLinkOptions(app, raw, options, error)) {
+    return CommandLineResult::UsageError;
   }
   if (options->root.empty()) {
     *error = "ROOT is empty";
