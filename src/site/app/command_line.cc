@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "platform/run_files.h"
+#include "site/report/writers.h"
 #include "site/walk/glob.h"
 
 #ifndef TANGLER_VERSION
@@ -208,10 +209,8 @@ bool parseWords(CLI::App& app, const std::vector<std::string>& args, std::string
 // The options of the local check, from what CLI11 took; false with *error.
 bool applyLocalOptions(const CLI::App& app, const RawArguments& raw, SiteOptions* options,
                        std::string* error) {
-  static const char* const kFormats[] = {"text", "json", "sarif", "junit", "github"};
-  if (std::none_of(std::begin(kFormats), std::end(kFormats),
-                   [&](const char* name) { return options->format == name; })) {
-    *error = "unknown report format '" + options->format + "': text, json, sarif, junit or github";
+  if (findReportWriter(options->format) == nullptr) {
+    *error = "unknown report format '" + options->format + "': " + reportFormatNames();
     return false;
   }
   if (raw.orphans == "warning") {
@@ -357,11 +356,13 @@ std::vector<IgnoreLine> ignoreFileLines(std::string_view text) {
 }
 
 std::string helpText() {
-  return "Usage: tangler-site [OPTION]... [ROOT]\n"
-         "Check the links, anchors and assets of the static site in ROOT (default '.'),\n"
-         "the directory served at '/', and list the files nothing refers to.\n"
-         "\n"
-         "  -f, --format=FMT      report format: text, json, sarif, junit or github\n"
+  return std::string(
+             "Usage: tangler-site [OPTION]... [ROOT]\n"
+             "Check the links, anchors and assets of the static site in ROOT (default '.'),\n"
+             "the directory served at '/', and list the files nothing refers to.\n"
+             "\n"
+             "  -f, --format=FMT      report format: ") +
+         reportFormatNames() + "\n" +
          "                          (default text)\n"
          "  -o, --output=FILE     write the report to FILE ('-': standard output, the\n"
          "                          default); it is made before the site is read\n"

@@ -14,9 +14,12 @@ namespace site {
 // write failed (sink.error says why), after which the writer stops.
 using ReportWriter = bool (*)(const SiteReport& report, ReportSink& sink);
 
-// The writer for a format name ("text", "json", ...), or nullptr when this
-// build has none for it.
+// The writer for a format name ("text", "json", ...), or nullptr when there
+// is none by that name.
 ReportWriter findReportWriter(std::string_view format);
+
+// The format names, for messages: "text, json, sarif, junit or github".
+std::string reportFormatNames();
 
 // What writer writes for report, as one string: for tests and fuzzing. A
 // run writes to its output through a sink instead.
