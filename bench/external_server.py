@@ -15,7 +15,8 @@ What a path answers comes from the plan: "ok" 200, "missing" 404,
 
 It stops on SIGTERM or SIGINT, or after --lifetime seconds, and then writes STATS.json: every request's count
 per "HOST:PORT/PATH" and method, the most requests in flight per host and in
-all, the connections accepted, and the times of the first and last request.
+all, the connections accepted, the times of the first and last request,
+and a log of every request (when, host, method, path, status).
 A request is in flight from the moment its head has been read to the moment
 its answer is handed to the socket.
 """
@@ -58,6 +59,7 @@ class State:
         self.first = None
         self.last = None
         self.bad = 0
+        self.log = []  # [seconds since the first request, host, method, path, status]
 
 
 class Connection(asyncio.Protocol):
@@ -148,6 +150,7 @@ class Connection(asyncio.Protocol):
             extra = "Retry-After: 1\r\n"
         else:
             status, body = 200, OK_BODY
+        state.log.append([round(now - state.first, 4), self.host, method, path, status])
         answer = ("HTTP/1.1 %d %s\r\nContent-Type: text/html; charset=utf-8\r\n"
                   "Content-Length: %d\r\n%s%s\r\n" % (
                       status, REASONS[status], len(body), extra,
@@ -181,6 +184,7 @@ def write_stats(state, path):
         "first": state.first,
         "last": state.last,
         "bad": state.bad,
+        "log": state.log,
     }
     temporary = path + ".tmp"
     with open(temporary, "w") as out:

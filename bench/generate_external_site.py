@@ -10,8 +10,8 @@ pages. Each of the --urls distinct external URLs, http://127.0.20.H:PORT/...
 mentioned on --mentions different pages chosen at random. Of the URLs, 5 %
 answer 404 ("missing"), 5 % a 302 to a working URL ("redirect"), 2 % a 429
 with Retry-After: 1 to the first request and 200 after ("limit"), the rest
-200 ("ok"); hosts and kinds are drawn at random, so every host has some of
-each.
+200 ("ok"); every host has the same share of each kind, and which URLs
+they are is drawn at random.
 
 DIR/plan.json ({"port", "hosts", "mentions", "urls": [[HOST, PATH, KIND], ...]}) is what
 external_server.py serves; DIR/expected.txt lists the missing URLs, one a
@@ -44,16 +44,24 @@ def main():
     hosts = ["127.0.20.%d" % (h + 1) for h in range(args.hosts)]
     counts = [("missing", args.urls * 5 // 100), ("redirect", args.urls * 5 // 100),
               ("limit", args.urls * 2 // 100)]
+    # Each kind dealt round the hosts, so that every host has as many of
+    # each as any other, give or take one: a polite checker pauses a host
+    # for each of its 429s, and a host that drew three times its share
+    # would time the draw.
     kinds = []
     for kind, n in counts:
         kinds += [kind] * n
     kinds += ["ok"] * (args.urls - len(kinds))
-    rng.shuffle(kinds)
-    urls = []
+    per_host = [[] for _ in hosts]
     for i, kind in enumerate(kinds):
-        host = hosts[i % args.hosts]
-        path = "/%s/%s/%05d.html" % (rng.choice(WORDS), rng.choice(WORDS), i)
-        urls.append([host, path, kind])
+        per_host[i % args.hosts].append(kind)
+    urls = []
+    for h, host_kinds in enumerate(per_host):
+        rng.shuffle(host_kinds)
+        for kind in host_kinds:
+            i = len(urls)
+            path = "/%s/%s/%05d.html" % (rng.choice(WORDS), rng.choice(WORDS), i)
+            urls.append([hosts[h], path, kind])
     rng.shuffle(urls)
 
     pages = [[] for _ in range(args.pages)]
