@@ -162,7 +162,7 @@ trap stop_server EXIT
 run_tool() {
   local name=$1 dir=$2
   shift 2
-  rm -f "$work/ready" "$work/$name".{out,err,time,stats.json,run}
+  rm -f "$work/ready" "$work/$name".{out,err,time,stats.json,run,load}
   python3 "$root/bench/external_server.py" --plan "$work/plan.json" --stats "$work/$name.stats.json" \
     --ready "$work/ready" --delay "$delay" --lifetime $((cap + 300)) </dev/null &
   server_pid=$!
@@ -172,6 +172,7 @@ run_tool() {
   done
   [ -f "$work/ready" ] || { echo "external_links.sh: the server did not start" >&2; exit 1; }
   echo "$name ..." >&2
+  cut -d' ' -f1 /proc/loadavg >"$work/$name.load" # the other tenants of a shared machine
   local start end status=0
   start=$EPOCHREALTIME
   (cd "$dir" && /usr/bin/time -v -o "$work/$name.time" timeout -k 10 "$cap" nice -n 10 "$@" \

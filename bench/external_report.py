@@ -112,6 +112,7 @@ def measure(work, tool, plan):
         return None
     row = {"tool": tool, "status": int(run[0]), "wall": float(run[1])}
     row["version"] = read(os.path.join(work, tool + ".version")).strip() or "?"
+    row["load"] = read(os.path.join(work, tool + ".load")).strip()
     rss = re.search(r"Maximum resident set size \(kbytes\): (\d+)",
                     read(os.path.join(work, tool + ".time")))
     row["mib"] = int(rss.group(1)) / 1024 if rss else None
@@ -237,7 +238,9 @@ def main():
     print()
     print("Repeats: requests for a URL after its first, less one per 429 URL asked again. "
           "Other errors: URLs called broken that answer 200 or redirect, and errors naming "
-          "no URL. Reproduce with `%s`." % args.command)
+          "no URL. Load average (1 min) as each started: %s. Reproduce with `%s`." % (
+              ", ".join("%s %s" % (NAMES[r["tool"]].split()[0], r["load"])
+                        for r in rows if r.get("load")), args.command))
 
     ts = next((r for r in rows if r["tool"] == "tangler-site" and "absent" not in r), None)
     right_peers = [r for r in rows if r["tool"] != "tangler-site" and r.get("verdict") == "right"]
