@@ -105,7 +105,7 @@ def read(path):
         return ""
 
 
-def measure(work, tool, plan):
+def measure(work, tool, plan, delay):
     """One tool's row as a dict; None when it was not run."""
     run = read(os.path.join(work, tool + ".run")).split()
     if len(run) != 2:
@@ -132,7 +132,22 @@ def measure(work, tool, plan):
             methods[method] = methods.get(method, 0) + n
         repeats = sum(n - 1 for n in per_url.values())
         excused = sum(1 for url, n in per_url.items() if n >= 2 and "http://" + url in limit)
+        # A request to a host less than the Retry-After second after that
+        # host was answered 429 (the answer left --delay after the request
+        # came; 10 ms of slack for the clocks of a loaded machine).
+        log = stats.get("log", [])
+        limited = {}
+        for when, host, _, _, status in log:
+            if status == 429:
+                limited.setdefault(host, []).append(when + delay)
+        early = 0
+        for when, host, _, _, _ in log:
+            if any(answered <= when < answered + 0.99 for answered in limited.get(host, ())):
+                early += 1
         row.update(
+            early=early,
+            span=(stats["last"] - stats["first"]) if stats["first"] else 0,
+            last_429=max((w for w, _, _, _, st in log if st == 429), default=None),
             requests=sum(per_url.values()),
             methods=methods,
             covered=sum(1 for url in per_url if "http://" + url in planned),
@@ -194,7 +209,7 @@ def main():
 
     rows = []
     for tool in args.tools.split():
-        row = measure(args.work, tool, (missing, limit, planned))
+        row = measure(args.work, tool, (missing, limit, planned), args.delay / 1000.0)
         if row is None:
             note = args.tangler_site_note if tool == "tangler-site" else "not run"
             rows.append({"tool": tool, "absent": note or "not run"})
@@ -210,24 +225,24 @@ def main():
               "held %g ms" % args.delay))
     print()
     print("| tool | wall s | peak MiB | requests (HEAD/GET) | URLs asked (of %d) | repeats | "
-          "most in flight per host (in all) | 404s found (of %d) | 429s called broken | "
+          "most in flight per host (in all) | asked < 1 s after a 429 | 404s found (of %d) | 429s called broken | "
           "other errors | warnings | findings |" % (len(planned), len(missing)))
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|")
     for row in rows:
         name = NAMES[row["tool"]]
         if "absent" in row:
-            print("| %s | - | - | - | - | - | - | - | - | - | - | %s |" % (name, row["absent"]))
+            print("| %s | - | - | - | - | - | - | - | - | - | - | - | %s |" % (name, row["absent"]))
             continue
         name += " " + row["version"]
         wall = ("> %.0f (timed out)" % row["wall"]) if row["status"] == 124 else "%.2f" % row["wall"]
         mib = "%.0f" % row["mib"] if row["mib"] is not None else "-"
         if row.get("requests") is None:
-            served = ["-"] * 4
+            served = ["-"] * 5
         else:
             m = row["methods"]
             served = ["%d (%d/%d)" % (row["requests"], m.get("HEAD", 0), m.get("GET", 0)),
                       "%d" % row["covered"], "%d" % row["repeats"],
-                      "%d (%d)" % (row["host_most"], row["all_most"])]
+                      "%d (%d)" % (row["host_most"], row["all_most"]), "%d" % row["early"]]
         if row.get("report"):
             found = ["%d" % row["found"], "%d" % row["limit_broken"], "%d" % row["other_errors"],
                      "%d" % row["warnings"]]
@@ -238,9 +253,10 @@ def main():
     print()
     print("Repeats: requests for a URL after its first, less one per 429 URL asked again. "
           "Other errors: URLs called broken that answer 200 or redirect, and errors naming "
-          "no URL. Load average (1 min) as each started: %s. Reproduce with `%s`." % (
+          "no URL. Asked < 1 s after a 429: requests to a host within the second its "
+          "429 asked the client to wait. Load average (1 min) as each started: %s. Reproduce with `%s`." % (
               ", ".join("%s %s" % (NAMES[r["tool"]].split()[0], r["load"])
-                        for r in rows if r.get("load")), args.command))
+                        for r in rows if r.get("load")) or "not recorded", args.command))
 
     ts = next((r for r in rows if r["tool"] == "tangler-site" and "absent" not in r), None)
     right_peers = [r for r in rows if r["tool"] != "tangler-site" and r.get("verdict") == "right"]
@@ -270,12 +286,19 @@ def main():
                        "%.1fx (%s %.2f s)" % (ratio, NAMES[fastest["tool"]], fastest["wall"])))
     else:
         checks.append(("5x faster than the fastest right peer", None, "no peer was right"))
+    if ts.get("requests") is not None:
+        checks.append(("Retry-After kept", ts["early"] == 0,
+                       "%d requests to a host within 1 s of its 429" % ts["early"]))
     checks.append(("at most 3 s wall", ts["wall"] <= 3, "%.2f s" % ts["wall"]))
     if ts["mib"] is not None:
         checks.append(("peak under 64 MiB", ts["mib"] < 64, "%.1f MiB" % ts["mib"]))
     for what, ok, numbers in checks:
         mark = "met" if ok else ("n/a" if ok is None else "MISSED")
         print("- %s: %s (%s)" % (what, mark, numbers))
+    if ts.get("requests") is not None:
+        print("- the server saw requests for %.2f s of the %.2f s; the last 429 came at %s s" % (
+            ts["span"], ts["wall"],
+            "%.2f" % ts["last_429"] if ts["last_429"] is not None else "-"))
 
 
 if __name__ == "__main__":
