@@ -14,7 +14,9 @@
 #   WORK        where the site, the outputs and the server's counts go
 #               [/tmp/tangler-site-extbench]
 #   TOOLS       which to run, in this order
-#               ["tangler-site linkinator linkchecker htmlproofer hyperlink"]
+#               ["tangler-site polite linkinator linkchecker htmlproofer hyperlink"];
+#               polite is polite_client.py, a yardstick: the plainest client
+#               that keeps tangler-site's politeness rules
 #   CAP         wall-time cap of one tool, seconds; a tool still running then
 #               is killed and recorded as timed out [900]
 #   PEER_PREFIX npm prefix of linkinator 6.3.0 (7.x needs Node 20;
@@ -35,7 +37,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=${WORK:-/tmp/tangler-site-extbench}
-tools=${TOOLS-"tangler-site linkinator linkchecker htmlproofer hyperlink"}
+tools=${TOOLS-"tangler-site polite linkinator linkchecker htmlproofer hyperlink"}
 cap=${CAP:-900}
 peer_prefix=${PEER_PREFIX:-/work/npm-peers}
 pages=${PAGES:-2000}
@@ -91,7 +93,7 @@ for t in $tools; do
       command -v htmlproofer >/dev/null ||
         apt-get -o DPkg::Lock::Timeout=900 install -y ruby-html-proofer >&2
       ;;
-    tangler-site) ;;
+    tangler-site | polite) ;;
     *)
       echo "external_links.sh: unknown tool $t" >&2
       exit 2
@@ -210,6 +212,10 @@ for t in $tools; do
       version_of htmlproofer htmlproofer
       run_tool htmlproofer "$work" htmlproofer site
       ;;
+    polite)
+      python3 --version | grep -o -E '[0-9.]+' >"$work/polite.version"
+      run_tool polite "$work" python3 "$root/bench/polite_client.py" site
+      ;;
     hyperlink)
       version_of hyperlink "$bin/hyperlink"
       run_tool hyperlink "$work" "$bin/hyperlink" --root site -r site/index.html
@@ -218,6 +224,6 @@ for t in $tools; do
 done
 
 python3 "$root/bench/external_report.py" "$work" \
-  --tools "tangler-site linkinator linkchecker htmlproofer hyperlink" --tangler-site-note "$ts_note" \
+  --tools "tangler-site polite linkinator linkchecker htmlproofer hyperlink" --tangler-site-note "$ts_note" \
   --delay "$delay" \
   --command "bench/external_links.sh"
