@@ -141,8 +141,9 @@ def measure(work, tool, plan, delay):
         excused = sum(1 for url, n in per_url.items() if n >= 2 and "http://" + url in limit)
         # A request to a host less than the Retry-After second after that
         # host was answered 429. The answer left --delay after the request
-        # came; a request that comes within 20 ms of it may have been sent
-        # before the client read it, and is not counted.
+        # came; a request that comes within 100 ms of it may have been sent
+        # before the client read it (a loaded machine delays a client's
+        # reading by tens of milliseconds), and is not counted.
         log = stats.get("log", [])
         limited = {}
         for when, host, _, _, status in log:
@@ -150,7 +151,7 @@ def measure(work, tool, plan, delay):
                 limited.setdefault(host, []).append(when + delay)
         early = 0
         for when, host, _, _, _ in log:
-            if any(answered + 0.02 <= when < answered + 0.99
+            if any(answered + 0.1 <= when < answered + 0.99
                    for answered in limited.get(host, ())):
                 early += 1
         row.update(
@@ -232,6 +233,15 @@ def main():
               pages, len(planned), len(plan["hosts"]), len(plan["hosts"]),
               plan.get("mentions", 0), len(missing), redirects, len(limit),
               "held %g ms" % args.delay))
+    per_host = {}
+    for h, _, k in plan["urls"]:
+        if k == "limit":
+            per_host[h] = per_host.get(h, 0) + 1
+    if per_host:
+        print("Each host has %d to %d of the 429 URLs: a client that holds a host for the "
+              "Retry-After second of each 429 it meets there, as politeness asks, waits up "
+              "to that many seconds on it, fewer only where two 429s of a host come within "
+              "the same second." % (min(per_host.values()), max(per_host.values())))
     print()
     print("| tool | wall s | peak MiB | requests (HEAD/GET) | URLs asked (of %d) | repeats | "
           "most in flight per host (in all) | asked < 1 s after a 429 | 404s found (of %d) | 429s called broken | "
@@ -262,7 +272,7 @@ def main():
     print()
     print("Repeats: requests for a URL after its first, less one per 429 URL asked again. "
           "Other errors: URLs called broken that answer 200 or redirect, and errors naming "
-          "no URL. Asked < 1 s after a 429: requests to a host from 20 ms to 1 s after "
+          "no URL. Asked < 1 s after a 429: requests to a host from 0.1 s to 1 s after "
           "its 429 was answered. Load average (1 min) as each started: %s. Reproduce with `%s`." % (
               ", ".join("%s %s" % (NAMES[r["tool"]].split()[0], r["load"])
                         for r in rows if r.get("load")) or "not recorded", args.command))
@@ -298,7 +308,7 @@ def main():
         checks.append(("5x faster than the fastest right peer", None, "no peer was right"))
     if ts.get("requests") is not None:
         checks.append(("Retry-After kept", ts["early"] == 0,
-                       "%d requests to a host within 1 s of its 429" % ts["early"]))
+                       "%d requests to a host 0.1 s to 1 s after its 429" % ts["early"]))
     checks.append(("at most 3 s wall", ts["wall"] <= 3, "%.2f s" % ts["wall"]))
     if ts["mib"] is not None:
         checks.append(("peak under 64 MiB", ts["mib"] < 64, "%.1f MiB" % ts["mib"]))

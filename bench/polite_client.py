@@ -12,7 +12,7 @@ first mention, and asks it with HEAD over keep-alive connections: at most
 followed (up to 10), a 429 with Retry-After: S holding every request to
 that host until S seconds after it came and then asking again. Prints
 "URL STATUS" for every URL whose final status is not 2xx, and exits 1 when
-there is one. Every wait is bounded: 10 s for an answer, 20 tries a URL.
+there is one. Every wait is bounded: 10 s for an answer, 20 turns a URL.
 """
 
 import argparse
@@ -68,6 +68,9 @@ async def worker(host, gate, results):
                 await asyncio.sleep(wait)
                 continue
             async with gate:
+                # A 429 may have come while this waited for the gate.
+                if host.resume_at > time.monotonic():
+                    continue
                 status, headers, conn = await ask(conn, host, path)
             if status == 429:
                 retry = float(headers.get("retry-after", "1") or "1")
