@@ -196,7 +196,10 @@ version_of() {
 for t in $tools; do
   case $t in
     tangler-site)
-      [ -z "$ts_note" ] || continue
+      if [ -n "$ts_note" ]; then
+        rm -f "$work/tangler-site.run" # no older run's row beside the peers of this one
+        continue
+      fi
       version_of tangler-site "$ts"
       run_tool tangler-site "$work/site" "$ts" --external --format=json
       ;;
