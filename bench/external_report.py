@@ -238,10 +238,11 @@ def main():
         if k == "limit":
             per_host[h] = per_host.get(h, 0) + 1
     if per_host:
-        print("Each host has %d to %d of the 429 URLs: a client that holds a host for the "
+        low, high = min(per_host.values()), max(per_host.values())
+        print("Each host has %s of the 429 URLs: a client that holds a host for the "
               "Retry-After second of each 429 it meets there, as politeness asks, waits up "
               "to that many seconds on it, fewer only where two 429s of a host come within "
-              "the same second." % (min(per_host.values()), max(per_host.values())))
+              "the same second." % (("%d" % low) if low == high else "%d to %d" % (low, high)))
     print()
     print("| tool | wall s | peak MiB | requests (HEAD/GET) | URLs asked (of %d) | repeats | "
           "most in flight per host (in all) | asked < 1 s after a 429 | 404s found (of %d) | 429s called broken | "
