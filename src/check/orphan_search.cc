@@ -12,7 +12,7 @@
 #include "platform/ascii_case.h"
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
 
 const char* const kOrphanPatterns[7] = {"*.htm*", "*.jpg", "*.gif", "*.png",
                                         "*.exe",  "*.zip", "*.dmg"};

@@ -9,7 +9,7 @@
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 #include "scan/markup_tokenizer.h"
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "platform/ascii_case.h"
 #include "reffile/reference_file.h"
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
 
 size_t findIgnoringCase(std::string_view text, std::string_view needle) {
   if (needle.empty() || needle.size() > text.size()) return std::string_view::npos;

@@ -1,4 +1,4 @@
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
 
 #include <gtest/gtest.h>
 

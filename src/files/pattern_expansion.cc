@@ -1,4 +1,4 @@
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
 
 std::string patternPrefix(const std::string& pattern) {
   // "c:*.htm" names the current directory of drive c:, so the drive stands as
