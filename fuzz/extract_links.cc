@@ -14,6 +14,8 @@
 #include "scan/link_extraction.h"
 #include "scan/markup_tokenizer.h"
 
+using namespace tangler;
+
 namespace {
 
 // The lines of the page as the tokenizer counts them: the text as a text

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tangler {
+
 namespace {
 
 constexpr int kNoExtension = NameMatcher::kAnchorKinds - 1;
@@ -514,3 +516,5 @@ void endText(const NameMatcher& m, NameSearch* search, std::vector<uint32_t>* fo
   }
   startText(search);
 }
+
+}  // namespace tangler

@@ -14,6 +14,8 @@
 #include "reffile/reference_file.h"
 #include "files/pattern_expansion.h"
 
+namespace tangler {
+
 const char* const kOrphanPatterns[7] = {"*.htm*", "*.jpg", "*.gif", "*.png",
                                         "*.exe",  "*.zip", "*.dmg"};
 
@@ -393,3 +395,5 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
   }
   return true;
 }
+
+}  // namespace tangler

@@ -8,6 +8,8 @@
 #include "platform/ascii_case.h"
 #include "reffile/reference_file.h"
 
+namespace tangler {
+
 namespace {
 
 constexpr uint32_t kNoBlock = PageBlock::kNone;
@@ -371,3 +373,5 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
   }
   return false;
 }
+
+}  // namespace tangler

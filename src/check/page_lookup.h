@@ -16,6 +16,8 @@
 
 #include "platform/text_file.h"
 
+namespace tangler {
+
 // The answers a reference file gives, worked out in one pass: for each page
 // name, the marks a search for one of its anchors can reach (those of its
 // blocks up to and including the first one that the same page's record
@@ -76,3 +78,5 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
 uint64_t pageHash(std::string_view name);
 void prefetchPageSlot(const PageLookup& lookup, uint64_t hash);
 void prefetchPageEntry(const PageLookup& lookup, uint64_t hash);
+
+}  // namespace tangler

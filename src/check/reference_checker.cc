@@ -13,6 +13,8 @@
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 
+namespace tangler {
+
 namespace {
 
 // The extension of target: its last '.' and what follows, within the last
@@ -461,3 +463,5 @@ bool checkReferences(CheckContext& cx, TextReader& reader, unsigned helpers) {
   if (helpers == 0 || reportIsReferenceFile(cx.state, reader)) return checkInTurn(cx, reader);
   return checkShared(cx, reader, helpers);
 }
+
+}  // namespace tangler

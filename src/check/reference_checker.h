@@ -13,6 +13,8 @@
 #include "platform/text_file.h"
 #include "report/run_state.h"
 
+namespace tangler {
+
 // Everything one check pass reads and writes.
 struct CheckContext {
   const RunOptions& options;
@@ -46,3 +48,5 @@ void checkImage(CheckContext& cx, const std::string& target);
 // complains "couldn't find <kind> "<target>"" unless target exists on disk,
 // and returns true.
 bool checkFile(CheckContext& cx, const char* kind, const std::string& target);
+
+}  // namespace tangler

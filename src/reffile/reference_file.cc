@@ -6,6 +6,8 @@
 
 #include "platform/ascii_case.h"
 
+namespace tangler {
+
 namespace {
 
 constexpr char kSeparator[] = "---------------";
@@ -228,3 +230,5 @@ Record parseRecord(std::string_view line) {
   record.line = view.line;
   return record;
 }
+
+}  // namespace tangler

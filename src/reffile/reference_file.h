@@ -30,6 +30,8 @@
 
 #include "platform/text_file.h"
 
+namespace tangler {
+
 enum class RecordKind { Other, Separator, Header, Page, Ref, Mark, Image };
 
 // --- Writing (scan phase). The writer is created by the run driver.
@@ -137,3 +139,5 @@ Record parseRecord(std::string_view line);
 RecordView viewRecord(std::string_view line);
 // The same, for a caller that has the line's recordKind() at hand.
 RecordView viewRecord(std::string_view line, RecordKind kind);
+
+}  // namespace tangler

@@ -11,6 +11,8 @@
 #include "scan/markup_tokenizer.h"
 #include "files/pattern_expansion.h"
 
+namespace tangler {
+
 namespace {
 
 // Which attribute of a tag is read, and what its value becomes.
@@ -352,3 +354,5 @@ bool scanPattern(RunState& state, FileSystem& fs, TextWriter& refFile, const std
   } while (nextMatch(&expansion, &path));
   return true;
 }
+
+}  // namespace tangler

@@ -6,6 +6,8 @@
 #include "reffile/reference_file.h"
 #include "files/pattern_expansion.h"
 
+namespace tangler {
+
 size_t findIgnoringCase(std::string_view text, std::string_view needle) {
   if (needle.empty() || needle.size() > text.size()) return std::string_view::npos;
   for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
@@ -79,3 +81,5 @@ PageTarget splitPageTarget(const std::string& currentPage, const std::string& ta
   if (split.page.empty()) split.page = currentPage;
   return split;
 }
+
+}  // namespace tangler

@@ -11,6 +11,8 @@
 #include "platform/text_file.h"
 #include "report/run_state.h"
 
+namespace tangler {
+
 // The first position in text at which needle begins, ignoring ASCII case, or
 // std::string_view::npos. An empty needle is never found.
 size_t findIgnoringCase(std::string_view text, std::string_view needle);
@@ -43,3 +45,5 @@ struct PageTarget {
   std::string anchor;
 };
 PageTarget splitPageTarget(const std::string& currentPage, const std::string& target);
+
+}  // namespace tangler

@@ -18,6 +18,8 @@
 #include "reffile/reference_file.h"
 #include "scan_temp_dir.h"
 
+using namespace tangler;
+
 namespace {
 
 // The records that extraction writes for a page held in memory.

@@ -7,6 +7,8 @@
 
 #include "scan_temp_dir.h"
 
+using namespace tangler;
+
 namespace {
 
 // Looks at the disk afresh every time: nothing is kept while caching is off.

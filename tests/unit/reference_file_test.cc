@@ -11,6 +11,8 @@
 #include "platform/file_system.h"
 #include "scan_temp_dir.h"
 
+using namespace tangler;
+
 namespace {
 
 TEST(ReferenceFile, WrittenRecordsReadBackThroughTheSameParser) {
