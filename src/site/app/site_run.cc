@@ -20,6 +20,7 @@
 #include "site/net/link_scheduler.h"
 #include "site/report/writers.h"
 #include "site/walk/walk.h"
+#include "text/text_helpers.h"
 
 namespace site {
 
@@ -34,10 +35,6 @@ void printError(const std::string& message) {
 constexpr size_t kMaxIgnoreFileBytes = size_t(16) << 20;
 
 const char kTryHelp[] = "Try 'tangler-site --help'.\n";
-
-std::string quoted(const std::string& text) {
-  return "'" + text + "'";
-}
 
 std::string counted(uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
