@@ -37,8 +37,10 @@ struct CheckContext {
 // cx.pages and cx.options besides the file; cx.fs is the calling thread's.
 bool checkReferences(CheckContext& cx, TextReader& reader, unsigned helpers = 0);
 
-// Judges one ref record's target, found on page.
-void checkLink(CheckContext& cx, const std::string& page, const std::string& target);
+// Judges one ref record's target, found on page. pageHash, when not null, is
+// pageHash() of the part of target before any '#', worked out already.
+void checkLink(CheckContext& cx, const std::string& page, const std::string& target,
+               const uint64_t* pageHash = nullptr);
 
 // Judges one image record's target.
 void checkImage(CheckContext& cx, const std::string& target);

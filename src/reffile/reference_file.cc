@@ -222,13 +222,4 @@ RecordView viewRecord(std::string_view line, RecordKind kind) {
   return record;
 }
 
-Record parseRecord(std::string_view line) {
-  const RecordView view = viewRecord(line);
-  Record record;
-  record.kind = view.kind;
-  record.value.assign(view.value);
-  record.line = view.line;
-  return record;
-}
-
 }  // namespace tangler

@@ -115,15 +115,8 @@ inline void forEachLineStartingWithN(std::string_view text, Take take) {
   }
 }
 
-// One record taken apart.
-struct Record {
-  RecordKind kind = RecordKind::Other;
-  std::string value;  // from the eighth character; line number split off
-  uint32_t line = 0;  // 0 for records without a line number
-};
-
-// The same record as a view into the line it was read from, for readers that
-// look at every record and keep few of them: valid while the line is.
+// One record taken apart, as a view into the line it was read from: valid
+// while the line is.
 struct RecordView {
   RecordKind kind = RecordKind::Other;
   std::string_view value;
@@ -135,7 +128,6 @@ struct RecordView {
 // the decimal digits after it, modulo 2^32, reading stopping at the first
 // non-digit (no digits give 0). Page and header records are taken whole, with
 // line 0.
-Record parseRecord(std::string_view line);
 RecordView viewRecord(std::string_view line);
 // The same, for a caller that has the line's recordKind() at hand.
 RecordView viewRecord(std::string_view line, RecordKind kind);
