@@ -139,7 +139,8 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     }
   };
   // The lines are taken where the reader holds them; only page and mark
-  // records matter here, and only those begin with 'n' or 'm' in either case.
+  // records matter here, and only those begin with their prefixes' first
+  // letters in either case (prefixesStartApart()).
   const bool read = readLineRuns(reader, [&](std::string_view lines, bool whole) {
     if (!whole) {
       take(lines);
@@ -147,7 +148,9 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     }
     for (size_t end = lines.find('\n'); end != std::string_view::npos; end = lines.find('\n')) {
       const char first = static_cast<char>(lines[0] | 0x20);
-      if (end > 0 && (first == 'n' || first == 'm')) take(lines.substr(0, end));
+      if (end > 0 && (first == kPagePrefix[0] || first == kMarkPrefix[0])) {
+        take(lines.substr(0, end));
+      }
       lines.remove_prefix(end + 1);
     }
   });

@@ -20,6 +20,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,27 @@
 namespace tangler {
 
 enum class RecordKind { Other, Separator, Header, Page, Ref, Mark, Image };
+
+// Each kind's prefix as the writer writes it. Each begins with a small
+// letter of its own, so that one byte tells a line's kind: the readers that
+// pass over lines by their first byte rely on it.
+inline constexpr std::string_view kHeaderPrefix = "cwd:   ";
+inline constexpr std::string_view kPagePrefix = "name:  ";
+inline constexpr std::string_view kRefPrefix = "ref:   ";
+inline constexpr std::string_view kMarkPrefix = "mark:  ";
+inline constexpr std::string_view kImagePrefix = "image: ";
+constexpr bool prefixesStartApart() {
+  const std::string_view all[] = {kHeaderPrefix, kPagePrefix, kRefPrefix, kMarkPrefix,
+                                  kImagePrefix};
+  for (size_t i = 0; i < std::size(all); ++i) {
+    if (all[i].size() != 7 || all[i][0] < 'a' || all[i][0] > 'z') return false;
+    for (size_t j = 0; j < i; ++j) {
+      if (all[i][0] == all[j][0]) return false;
+    }
+  }
+  return true;
+}
+static_assert(prefixesStartApart(), "a record's kind must show in its first byte");
 
 // --- Writing (scan phase). The writer is created by the run driver.
 void writeHeader(TextWriter& out, const std::string& directory);
@@ -90,6 +112,7 @@ RecordKind recordKind(std::string_view line);
 // the page records alone.
 template <class Take>
 inline void forEachLineStartingWithN(std::string_view text, Take take) {
+  static_assert(kPagePrefix[0] == 'n');
   auto takeAt = [&](size_t at) { take(text.substr(at, text.find('\n', at) - at)); };
   if (!text.empty() && (text[0] | 0x20) == 'n') takeAt(0);
   size_t at = 0;  // lines starting after text[at] are yet to be looked at

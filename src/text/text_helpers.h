@@ -3,6 +3,7 @@
 // and checked. No system header, no state; every layer may use them.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,6 +41,7 @@ inline char32_t scalarOrReplacement(uint32_t value) {
 // Appends the UTF-8 of codePoint, which must be at most U+10FFFF (a surrogate
 // is written as its three bytes, as the caller asked).
 inline void appendUtf8(char32_t codePoint, std::string* out) {
+  assert(codePoint <= 0x10FFFF);
   const uint32_t c = codePoint;
   if (c < 0x80) {
     out->push_back(static_cast<char>(c));

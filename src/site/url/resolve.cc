@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 
 #include "platform/ascii_case.h"
 #include "text/text_helpers.h"
@@ -151,6 +152,8 @@ struct PathState {
 // each into *decoded (which must have room for path.size() more bytes, so
 // that earlier names stay valid). False when ".." climbs above ROOT.
 bool applySegments(std::string_view path, PathState* state, std::string* decoded) {
+  // Decoding never lengthens a segment, so this room is enough.
+  assert(decoded->capacity() - decoded->size() >= path.size());
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = start;
