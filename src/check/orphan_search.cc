@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "check/name_matcher.h"
+#include "files/pattern_expansion.h"
 #include "platform/ascii_case.h"
+#include "platform/hash_slots.h"
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
-#include "files/pattern_expansion.h"
 
 namespace tangler {
 
@@ -29,55 +30,8 @@ void writeOrphan(RunState& state, const std::string& candidate) {
   state.report.write("Couldn't find \"" + candidate + "\" mentioned\n");
 }
 
-// Numbers found by hash in an open-addressing table: the caller keeps what
-// they stand for and tells, through same(), whether a number is the one it
-// looks for. A slot is the hash's top half << 32 | the number + 1; 0 is empty.
-struct FlatIndex {
-  std::vector<uint64_t> slots;
-  size_t count = 0;
-};
-
-void placeInIndex(FlatIndex* index, uint64_t slot) {
-  const size_t mask = index->slots.size() - 1;
-  // The low half of the hash is gone from the slot; the top half places it
-  // as well.
-  size_t i = static_cast<size_t>(slot >> 32) & mask;
-  while (index->slots[i] != 0) i = (i + 1) & mask;
-  index->slots[i] = slot;
-}
-
-// Makes room for count numbers without growing the table again.
-void reserveIndex(FlatIndex* index, size_t count) {
-  size_t size = 16;
-  while (size < count * 2) size *= 2;
-  if (size <= index->slots.size()) return;
-  std::vector<uint64_t> old(size, 0);
-  old.swap(index->slots);
-  for (uint64_t slot : old) {
-    if (slot != 0) placeInIndex(index, slot);
-  }
-}
-
-void addToIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
-  if ((index->count + 1) * 2 > index->slots.size()) reserveIndex(index, index->count + 1);
-  placeInIndex(index, (hash >> 32) << 32 | (uint64_t(value) + 1));
-  ++index->count;
-}
-
-// The number with this hash that same() accepts, or false.
-template <typename Same>
-bool findInIndex(const FlatIndex& index, uint64_t hash, Same&& same, uint32_t* value) {
-  if (index.slots.empty()) return false;
-  const size_t mask = index.slots.size() - 1;
-  for (size_t i = static_cast<size_t>(hash >> 32) & mask; index.slots[i] != 0; i = (i + 1) & mask) {
-    const uint64_t slot = index.slots[i];
-    if ((slot >> 32) == (hash >> 32) && same(static_cast<uint32_t>(slot) - 1)) {
-      *value = static_cast<uint32_t>(slot) - 1;
-      return true;
-    }
-  }
-  return false;
-}
+// Numbers found by hash: the caller keeps what they stand for.
+using FlatIndex = HashSlots<32, 32>;
 
 uint64_t hashText(std::string_view text, bool ignoringCase) {
   uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then mixed
@@ -261,18 +215,18 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
       Candidate c{spellings.size(), static_cast<uint32_t>(path.size()), 0};
       spellings += path;
       const uint64_t hash = hashText(path, true);
-      uint32_t same = 0;
-      if (findInIndex(
+      uint64_t same = 0;
+      if (findInSlots(
               names, hash,
-              [&](uint32_t name) {
+              [&](uint64_t name) {
                 return equalIgnoringCase(spellingOf(candidates[firstOfName[name]]), path);
               },
               &same)) {
-        c.name = same;
+        c.name = static_cast<uint32_t>(same);
       } else {
         c.name = static_cast<uint32_t>(firstOfName.size());
         firstOfName.push_back(static_cast<uint32_t>(candidates.size()));
-        addToIndex(&names, hash, c.name);
+        addToSlots(&names, hash, c.name);
       }
       candidates.push_back(c);
     }
@@ -340,13 +294,13 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
           }
           const std::string_view path = pagePath(pages, nextRecord);
           const uint64_t hash = hashText(path, false);
-          uint32_t earlier = 0;
-          if (findInIndex(
-                  firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; },
+          uint64_t earlier = 0;
+          if (findInSlots(
+                  firstListing, hash, [&](uint64_t r) { return pagePath(pages, r) == path; },
                   &earlier)) {
-            batch.earlier.push_back(earlier);
+            batch.earlier.push_back(static_cast<uint32_t>(earlier));
           } else {
-            addToIndex(&firstListing, hash, static_cast<uint32_t>(nextRecord));
+            addToSlots(&firstListing, hash, nextRecord);
             batch.earlier.push_back(PageBatch::kFirstListing);
             const size_t i = batch.earlier.size() - 1;
             if (batch.openAs.size() <= i) batch.openAs.resize(i + 1);

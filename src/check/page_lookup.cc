@@ -14,8 +14,7 @@ namespace {
 
 constexpr uint32_t kNoBlock = PageBlock::kNone;
 constexpr size_t kMarksField = 16;  // before a page's name: its marks' range
-constexpr uint64_t kEntryBits = 40;
-constexpr uint64_t kEntryMask = (uint64_t(1) << kEntryBits) - 1;
+using PageSlots = HashSlots<40, 0>;
 // How a page's marks are laid out in its entry (see finishPageLookup()).
 constexpr uint64_t kHashed = 0;      // hashes, 4-byte offsets, names
 constexpr uint64_t kHashedWide = 1;  // hashes, 8-byte offsets, names
@@ -81,16 +80,9 @@ uint32_t markHash(std::string_view mark) {
 }
 
 // The slot of name: the one that holds it, or the empty one where it would go.
-size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) {
-  const size_t mask = lookup.slots.size() - 1;
-  const uint64_t tag = hash >> kEntryBits;
-  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
-    const uint64_t slot = lookup.slots[i];
-    if (slot == 0) return i;
-    if ((slot >> kEntryBits) == tag && textAt(lookup.text, (slot & kEntryMask) - 1) == name) {
-      return i;
-    }
-  }
+size_t findPageSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) {
+  return findSlot(lookup.slots, hash,
+                  [&](uint64_t entry) { return textAt(lookup.text, entry) == name; });
 }
 
 }  // namespace
@@ -100,7 +92,7 @@ void startPageLookup(PageLookupBuilder* builder, PageLookup* lookup) {
   builder->blocks.clear();
   lookup->text.clear();
   lookup->marks.clear();
-  lookup->slots.clear();
+  lookup->slots.slots.clear();
 }
 
 void addPageRecord(PageLookupBuilder& builder, std::string_view name) {
@@ -168,11 +160,8 @@ void finishPageLookup(PageLookupBuilder& builder) {
 
   // The pages by name, each with its blocks chained in file order. While
   // this runs a slot holds the page's first block; then, its entry.
-  size_t slotCount = 16;
-  while (slotCount < blocks.size() * 2) slotCount *= 2;
-  std::vector<uint64_t>& slots = lookup->slots;
-  slots.assign(slotCount, 0);
-  const size_t mask = slotCount - 1;
+  resetSlots(&lookup->slots, blocks.size());
+  std::vector<uint64_t>& slots = lookup->slots.slots;
   std::vector<uint32_t> pages;                               // first block of each page
   std::vector<size_t> pageSlots;                             // the slot of each page
   std::vector<uint32_t> lastBlock(blocks.size(), kNoBlock);  // by first block
@@ -183,22 +172,20 @@ void finishPageLookup(PageLookupBuilder& builder) {
     blockHashes[b] = hashOf(pageName(text, blocks[b].entry));
   for (size_t b = 0; b < blocks.size(); ++b) {
     if (b + kAhead < blocks.size()) {
-      __builtin_prefetch(&slots[static_cast<size_t>(blockHashes[b + kAhead]) & mask]);
+      __builtin_prefetch(&slots[lookup->slots.home(blockHashes[b + kAhead])]);
     }
     const std::string_view name = pageName(text, blocks[b].entry);
     const uint64_t hash = blockHashes[b];
-    size_t i = static_cast<size_t>(hash) & mask;
-    while (slots[i] != 0 && ((slots[i] >> kEntryBits) != (hash >> kEntryBits) ||
-                             pageName(text, blocks[(slots[i] & kEntryMask) - 1].entry) != name)) {
-      i = (i + 1) & mask;
-    }
+    const size_t i = findSlot(lookup->slots, hash, [&](uint64_t block) {
+      return pageName(text, blocks[block].entry) == name;
+    });
     if (slots[i] == 0) {
-      slots[i] = (hash >> kEntryBits) << kEntryBits | (b + 1);
+      slots[i] = PageSlots::pack(hash, b);
       pages.push_back(static_cast<uint32_t>(b));
       pageSlots.push_back(i);
       lastBlock[b] = static_cast<uint32_t>(b);
     } else {
-      const size_t first = (slots[i] & kEntryMask) - 1;
+      const size_t first = PageSlots::valueOf(slots[i]);
       blocks[lastBlock[first]].nextOfPage = static_cast<uint32_t>(b);
       lastBlock[first] = static_cast<uint32_t>(b);
     }
@@ -264,7 +251,7 @@ void finishPageLookup(PageLookupBuilder& builder) {
     }
     const size_t at = packed.size();
     uint64_t& slot = slots[pageSlots[k]];
-    slot = (slot & ~kEntryMask) | (at + 1);
+    slot = (slot & ~PageSlots::kValueMask) | (at + 1);
     appendText(&packed, pageName(text, entry));
     if (kept <= kPlainMarks) {
       appendCount(&packed, uint64_t(kept) << 2 | kPlain);
@@ -305,17 +292,17 @@ uint64_t pageHash(std::string_view name) {
 }
 
 void prefetchPageSlot(const PageLookup& lookup, uint64_t hash) {
-  if (lookup.slots.empty()) return;
-  __builtin_prefetch(&lookup.slots[static_cast<size_t>(hash) & (lookup.slots.size() - 1)]);
+  if (lookup.slots.slots.empty()) return;
+  __builtin_prefetch(&lookup.slots.slots[lookup.slots.home(hash)]);
 }
 
 void prefetchPageEntry(const PageLookup& lookup, uint64_t hash) {
-  if (lookup.slots.empty()) return;
-  const uint64_t slot = lookup.slots[static_cast<size_t>(hash) & (lookup.slots.size() - 1)];
-  if (slot != 0 && (slot >> kEntryBits) == (hash >> kEntryBits)) {
+  if (lookup.slots.slots.empty()) return;
+  const uint64_t slot = lookup.slots.slots[lookup.slots.home(hash)];
+  if (slot != 0 && PageSlots::hashMatches(slot, hash)) {
     // The name, the marks' hashes and offsets, and the first marks' names
     // take a line or two.
-    const size_t entry = (slot & kEntryMask) - 1;
+    const size_t entry = PageSlots::valueOf(slot);
     __builtin_prefetch(lookup.text.data() + entry);
     if (entry + 64 < lookup.text.size()) __builtin_prefetch(lookup.text.data() + entry + 64);
   }
@@ -328,11 +315,11 @@ bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
 
 bool findPage(const PageLookup& lookup, std::string_view target, uint64_t targetHash,
               bool hasAnchor, std::string_view anchor) {
-  if (lookup.slots.empty()) return false;
-  const size_t slot = findSlot(lookup, target, targetHash);
-  if (lookup.slots[slot] == 0) return false;
+  if (lookup.slots.slots.empty()) return false;
+  const uint64_t slot = lookup.slots.slots[findPageSlot(lookup, target, targetHash)];
+  if (slot == 0) return false;
   if (!hasAnchor) return true;
-  const size_t entry = (lookup.slots[slot] & kEntryMask) - 1;
+  const size_t entry = PageSlots::valueOf(slot);
   const char* const start = lookup.text.data() + entry;
   const char* at = nullptr;
   const uint64_t nameSize = countAt(start, &at);

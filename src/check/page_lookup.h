@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hash_slots.h"
 #include "platform/text_file.h"
 
 namespace tangler {
@@ -33,8 +34,9 @@ struct PageLookup {
   // is put together: each page as its marks' range in marks (two 64-bit
   // positions) and its name, each mark as its name alone.
   std::string text;
-  std::vector<size_t> marks;    // into text, while put together
-  std::vector<uint64_t> slots;  // open addressing: hash's top 24 bits << 40 | entry + 1
+  std::vector<size_t> marks;  // into text, while put together
+  // By name: the hash's top 24 bits above the entry's start + 1 (40 bits).
+  HashSlots<40, 0> slots;
 };
 
 // Builds the lookup from the reference file open in reader, read from its

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/hash_slots.h"
+
 enum class EntryKind : unsigned char { Missing, File, Directory, Other };
 
 struct DirectoryEntry {
@@ -46,12 +48,12 @@ struct DirectoryCache {
     // say (a link, or a file system that keeps no types), so stat() decides.
     std::vector<EntryKind> kinds;
     // The names that are equal but for case, found by the hash of their
-    // lower-cased bytes in an open-addressing table whose slots hold the
-    // hash's top half << 32 | the first index + 1 (0: empty); sameFold[i]
+    // lower-cased bytes in a table whose slots hold the hash's top half
+    // above the first one's index + 1 (0: empty); sameFold[i]
     // is the next such index (kNoName ends), in the order directory searches
     // yield them. Built on first use; flat, so that a look-up in a listing
     // of 100,000 names touches a few cache lines.
-    std::vector<uint64_t> foldedSlots;
+    HashSlots<32, 32> foldedSlots;
     std::vector<uint32_t> sameFold;
     // One bit for each (length mod 32, last byte mod 32) that a name has, so
     // that most names the listing cannot hold are turned away unhashed.

@@ -241,7 +241,7 @@ DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
   }
   int error = 0;
   listing->readable = readDirectory(key, &listing->names, &listing->kinds, &error);
-  listing->foldedSlots.clear();
+  listing->foldedSlots.slots.clear();
   listing->sameFold.clear();
   listing->folded = false;
   listing->ordered = false;
@@ -255,18 +255,13 @@ uint64_t foldedHash(std::string_view name) {
   return hashIgnoringCase(name);
 }
 
+using FoldedSlots = HashSlots<32, 32>;
+
 // The slot of the names that fold as name does: the one that holds them, or
 // the empty one where they would go.
 size_t foldedSlot(const DirectoryCache::Listing& listing, std::string_view name, uint64_t hash) {
-  const size_t mask = listing.foldedSlots.size() - 1;
-  for (size_t i = static_cast<size_t>(hash >> 32) & mask;; i = (i + 1) & mask) {
-    const uint64_t slot = listing.foldedSlots[i];
-    if (slot == 0) return i;
-    if ((slot >> 32) == (hash >> 32) &&
-        equalIgnoringCase(listing.names[static_cast<uint32_t>(slot) - 1], name)) {
-      return i;
-    }
-  }
+  return findSlot(listing.foldedSlots, hash,
+                  [&](uint64_t i) { return equalIgnoringCase(listing.names[i], name); });
 }
 
 // The bit of shapes a name sets: its length and last byte, case folded.
@@ -277,25 +272,23 @@ unsigned shapeOf(std::string_view name) {
 
 void buildFoldedIndex(DirectoryCache::Listing* listing) {
   const std::vector<std::string>& names = listing->names;
-  size_t size = 16;
-  while (size < names.size() * 2) size *= 2;
-  listing->foldedSlots.assign(size, 0);
+  resetSlots(&listing->foldedSlots, names.size());
   listing->sameFold.assign(names.size(), DirectoryCache::kNoName);
   for (uint64_t& word : listing->shapes) word = 0;
   for (uint32_t i = 0; i < names.size(); ++i) {
     const unsigned shape = shapeOf(names[i]);
     listing->shapes[shape >> 6] |= uint64_t(1) << (shape & 63);
     const uint64_t hash = foldedHash(names[i]);
-    uint64_t& slot = listing->foldedSlots[foldedSlot(*listing, names[i], hash)];
+    uint64_t& slot = listing->foldedSlots.slots[foldedSlot(*listing, names[i], hash)];
     if (slot == 0) {
-      slot = (hash >> 32) << 32 | (uint64_t(i) + 1);
+      slot = FoldedSlots::pack(hash, i);
       continue;
     }
     // Into its chain in directory order; chains are a name or two long.
-    const uint32_t head = static_cast<uint32_t>(slot) - 1;
+    const auto head = static_cast<uint32_t>(FoldedSlots::valueOf(slot));
     if (directoryOrderLess(names[i], names[head])) {
       listing->sameFold[i] = head;
-      slot = (hash >> 32) << 32 | (uint64_t(i) + 1);
+      slot = FoldedSlots::pack(hash, i);
       continue;
     }
     uint32_t at = head;
@@ -315,8 +308,8 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   if (!listing->folded) buildFoldedIndex(listing);
   const unsigned shape = shapeOf(name);
   if ((listing->shapes[shape >> 6] >> (shape & 63) & 1) == 0) return DirectoryCache::kNoName;
-  const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
-  return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
+  const uint64_t slot = listing->foldedSlots.slots[foldedSlot(*listing, name, foldedHash(name))];
+  return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(FoldedSlots::valueOf(slot));
 }
 
 // What a byte of a pattern says: a separator, or in its last component a
@@ -472,12 +465,11 @@ void FileSystem::prefetchExists(std::string_view path, int step) const {
   const DirectoryCache::Listing& listing = *dir->listing;
   if (!listing.folded || path.empty() || lastComponentStart(path) != 0) return;
   const uint64_t hash = foldedHash(path);
-  const uint64_t& slot =
-      listing.foldedSlots[static_cast<size_t>(hash >> 32) & (listing.foldedSlots.size() - 1)];
+  const uint64_t& slot = listing.foldedSlots.slots[listing.foldedSlots.home(hash)];
   if (step == 0) {
     __builtin_prefetch(&slot);
-  } else if (slot != 0 && (slot >> 32) == (hash >> 32)) {
-    __builtin_prefetch(&listing.names[static_cast<uint32_t>(slot) - 1]);
+  } else if (slot != 0 && FoldedSlots::hashMatches(slot, hash)) {
+    __builtin_prefetch(&listing.names[FoldedSlots::valueOf(slot)]);
   }
 }
 

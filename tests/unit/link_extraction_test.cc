@@ -215,7 +215,7 @@ struct ScanOutcome {
 
 #ifndef _WIN32
 bool sameLookup(const PageLookup& a, const PageLookup& b) {
-  return a.text == b.text && a.marks == b.marks && a.slots == b.slots;
+  return a.text == b.text && a.marks == b.marks && a.slots.slots == b.slots.slots;
 }
 
 // Scans the patterns into a new reference file, tangler~.txt, in the current
