@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/ascii_case.h"
+#include "platform/directory_handles.h"
 #include "platform/file_system.h"
 #include "platform/system_text_posix.h"
 
@@ -28,21 +29,6 @@ EntryKind kindOfMode(mode_t mode) {
   if (S_ISDIR(mode)) return EntryKind::Directory;
   return EntryKind::Other;
 }
-
-// Closes a descriptor on every way out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Reads the names one directory holds, "." and ".." left out, in the order
 // the host hands them over, with what the listing itself says of each kind
@@ -701,13 +687,13 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
     return false;
   }
   // Non-blocking, so that a FIFO cannot hold the caller up in open().
-  Descriptor file(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) {
+  const HeldHandle file(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.valid()) {
     *error = systemReason(errno);
     return false;
   }
   struct stat st;
-  if (fstat(file.get(), &st) != 0) {
+  if (fstat(static_cast<int>(file.native()), &st) != 0) {
     *error = systemReason(errno);
     return false;
   }
@@ -717,21 +703,9 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
   }
   try {
     if (st.st_size > 0) bytes->reserve(static_cast<size_t>(st.st_size));
-    char buffer[64 * 1024];
-    for (;;) {
-      const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-      if (got == 0) return true;
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        *error = systemReason(errno);
-        bytes->clear();
-        return false;
-      }
-      bytes->append(buffer, static_cast<size_t>(got));
-    }
   } catch (const std::exception&) {  // bad_alloc, or length_error past max_size()
     *error = systemReason(ENOMEM);
-    bytes->clear();
     return false;
   }
+  return readHeldFile(file, bytes, error);
 }
