@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/directory_handles.h"
 #include "platform/file_system.h"
 #include "platform/system_text_win32.h"
 
@@ -272,33 +273,17 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
     *error = kUnusableName;
     return false;
   }
-  Handle file(CreateFileW(
+  const HeldHandle file(reinterpret_cast<std::intptr_t>(CreateFileW(
       path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   if (!file.valid()) {
     *error = systemReason(GetLastError());
     return false;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  if (kindOfHandle(file.get(), &info) != EntryKind::File) {
+  if (kindOfHandle(reinterpret_cast<HANDLE>(file.native()), &info) != EntryKind::File) {
     *error = "Not a regular file";
     return false;
   }
-  try {
-    char buffer[64 * 1024];
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-        *error = systemReason(GetLastError());
-        bytes->clear();
-        return false;
-      }
-      if (got == 0) return true;
-      bytes->append(buffer, got);
-    }
-  } catch (const std::exception&) {  // bad_alloc, or length_error past max_size()
-    *error = systemReason(ERROR_NOT_ENOUGH_MEMORY);
-    bytes->clear();
-    return false;
-  }
+  return readHeldFile(file, bytes, error);
 }
