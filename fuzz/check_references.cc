@@ -28,6 +28,8 @@
 #include "report/run_state.h"
 #include "straightforward.h"
 
+using namespace tangler;
+
 namespace {
 
 void makeFile(const std::string& name) {

@@ -13,6 +13,9 @@
 #include "reffile/reference_file.h"
 #include "scan/link_extraction.h"
 #include "scan/markup_tokenizer.h"
+#include "straightforward.h"
+
+using namespace tangler;
 
 namespace {
 

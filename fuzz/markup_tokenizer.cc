@@ -11,6 +11,8 @@
 
 #include "byte_tokenizer.h"
 
+using namespace tangler;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
   const uint64_t seed = data[0] | (uint64_t{data[1]} << 8);

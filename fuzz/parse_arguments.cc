@@ -12,6 +12,8 @@
 #include "app/command_line.h"
 #include "app/run_options.h"
 
+using namespace tangler;
+
 namespace {
 
 void check(bool condition) {

@@ -15,39 +15,12 @@
 #include "site/extract/page_links.h"
 #include "site/html/html_tokenizer.h"
 #include "site/html/page_decoder.h"
+#include "text/text_helpers.h"
 
 namespace {
 
 void check(bool condition) {
   if (!condition) std::abort();
-}
-
-bool isValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t length = 1;
-    uint32_t min = 0;
-    uint32_t value = c;
-    if (c >= 0xF0 && c <= 0xF4) {
-      length = 4, min = 0x10000, value = c & 0x07;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3, min = 0x800, value = c & 0x0F;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      length = 2, min = 0x80, value = c & 0x1F;
-    } else if (c >= 0x80) {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      value = value << 6 | (next & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
 }
 
 // Where each line of the text extraction reads (the page decoded: a byte

@@ -3,6 +3,8 @@
 #include <climits>
 #include <string>
 
+namespace tangler {
+
 const char kUsageText[] =
     "tangler [afn [afn...]   (Dec 22 2014)\n"
     "searches through afns (ambiguous file names, i.e. *.html etc.) looking for\n"
@@ -106,3 +108,5 @@ bool parseArguments(const std::vector<std::string>& args, RunOptions* options) {
   }
   return true;
 }
+
+}  // namespace tangler

@@ -6,6 +6,8 @@
 
 #include "app/run_options.h"
 
+namespace tangler {
+
 // The usage text, byte for byte, as it goes to standard output.
 extern const char kUsageText[];
 
@@ -17,3 +19,5 @@ bool flagValue(const std::string& arg);
 // right. Returns false when the usage text must be shown instead: an unknown
 // option letter, a bad "-c" letter, or a '?' anywhere in any argument.
 bool parseArguments(const std::vector<std::string>& args, RunOptions* options);
+
+}  // namespace tangler

@@ -8,5 +8,5 @@ int main(int argc, char** argv) {
   openClosedStandardStreams();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  return runTangler(args);
+  return tangler::runTangler(args);
 }

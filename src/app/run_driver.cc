@@ -18,6 +18,8 @@
 #include "report/run_state.h"
 #include "scan/link_extraction.h"
 
+namespace tangler {
+
 namespace {
 
 constexpr int kStatusClean = 0;
@@ -187,3 +189,5 @@ int runTangler(const std::vector<std::string>& args) {
   }
   return state->complaintCount != 0 ? kStatusComplaints : kStatusClean;
 }
+
+}  // namespace tangler

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tangler {
+
 // The letter-case checks a run makes on every reference.
 enum class CaseMode : char {
   None = 0,
@@ -27,3 +29,5 @@ struct RunOptions {
   bool failOtherSchemes = false;                   // "-:"
   std::vector<std::string> patterns;               // every argument that is not an option
 };
+
+}  // namespace tangler

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace tangler {
+
 namespace {
 
 // True when text holds an ASCII capital letter outside a percent escape: the
@@ -52,3 +54,5 @@ void checkCase(const RunOptions& options, RunState& state, FileSystem& fs,
              "case in " + quoted(reference) + " differs from file name " + quoted(stored));
   }
 }
+
+}  // namespace tangler

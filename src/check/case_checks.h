@@ -10,8 +10,12 @@
 #include "platform/file_system.h"
 #include "report/run_state.h"
 
+namespace tangler {
+
 // Runs the checks of options.caseMode on one whole reference value (scheme,
 // directory and anchor included), complaining at the run state's current
 // page and line. The stored name is looked up through fs.
 void checkCase(const RunOptions& options, RunState& state, FileSystem& fs,
                const std::string& reference);
+
+}  // namespace tangler

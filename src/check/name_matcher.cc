@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tangler {
+
 namespace {
 
 constexpr int kNoExtension = NameMatcher::kAnchorKinds - 1;
@@ -302,21 +304,34 @@ void searchRange(const NameMatcher& m, Text text, size_t from, size_t to,
   runProbes(m, text, probes, count, found);
 }
 
-}  // namespace
+// Each name folded, with its anchor: the first extension it holds.
+struct Entry {
+  size_t text;
+  uint32_t size;
+  uint32_t prefixSize;
+  int kind;
+  uint32_t index;
+  uint64_t head;  // the prefix's first eight bytes, big-endian, zero-padded
+};
 
-void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m) {
-  *m = NameMatcher();
-  // Each name folded, with its anchor: the first extension it holds.
-  struct Entry {
-    size_t text;
-    uint32_t size;
-    uint32_t prefixSize;
-    int kind;
-    uint32_t index;
-    uint64_t head;  // the prefix's first eight bytes, big-endian, zero-padded
-  };
-  std::vector<unsigned char> folded;
-  std::vector<Entry> entries;
+// Entry e's bytes [from, to) as folded.
+std::string_view bytesOf(const std::vector<unsigned char>& folded, const Entry& e, size_t from,
+                         size_t to) {
+  return std::string_view(reinterpret_cast<const char*>(folded.data()) + e.text + from, to - from);
+}
+std::string_view prefixOf(const std::vector<unsigned char>& folded, const Entry& e) {
+  return bytesOf(folded, e, 0, e.prefixSize);
+}
+std::string_view suffixOf(const std::vector<unsigned char>& folded, const Entry& e) {
+  return bytesOf(folded, e, e.prefixSize + extensionSize(e.kind), e.size);
+}
+
+// Each name folded into *folded, an entry for each in *entries; the byte
+// tables and longest sizes of *m set from them.
+void foldNames(const std::vector<std::string_view>& names, NameMatcher* m,
+               std::vector<unsigned char>* foldedOut, std::vector<Entry>* entriesOut) {
+  std::vector<unsigned char>& folded = *foldedOut;
+  std::vector<Entry>& entries = *entriesOut;
   size_t totalSize = 0;
   for (std::string_view name : names) totalSize += name.size();
   folded.reserve(totalSize);
@@ -352,16 +367,13 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
       if (byte >= 'a' && byte <= 'z') m->firstByte[byte - ('a' - 'A')] = true;
     }
   }
+}
 
-  // Sorted so that each class is one run, its names by suffix size.
-  auto bytesOf = [&folded](const Entry& e, size_t from, size_t to) {
-    return std::string_view(reinterpret_cast<const char*>(folded.data()) + e.text + from,
-                            to - from);
-  };
-  auto prefixOf = [&](const Entry& e) { return bytesOf(e, 0, e.prefixSize); };
-  auto suffixOf = [&](const Entry& e) {
-    return bytesOf(e, e.prefixSize + extensionSize(e.kind), e.size);
-  };
+// Sorted so that each class is one run, its names by suffix size.
+void sortEntries(const std::vector<unsigned char>& folded, std::vector<Entry>* entriesOut) {
+  std::vector<Entry>& entries = *entriesOut;
+  auto prefixOf = [&](const Entry& e) { return tangler::prefixOf(folded, e); };
+  auto suffixOf = [&](const Entry& e) { return tangler::suffixOf(folded, e); };
   std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     if (a.kind != b.kind) return a.kind < b.kind;
     if (a.prefixSize != b.prefixSize) return a.prefixSize < b.prefixSize;
@@ -371,15 +383,28 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
     if (suffixOf(a).size() != suffixOf(b).size()) return suffixOf(a).size() < suffixOf(b).size();
     return suffixOf(a) < suffixOf(b);
   });
+}
 
-  // The records, class by class, with the hashes that lead to them.
-  struct Keyed {
-    uint64_t hash;
-    uint64_t record;
+// The records, class by class, with the hashes that lead to them.
+struct Keyed {
+  uint64_t hash;
+  uint64_t record;
+};
+
+// Writes the records of *m, class by class, and the hashes that lead to
+// them: each class's in *classes, each large class's names' in *largeNames,
+// each class's prefix hash, unfinished, in *prefixHashes.
+void writeClassRecords(const std::vector<unsigned char>& folded, const std::vector<Entry>& entries,
+                       NameMatcher* m, std::vector<Keyed>* classesOut,
+                       std::vector<Keyed>* largeNamesOut, std::vector<uint64_t>* prefixHashesOut) {
+  std::vector<Keyed>& classes = *classesOut;
+  std::vector<Keyed>& largeNames = *largeNamesOut;
+  std::vector<uint64_t>& prefixHashes = *prefixHashesOut;
+  auto bytesOf = [&](const Entry& e, size_t from, size_t to) {
+    return tangler::bytesOf(folded, e, from, to);
   };
-  std::vector<Keyed> classes;
-  std::vector<Keyed> largeNames;
-  std::vector<uint64_t> prefixHashes;  // each class's, unfinished
+  auto prefixOf = [&](const Entry& e) { return tangler::prefixOf(folded, e); };
+  auto suffixOf = [&](const Entry& e) { return tangler::suffixOf(folded, e); };
   classes.reserve(entries.size());
   prefixHashes.reserve(entries.size());
   std::vector<unsigned char>& out = m->records;
@@ -431,10 +456,11 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
     }
     first = end;
   }
-  std::vector<unsigned char>().swap(folded);
-  std::vector<Entry>().swap(entries);
+}
 
-  // The tables.
+// The prefix filter and the hash tables of classes and large classes' names.
+void buildTables(const std::vector<uint64_t>& prefixHashes, const std::vector<Keyed>& classes,
+                 const std::vector<Keyed>& largeNames, NameMatcher* m) {
   // 16 KiB at most, so that the filter stays in the nearest cache beside the
   // page text: past that, a look at it would cost as much as the table's.
   constexpr unsigned kMostFilterBits = 17;
@@ -457,6 +483,23 @@ void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m
   for (const Keyed& n : largeNames) {
     insertSlot(&m->nameSlots, n.hash, n.record);
   }
+}
+
+}  // namespace
+
+void buildNameMatcher(const std::vector<std::string_view>& names, NameMatcher* m) {
+  *m = NameMatcher();
+  std::vector<unsigned char> folded;
+  std::vector<Entry> entries;
+  foldNames(names, m, &folded, &entries);
+  sortEntries(folded, &entries);
+  std::vector<Keyed> classes;
+  std::vector<Keyed> largeNames;
+  std::vector<uint64_t> prefixHashes;  // each class's, unfinished
+  writeClassRecords(folded, entries, m, &classes, &largeNames, &prefixHashes);
+  std::vector<unsigned char>().swap(folded);
+  std::vector<Entry>().swap(entries);
+  buildTables(prefixHashes, classes, largeNames, m);
 }
 
 void startText(NameSearch* search) {
@@ -514,3 +557,5 @@ void endText(const NameMatcher& m, NameSearch* search, std::vector<uint32_t>* fo
   }
   startText(search);
 }
+
+}  // namespace tangler

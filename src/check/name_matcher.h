@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tangler {
+
 struct NameMatcher {
   static constexpr int kAnchorKinds = 8;  // the seven extensions, then none
   // Per kind of anchor: the distinct numbers of bytes names hold before it,
@@ -78,3 +80,5 @@ void feedText(const NameMatcher& m, NameSearch* search, const unsigned char* dat
 
 // Ends the text, appending what the last piece still held.
 void endText(const NameMatcher& m, NameSearch* search, std::vector<uint32_t>* found);
+
+}  // namespace tangler

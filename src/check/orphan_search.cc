@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "check/name_matcher.h"
+#include "files/pattern_expansion.h"
 #include "platform/ascii_case.h"
+#include "platform/hash_slots.h"
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
-#include "scan/pattern_expansion.h"
+
+namespace tangler {
 
 const char* const kOrphanPatterns[7] = {"*.htm*", "*.jpg", "*.gif", "*.png",
                                         "*.exe",  "*.zip", "*.dmg"};
@@ -27,55 +30,8 @@ void writeOrphan(RunState& state, const std::string& candidate) {
   state.report.write("Couldn't find \"" + candidate + "\" mentioned\n");
 }
 
-// Numbers found by hash in an open-addressing table: the caller keeps what
-// they stand for and tells, through same(), whether a number is the one it
-// looks for. A slot is the hash's top half << 32 | the number + 1; 0 is empty.
-struct FlatIndex {
-  std::vector<uint64_t> slots;
-  size_t count = 0;
-};
-
-void placeInIndex(FlatIndex* index, uint64_t slot) {
-  const size_t mask = index->slots.size() - 1;
-  // The low half of the hash is gone from the slot; the top half places it
-  // as well.
-  size_t i = static_cast<size_t>(slot >> 32) & mask;
-  while (index->slots[i] != 0) i = (i + 1) & mask;
-  index->slots[i] = slot;
-}
-
-// Makes room for count numbers without growing the table again.
-void reserveIndex(FlatIndex* index, size_t count) {
-  size_t size = 16;
-  while (size < count * 2) size *= 2;
-  if (size <= index->slots.size()) return;
-  std::vector<uint64_t> old(size, 0);
-  old.swap(index->slots);
-  for (uint64_t slot : old) {
-    if (slot != 0) placeInIndex(index, slot);
-  }
-}
-
-void addToIndex(FlatIndex* index, uint64_t hash, uint32_t value) {
-  if ((index->count + 1) * 2 > index->slots.size()) reserveIndex(index, index->count + 1);
-  placeInIndex(index, (hash >> 32) << 32 | (uint64_t(value) + 1));
-  ++index->count;
-}
-
-// The number with this hash that same() accepts, or false.
-template <typename Same>
-bool findInIndex(const FlatIndex& index, uint64_t hash, Same&& same, uint32_t* value) {
-  if (index.slots.empty()) return false;
-  const size_t mask = index.slots.size() - 1;
-  for (size_t i = static_cast<size_t>(hash >> 32) & mask; index.slots[i] != 0; i = (i + 1) & mask) {
-    const uint64_t slot = index.slots[i];
-    if ((slot >> 32) == (hash >> 32) && same(static_cast<uint32_t>(slot) - 1)) {
-      *value = static_cast<uint32_t>(slot) - 1;
-      return true;
-    }
-  }
-  return false;
-}
+// Numbers found by hash: the caller keeps what they stand for.
+using FlatIndex = HashSlots<32, 32>;
 
 uint64_t hashText(std::string_view text, bool ignoringCase) {
   uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then mixed
@@ -217,100 +173,85 @@ bool opensAsSpelled(const std::string& hostPath) {
   return true;
 }
 
-}  // namespace
-
-bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsigned helpers) {
-  // The candidates of every pattern, found the way the search one pattern at
-  // a time would find them, spelled as stored; names equal but for case
-  // share one number, since they are mentioned by the same texts.
-  struct Candidate {
-    size_t spelling;  // into spellings
-    uint32_t size;
-    uint32_t name;  // the number of its name ignoring case
-  };
-  // The reference file's page records are read meanwhile on another core,
-  // if there is one: nothing is written until the pages have been read, so
-  // a read error ends the search with the same output wherever it lies.
-  PageRecords pages;
-  bool recordsRead = false;
-  struct Joined {
-    std::thread thread;
-    ~Joined() {
-      if (thread.joinable()) thread.join();
-    }
-  } reading;
-  if (helpers > 0) {
-    reading.thread = std::thread([&] { recordsRead = readPageRecords(reader, &pages); });
-  }
-
+// The candidates of every pattern, found the way the search one pattern at
+// a time would find them, spelled as stored; names equal but for case
+// share one number, since they are mentioned by the same texts.
+struct Candidate {
+  size_t spelling;  // into spellings
+  uint32_t size;
+  uint32_t name;  // the number of its name ignoring case
+};
+struct Candidates {
   std::string spellings;
-  std::vector<Candidate> candidates;
-  size_t patternEnd[std::size(kOrphanPatterns)] = {};
-  std::vector<uint32_t> firstOfName;  // name -> its first candidate
+  std::vector<Candidate> list;
+  size_t patternEnd[std::size(kOrphanPatterns)] = {};  // pattern -> its candidates' end
+  std::vector<uint32_t> firstOfName;                   // name -> its first candidate
+};
+
+std::string_view spellingOf(const Candidates& candidates, const Candidate& c) {
+  return std::string_view(candidates.spellings).substr(c.spelling, c.size);
+}
+
+// Expands every orphan pattern through fs into *candidates, in pattern order.
+void gatherCandidates(FileSystem& fs, Candidates* candidates) {
   FlatIndex names;
-  auto spellingOf = [&](const Candidate& c) {
-    return std::string_view(spellings).substr(c.spelling, c.size);
-  };
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
     PatternExpansion expansion;
     std::string path;
     for (bool more = firstMatch(fs, &expansion, kOrphanPatterns[p], &path); more;
          more = nextMatch(&expansion, &path)) {
-      Candidate c{spellings.size(), static_cast<uint32_t>(path.size()), 0};
-      spellings += path;
+      Candidate c{candidates->spellings.size(), static_cast<uint32_t>(path.size()), 0};
+      candidates->spellings += path;
       const uint64_t hash = hashText(path, true);
-      uint32_t same = 0;
-      if (findInIndex(
+      uint64_t same = 0;
+      if (findInSlots(
               names, hash,
-              [&](uint32_t name) {
-                return equalIgnoringCase(spellingOf(candidates[firstOfName[name]]), path);
+              [&](uint64_t name) {
+                const Candidate& first = candidates->list[candidates->firstOfName[name]];
+                return equalIgnoringCase(spellingOf(*candidates, first), path);
               },
               &same)) {
-        c.name = same;
+        c.name = static_cast<uint32_t>(same);
       } else {
-        c.name = static_cast<uint32_t>(firstOfName.size());
-        firstOfName.push_back(static_cast<uint32_t>(candidates.size()));
-        addToIndex(&names, hash, c.name);
+        c.name = static_cast<uint32_t>(candidates->firstOfName.size());
+        candidates->firstOfName.push_back(static_cast<uint32_t>(candidates->list.size()));
+        addToSlots(&names, hash, c.name);
       }
-      candidates.push_back(c);
+      candidates->list.push_back(c);
     }
-    patternEnd[p] = candidates.size();
+    candidates->patternEnd[p] = candidates->list.size();
   }
-  if (candidates.empty()) return true;
-  names = FlatIndex();
+}
 
-  NameMatcher matcher;
-  {
-    std::vector<std::string_view> distinct;
-    distinct.reserve(firstOfName.size());
-    for (uint32_t first : firstOfName) distinct.push_back(spellingOf(candidates[first]));
-    buildNameMatcher(distinct, &matcher);
-  }
+constexpr size_t kNever = std::numeric_limits<size_t>::max();
 
-  // Each candidate's search would stop at the first page record whose page
-  // mentions it, and would try every page record before that one. So: the
-  // first record that mentions each name, and the records whose page cannot
-  // be opened or read to its end (what was read before a read error still
-  // counts). A page listed again can only repeat what its first record found.
-  // Once every name is mentioned, no later record can change the outcome, so
-  // the pages after it are not read.
-  if (reading.thread.joinable()) {
-    reading.thread.join();
-  } else {
-    recordsRead = readPageRecords(reader, &pages);
-  }
-  if (!recordsRead) return false;
-  constexpr size_t kNever = std::numeric_limits<size_t>::max();
-  std::vector<size_t> firstMention(firstOfName.size(), kNever);
-  size_t unmentioned = firstOfName.size();
-  std::vector<size_t> failed;  // records whose page gives a note
-  std::vector<PageRead> outcomes(pages.starts.size(), PageRead::Unopenable);  // by record
+// What reading the pages found: the first record that mentions each name
+// (kNever for none), the records whose page gives a note, and how each
+// record's page read.
+struct Mentions {
+  std::vector<size_t> firstMention;  // by name
+  std::vector<size_t> failed;
+  std::vector<PageRead> outcomes;  // by record
+};
 
-  // Pages are read and searched on every usable core, a batch of records at
-  // a time; which records list a page again is settled here beforehand and
-  // the batches' findings are taken back in record order. The run writes
-  // nothing until every page has been read, so each page reads the same
-  // whichever thread reads it and whenever.
+// Each candidate's search would stop at the first page record whose page
+// mentions it, and would try every page record before that one. So: the
+// first record that mentions each name, and the records whose page cannot
+// be opened or read to its end (what was read before a read error still
+// counts). A page listed again can only repeat what its first record found.
+// Once every name is mentioned, no later record can change the outcome, so
+// the pages after it are not read.
+//
+// Pages are read and searched on every usable core, a batch of records at
+// a time; which records list a page again is settled here beforehand and
+// the batches' findings are taken back in record order. The run writes
+// nothing until every page has been read, so each page reads the same
+// whichever thread reads it and whenever.
+void findFirstMentions(FileSystem& fs, const PageRecords& pages, const NameMatcher& matcher,
+                       size_t nameCount, unsigned helpers, Mentions* found) {
+  found->firstMention.assign(nameCount, kNever);
+  found->outcomes.assign(pages.starts.size(), PageRead::Unopenable);
+  size_t unmentioned = nameCount;
   std::vector<FileSystem> helperFileSystems(helpers);
   std::vector<PageSearcher> searchers(size_t(helpers) + 1);
   for (size_t worker = 0; worker < searchers.size(); ++worker) {
@@ -338,13 +279,13 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
           }
           const std::string_view path = pagePath(pages, nextRecord);
           const uint64_t hash = hashText(path, false);
-          uint32_t earlier = 0;
-          if (findInIndex(
-                  firstListing, hash, [&](uint32_t r) { return pagePath(pages, r) == path; },
+          uint64_t earlier = 0;
+          if (findInSlots(
+                  firstListing, hash, [&](uint64_t r) { return pagePath(pages, r) == path; },
                   &earlier)) {
-            batch.earlier.push_back(earlier);
+            batch.earlier.push_back(static_cast<uint32_t>(earlier));
           } else {
-            addToIndex(&firstListing, hash, static_cast<uint32_t>(nextRecord));
+            addToSlots(&firstListing, hash, nextRecord);
             batch.earlier.push_back(PageBatch::kFirstListing);
             const size_t i = batch.earlier.size() - 1;
             if (batch.openAs.size() <= i) batch.openAs.resize(i + 1);
@@ -360,36 +301,90 @@ bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsig
       },
       [&](PageBatch& batch, unsigned worker) { searchBatch(matcher, &searchers[worker], &batch); },
       [&](PageBatch& batch) {
+        std::vector<PageRead>& outcomes = found->outcomes;
         for (size_t i = 0; i < batch.earlier.size(); ++i) {
           const size_t record = batch.first + i;
           const uint32_t earlier = batch.earlier[i];
           outcomes[record] =
               earlier == PageBatch::kFirstListing ? batch.outcomes[i] : outcomes[earlier];
-          if (outcomes[record] != PageRead::Whole) failed.push_back(record);
+          if (outcomes[record] != PageRead::Whole) found->failed.push_back(record);
         }
         for (uint64_t mention : batch.mentions) {
-          size_t& mentioned = firstMention[mention >> 32];
+          size_t& mentioned = found->firstMention[mention >> 32];
           if (mentioned != kNever) continue;
           mentioned = static_cast<uint32_t>(mention);
           --unmentioned;
         }
         return unmentioned != 0;
       });
+}
+
+// Writes what the search one pattern at a time would: for each pattern with
+// candidates its progress line, then for each candidate the notes of the
+// pages it would have failed to read before its first mention, and the
+// complaint when nothing mentions it.
+void writeOrphanOutcomes(RunState& state, const Candidates& candidates, const PageRecords& pages,
+                         const Mentions& found) {
   size_t begin = 0;
   for (size_t p = 0; p < std::size(kOrphanPatterns); ++p) {
-    if (begin == patternEnd[p]) continue;
+    if (begin == candidates.patternEnd[p]) continue;
     writeProgress(state, kOrphanPatterns[p]);
-    for (size_t i = begin; i < patternEnd[p]; ++i) {
-      const size_t mentioned = firstMention[candidates[i].name];
-      for (size_t record : failed) {
+    for (size_t i = begin; i < candidates.patternEnd[p]; ++i) {
+      const size_t mentioned = found.firstMention[candidates.list[i].name];
+      for (size_t record : found.failed) {
         if (record >= mentioned) break;
-        const bool unopenable = outcomes[record] == PageRead::Unopenable;
+        const bool unopenable = found.outcomes[record] == PageRead::Unopenable;
         note(state, (unopenable ? "couldn't open " : "couldn't read ") +
                         std::string(pagePath(pages, record)));
       }
-      if (mentioned == kNever) writeOrphan(state, std::string(spellingOf(candidates[i])));
+      if (mentioned == kNever)
+        writeOrphan(state, std::string(spellingOf(candidates, candidates.list[i])));
     }
-    begin = patternEnd[p];
+    begin = candidates.patternEnd[p];
   }
+}
+
+}  // namespace
+
+bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsigned helpers) {
+  // The reference file's page records are read meanwhile on another core,
+  // if there is one: nothing is written until the pages have been read, so
+  // a read error ends the search with the same output wherever it lies.
+  PageRecords pages;
+  bool recordsRead = false;
+  struct Joined {
+    std::thread thread;
+    ~Joined() {
+      if (thread.joinable()) thread.join();
+    }
+  } reading;
+  if (helpers > 0) {
+    reading.thread = std::thread([&] { recordsRead = readPageRecords(reader, &pages); });
+  }
+
+  Candidates candidates;
+  gatherCandidates(fs, &candidates);
+  if (candidates.list.empty()) return true;
+  NameMatcher matcher;
+  {
+    std::vector<std::string_view> distinct;
+    distinct.reserve(candidates.firstOfName.size());
+    for (uint32_t first : candidates.firstOfName) {
+      distinct.push_back(spellingOf(candidates, candidates.list[first]));
+    }
+    buildNameMatcher(distinct, &matcher);
+  }
+
+  if (reading.thread.joinable()) {
+    reading.thread.join();
+  } else {
+    recordsRead = readPageRecords(reader, &pages);
+  }
+  if (!recordsRead) return false;
+  Mentions found;
+  findFirstMentions(fs, pages, matcher, candidates.firstOfName.size(), helpers, &found);
+  writeOrphanOutcomes(state, candidates, pages, found);
   return true;
 }
+
+}  // namespace tangler

@@ -10,6 +10,8 @@
 #include "platform/text_file.h"
 #include "report/run_state.h"
 
+namespace tangler {
+
 // The candidate patterns, searched in the current directory in this order.
 extern const char* const kOrphanPatterns[7];
 
@@ -29,3 +31,5 @@ extern const char* const kOrphanPatterns[7];
 // written until every page needed has been read. False when the reference
 // file cannot be rewound or read: the run must end with status 3.
 bool searchAllOrphans(RunState& state, FileSystem& fs, TextReader& reader, unsigned helpers);
+
+}  // namespace tangler

@@ -8,12 +8,13 @@
 #include "platform/ascii_case.h"
 #include "reffile/reference_file.h"
 
+namespace tangler {
+
 namespace {
 
 constexpr uint32_t kNoBlock = PageBlock::kNone;
 constexpr size_t kMarksField = 16;  // before a page's name: its marks' range
-constexpr uint64_t kEntryBits = 40;
-constexpr uint64_t kEntryMask = (uint64_t(1) << kEntryBits) - 1;
+using PageSlots = HashSlots<40, 0>;
 // How a page's marks are laid out in its entry (see finishPageLookup()).
 constexpr uint64_t kHashed = 0;      // hashes, 4-byte offsets, names
 constexpr uint64_t kHashedWide = 1;  // hashes, 8-byte offsets, names
@@ -79,16 +80,154 @@ uint32_t markHash(std::string_view mark) {
 }
 
 // The slot of name: the one that holds it, or the empty one where it would go.
-size_t findSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) {
-  const size_t mask = lookup.slots.size() - 1;
-  const uint64_t tag = hash >> kEntryBits;
-  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
-    const uint64_t slot = lookup.slots[i];
-    if (slot == 0) return i;
-    if ((slot >> kEntryBits) == tag && textAt(lookup.text, (slot & kEntryMask) - 1) == name) {
-      return i;
+size_t findPageSlot(const PageLookup& lookup, std::string_view name, uint64_t hash) {
+  return findSlot(lookup.slots, hash,
+                  [&](uint64_t entry) { return textAt(lookup.text, entry) == name; });
+}
+
+// The slots are asked for from memory this many items ahead of their turn.
+constexpr size_t kAhead = 16;
+
+// The pages by name, each with its blocks chained in file order. While
+// this runs a slot holds the page's first block; then, its entry.
+// Fills *pages with each page's first block and *pageSlots with its slot,
+// in file order.
+void indexPages(PageLookup* lookup, std::vector<PageBlock>& blocks, std::vector<uint32_t>* pages,
+                std::vector<size_t>* pageSlots) {
+  const std::string& text = lookup->text;
+  resetSlots(&lookup->slots, blocks.size());
+  std::vector<uint64_t>& slots = lookup->slots.slots;
+  std::vector<uint32_t> lastBlock(blocks.size(), kNoBlock);  // by first block
+  std::vector<uint64_t> blockHashes(blocks.size());
+  for (size_t b = 0; b < blocks.size(); ++b)
+    blockHashes[b] = hashOf(pageName(text, blocks[b].entry));
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    if (b + kAhead < blocks.size()) {
+      __builtin_prefetch(&slots[lookup->slots.home(blockHashes[b + kAhead])]);
+    }
+    const std::string_view name = pageName(text, blocks[b].entry);
+    const uint64_t hash = blockHashes[b];
+    const size_t i = findSlot(lookup->slots, hash, [&](uint64_t block) {
+      return pageName(text, blocks[block].entry) == name;
+    });
+    if (slots[i] == 0) {
+      slots[i] = PageSlots::pack(hash, b);
+      pages->push_back(static_cast<uint32_t>(b));
+      pageSlots->push_back(i);
+      lastBlock[b] = static_cast<uint32_t>(b);
+    } else {
+      const size_t first = PageSlots::valueOf(slots[i]);
+      blocks[lastBlock[first]].nextOfPage = static_cast<uint32_t>(b);
+      lastBlock[first] = static_cast<uint32_t>(b);
     }
   }
+  std::vector<uint32_t>().swap(lastBlock);
+  std::vector<uint64_t>().swap(blockHashes);
+}
+
+// A search for an anchor reads a page's blocks in file order and fails at
+// a page record that follows the same page's block directly: blocks after
+// that one are never reached. A page with one reachable block keeps its
+// marks where they lie; the others' are gathered after all of them.
+// Sets each page's marks range in its entry.
+void gatherReachableMarks(PageLookup* lookup, const std::vector<PageBlock>& blocks,
+                          const std::vector<uint32_t>& pages) {
+  std::string& text = lookup->text;
+  std::vector<size_t>& marks = lookup->marks;
+  std::vector<size_t> gathered;
+  for (uint32_t p : pages) {
+    const PageBlock& first = blocks[p];
+    if (first.followedBySamePage || first.nextOfPage == kNoBlock) {
+      setMarks(&text, first.entry, first.marksBegin, first.marksEnd);
+      continue;
+    }
+    // Gathered runs are placed after the file's marks, so they are numbered
+    // from there.
+    const uint64_t begin = marks.size() + gathered.size();
+    for (uint32_t b = p; b != kNoBlock; b = blocks[b].nextOfPage) {
+      gathered.insert(gathered.end(), marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksBegin),
+                      marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksEnd));
+      if (blocks[b].followedBySamePage) break;
+    }
+    setMarks(&text, first.entry, begin, marks.size() + gathered.size());
+  }
+  marks.insert(marks.end(), gathered.begin(), gathered.end());
+  std::vector<size_t>().swap(gathered);
+}
+
+// Each page is written out again, in file order, with its marks beside it
+// so that a look-up of an anchor reads a few neighbouring cache lines: its
+// name, the number of its marks and how they are laid out (count << 2 |
+// kind), then for a few marks (kPlainMarks at most) their names alone, to
+// be compared one by one; for more, their hashes (4 bytes each), the
+// offsets of their names from the entry's start (4 or, past 32 bits, 8
+// bytes each), and the names. The marks are sorted by hash, then text,
+// and without repeats.
+// Replaces the lookup's text by the packed entries and points each page's
+// slot at its entry.
+void packEntries(PageLookup* lookup, const std::vector<PageBlock>& blocks,
+                 const std::vector<uint32_t>& pages, const std::vector<size_t>& pageSlots) {
+  std::string& text = lookup->text;
+  const std::vector<size_t>& marks = lookup->marks;
+  std::vector<uint64_t>& slots = lookup->slots.slots;
+  std::string packed;
+  packed.reserve(text.size() + marks.size() * 8);
+  std::vector<std::pair<uint32_t, size_t>> run;
+  for (size_t k = 0; k < pages.size(); ++k) {
+    if (k + kAhead < pages.size()) __builtin_prefetch(&slots[pageSlots[k + kAhead]], 1);
+    const size_t entry = blocks[pages[k]].entry;
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    getMarks(text, entry, &begin, &end);
+    run.clear();
+    for (uint64_t i = begin; i < end; ++i) {
+      run.emplace_back(markHash(textAt(text, marks[i])), marks[i]);
+    }
+    std::sort(run.begin(), run.end(), [&text](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first
+                                : textAt(text, a.second) < textAt(text, b.second);
+    });
+    size_t kept = 0;
+    for (size_t i = 0; i < run.size(); ++i) {
+      if (i > 0 && run[i].first == run[kept - 1].first &&
+          textAt(text, run[i].second) == textAt(text, run[kept - 1].second)) {
+        continue;
+      }
+      run[kept++] = run[i];
+    }
+    const size_t at = packed.size();
+    uint64_t& slot = slots[pageSlots[k]];
+    slot = (slot & ~PageSlots::kValueMask) | (at + 1);
+    appendText(&packed, pageName(text, entry));
+    if (kept <= kPlainMarks) {
+      appendCount(&packed, uint64_t(kept) << 2 | kPlain);
+      for (size_t i = 0; i < kept; ++i) appendText(&packed, textAt(text, run[i].second));
+      continue;
+    }
+    // The most the entry can take, lengths at ten bytes each.
+    uint64_t most = packed.size() - at + 10 + kept * 12;
+    for (size_t i = 0; i < kept; ++i) most += textAt(text, run[i].second).size() + 10;
+    const bool wide = most > UINT32_MAX;
+    const size_t width = wide ? 8 : 4;
+    appendCount(&packed, uint64_t(kept) << 2 | (wide ? kHashedWide : kHashed));
+    for (size_t i = 0; i < kept; ++i) {
+      packed.append(reinterpret_cast<const char*>(&run[i].first), 4);
+    }
+    const size_t offsets = packed.size();
+    packed.append(kept * width, '\0');
+    for (size_t i = 0; i < kept; ++i) {
+      const uint64_t offset = packed.size() - at;
+      char* const to = packed.data() + offsets + i * width;
+      if (wide) {
+        std::memcpy(to, &offset, 8);
+      } else {
+        const auto narrow = static_cast<uint32_t>(offset);
+        std::memcpy(to, &narrow, 4);
+      }
+      appendText(&packed, textAt(text, run[i].second));
+    }
+  }
+  text.swap(packed);
 }
 
 }  // namespace
@@ -98,7 +237,7 @@ void startPageLookup(PageLookupBuilder* builder, PageLookup* lookup) {
   builder->blocks.clear();
   lookup->text.clear();
   lookup->marks.clear();
-  lookup->slots.clear();
+  lookup->slots.slots.clear();
 }
 
 void addPageRecord(PageLookupBuilder& builder, std::string_view name) {
@@ -137,7 +276,8 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     }
   };
   // The lines are taken where the reader holds them; only page and mark
-  // records matter here, and only those begin with 'n' or 'm' in either case.
+  // records matter here, and only those begin with their prefixes' first
+  // letters in either case (prefixesStartApart()).
   const bool read = readLineRuns(reader, [&](std::string_view lines, bool whole) {
     if (!whole) {
       take(lines);
@@ -145,7 +285,9 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
     }
     for (size_t end = lines.find('\n'); end != std::string_view::npos; end = lines.find('\n')) {
       const char first = static_cast<char>(lines[0] | 0x20);
-      if (end > 0 && (first == 'n' || first == 'm')) take(lines.substr(0, end));
+      if (end > 0 && (first == kPagePrefix[0] || first == kMarkPrefix[0])) {
+        take(lines.substr(0, end));
+      }
       lines.remove_prefix(end + 1);
     }
   });
@@ -156,143 +298,15 @@ bool buildPageLookup(TextReader& reader, PageLookup* lookup) {
 
 void finishPageLookup(PageLookupBuilder& builder) {
   PageLookup* lookup = builder.lookup;
-  std::string& text = lookup->text;
   std::vector<PageBlock>& blocks = builder.blocks;
-  std::vector<size_t>& marks = lookup->marks;  // in file order until sorted below
-  if (!blocks.empty()) blocks.back().marksEnd = marks.size();
-
-  // The pages by name, each with its blocks chained in file order. While
-  // this runs a slot holds the page's first block; then, its entry.
-  size_t slotCount = 16;
-  while (slotCount < blocks.size() * 2) slotCount *= 2;
-  std::vector<uint64_t>& slots = lookup->slots;
-  slots.assign(slotCount, 0);
-  const size_t mask = slotCount - 1;
-  std::vector<uint32_t> pages;                               // first block of each page
-  std::vector<size_t> pageSlots;                             // the slot of each page
-  std::vector<uint32_t> lastBlock(blocks.size(), kNoBlock);  // by first block
-  // The slots are asked for from memory some blocks ahead of their turn.
-  constexpr size_t kAhead = 16;
-  std::vector<uint64_t> blockHashes(blocks.size());
-  for (size_t b = 0; b < blocks.size(); ++b)
-    blockHashes[b] = hashOf(pageName(text, blocks[b].entry));
-  for (size_t b = 0; b < blocks.size(); ++b) {
-    if (b + kAhead < blocks.size()) {
-      __builtin_prefetch(&slots[static_cast<size_t>(blockHashes[b + kAhead]) & mask]);
-    }
-    const std::string_view name = pageName(text, blocks[b].entry);
-    const uint64_t hash = blockHashes[b];
-    size_t i = static_cast<size_t>(hash) & mask;
-    while (slots[i] != 0 && ((slots[i] >> kEntryBits) != (hash >> kEntryBits) ||
-                             pageName(text, blocks[(slots[i] & kEntryMask) - 1].entry) != name)) {
-      i = (i + 1) & mask;
-    }
-    if (slots[i] == 0) {
-      slots[i] = (hash >> kEntryBits) << kEntryBits | (b + 1);
-      pages.push_back(static_cast<uint32_t>(b));
-      pageSlots.push_back(i);
-      lastBlock[b] = static_cast<uint32_t>(b);
-    } else {
-      const size_t first = (slots[i] & kEntryMask) - 1;
-      blocks[lastBlock[first]].nextOfPage = static_cast<uint32_t>(b);
-      lastBlock[first] = static_cast<uint32_t>(b);
-    }
-  }
-  std::vector<uint32_t>().swap(lastBlock);
-  std::vector<uint64_t>().swap(blockHashes);
-
-  // A search for an anchor reads a page's blocks in file order and fails at
-  // a page record that follows the same page's block directly: blocks after
-  // that one are never reached. A page with one reachable block keeps its
-  // marks where they lie; the others' are gathered after all of them.
-  std::vector<size_t> gathered;
-  for (uint32_t p : pages) {
-    const PageBlock& first = blocks[p];
-    if (first.followedBySamePage || first.nextOfPage == kNoBlock) {
-      setMarks(&text, first.entry, first.marksBegin, first.marksEnd);
-      continue;
-    }
-    // Gathered runs are placed after the file's marks, so they are numbered
-    // from there.
-    const uint64_t begin = marks.size() + gathered.size();
-    for (uint32_t b = p; b != kNoBlock; b = blocks[b].nextOfPage) {
-      gathered.insert(gathered.end(), marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksBegin),
-                      marks.begin() + static_cast<ptrdiff_t>(blocks[b].marksEnd));
-      if (blocks[b].followedBySamePage) break;
-    }
-    setMarks(&text, first.entry, begin, marks.size() + gathered.size());
-  }
-  marks.insert(marks.end(), gathered.begin(), gathered.end());
-  std::vector<size_t>().swap(gathered);
-  // Each page is written out again, in file order, with its marks beside it
-  // so that a look-up of an anchor reads a few neighbouring cache lines: its
-  // name, the number of its marks and how they are laid out (count << 2 |
-  // kind), then for a few marks (kPlainMarks at most) their names alone, to
-  // be compared one by one; for more, their hashes (4 bytes each), the
-  // offsets of their names from the entry's start (4 or, past 32 bits, 8
-  // bytes each), and the names. The marks are sorted by hash, then text,
-  // and without repeats.
-  std::string packed;
-  packed.reserve(text.size() + marks.size() * 8);
-  std::vector<std::pair<uint32_t, size_t>> run;
-  for (size_t k = 0; k < pages.size(); ++k) {
-    if (k + kAhead < pages.size()) __builtin_prefetch(&slots[pageSlots[k + kAhead]], 1);
-    const size_t entry = blocks[pages[k]].entry;
-    uint64_t begin = 0;
-    uint64_t end = 0;
-    getMarks(text, entry, &begin, &end);
-    run.clear();
-    for (uint64_t i = begin; i < end; ++i) {
-      run.emplace_back(markHash(textAt(text, marks[i])), marks[i]);
-    }
-    std::sort(run.begin(), run.end(), [&text](const auto& a, const auto& b) {
-      return a.first != b.first ? a.first < b.first
-                                : textAt(text, a.second) < textAt(text, b.second);
-    });
-    size_t kept = 0;
-    for (size_t i = 0; i < run.size(); ++i) {
-      if (i > 0 && run[i].first == run[kept - 1].first &&
-          textAt(text, run[i].second) == textAt(text, run[kept - 1].second)) {
-        continue;
-      }
-      run[kept++] = run[i];
-    }
-    const size_t at = packed.size();
-    uint64_t& slot = slots[pageSlots[k]];
-    slot = (slot & ~kEntryMask) | (at + 1);
-    appendText(&packed, pageName(text, entry));
-    if (kept <= kPlainMarks) {
-      appendCount(&packed, uint64_t(kept) << 2 | kPlain);
-      for (size_t i = 0; i < kept; ++i) appendText(&packed, textAt(text, run[i].second));
-      continue;
-    }
-    // The most the entry can take, lengths at ten bytes each.
-    uint64_t most = packed.size() - at + 10 + kept * 12;
-    for (size_t i = 0; i < kept; ++i) most += textAt(text, run[i].second).size() + 10;
-    const bool wide = most > UINT32_MAX;
-    const size_t width = wide ? 8 : 4;
-    appendCount(&packed, uint64_t(kept) << 2 | (wide ? kHashedWide : kHashed));
-    for (size_t i = 0; i < kept; ++i) {
-      packed.append(reinterpret_cast<const char*>(&run[i].first), 4);
-    }
-    const size_t offsets = packed.size();
-    packed.append(kept * width, '\0');
-    for (size_t i = 0; i < kept; ++i) {
-      const uint64_t offset = packed.size() - at;
-      char* const to = packed.data() + offsets + i * width;
-      if (wide) {
-        std::memcpy(to, &offset, 8);
-      } else {
-        const auto narrow = static_cast<uint32_t>(offset);
-        std::memcpy(to, &narrow, 4);
-      }
-      appendText(&packed, textAt(text, run[i].second));
-    }
-  }
+  if (!blocks.empty()) blocks.back().marksEnd = lookup->marks.size();
+  std::vector<uint32_t> pages;    // first block of each page
+  std::vector<size_t> pageSlots;  // the slot of each page
+  indexPages(lookup, blocks, &pages, &pageSlots);
+  gatherReachableMarks(lookup, blocks, pages);
+  packEntries(lookup, blocks, pages, pageSlots);
   blocks.clear();
-  text.swap(packed);
-  std::string().swap(packed);
-  std::vector<size_t>().swap(marks);
+  std::vector<size_t>().swap(lookup->marks);
 }
 
 uint64_t pageHash(std::string_view name) {
@@ -300,17 +314,17 @@ uint64_t pageHash(std::string_view name) {
 }
 
 void prefetchPageSlot(const PageLookup& lookup, uint64_t hash) {
-  if (lookup.slots.empty()) return;
-  __builtin_prefetch(&lookup.slots[static_cast<size_t>(hash) & (lookup.slots.size() - 1)]);
+  if (lookup.slots.slots.empty()) return;
+  __builtin_prefetch(&lookup.slots.slots[lookup.slots.home(hash)]);
 }
 
 void prefetchPageEntry(const PageLookup& lookup, uint64_t hash) {
-  if (lookup.slots.empty()) return;
-  const uint64_t slot = lookup.slots[static_cast<size_t>(hash) & (lookup.slots.size() - 1)];
-  if (slot != 0 && (slot >> kEntryBits) == (hash >> kEntryBits)) {
+  if (lookup.slots.slots.empty()) return;
+  const uint64_t slot = lookup.slots.slots[lookup.slots.home(hash)];
+  if (slot != 0 && PageSlots::hashMatches(slot, hash)) {
     // The name, the marks' hashes and offsets, and the first marks' names
     // take a line or two.
-    const size_t entry = (slot & kEntryMask) - 1;
+    const size_t entry = PageSlots::valueOf(slot);
     __builtin_prefetch(lookup.text.data() + entry);
     if (entry + 64 < lookup.text.size()) __builtin_prefetch(lookup.text.data() + entry + 64);
   }
@@ -323,11 +337,11 @@ bool findPage(const PageLookup& lookup, std::string_view target, bool hasAnchor,
 
 bool findPage(const PageLookup& lookup, std::string_view target, uint64_t targetHash,
               bool hasAnchor, std::string_view anchor) {
-  if (lookup.slots.empty()) return false;
-  const size_t slot = findSlot(lookup, target, targetHash);
-  if (lookup.slots[slot] == 0) return false;
+  if (lookup.slots.slots.empty()) return false;
+  const uint64_t slot = lookup.slots.slots[findPageSlot(lookup, target, targetHash)];
+  if (slot == 0) return false;
   if (!hasAnchor) return true;
-  const size_t entry = (lookup.slots[slot] & kEntryMask) - 1;
+  const size_t entry = PageSlots::valueOf(slot);
   const char* const start = lookup.text.data() + entry;
   const char* at = nullptr;
   const uint64_t nameSize = countAt(start, &at);
@@ -371,3 +385,5 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
   }
   return false;
 }
+
+}  // namespace tangler

@@ -14,7 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hash_slots.h"
 #include "platform/text_file.h"
+
+namespace tangler {
 
 // The answers a reference file gives, worked out in one pass: for each page
 // name, the marks a search for one of its anchors can reach (those of its
@@ -31,8 +34,9 @@ struct PageLookup {
   // is put together: each page as its marks' range in marks (two 64-bit
   // positions) and its name, each mark as its name alone.
   std::string text;
-  std::vector<size_t> marks;    // into text, while put together
-  std::vector<uint64_t> slots;  // open addressing: hash's top 24 bits << 40 | entry + 1
+  std::vector<size_t> marks;  // into text, while put together
+  // By name: the hash's top 24 bits above the entry's start + 1 (40 bits).
+  HashSlots<40, 0> slots;
 };
 
 // Builds the lookup from the reference file open in reader, read from its
@@ -76,3 +80,5 @@ bool findPage(const PageLookup& lookup, std::string_view target, uint64_t target
 uint64_t pageHash(std::string_view name);
 void prefetchPageSlot(const PageLookup& lookup, uint64_t hash);
 void prefetchPageEntry(const PageLookup& lookup, uint64_t hash);
+
+}  // namespace tangler

@@ -13,6 +13,8 @@
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 
+namespace tangler {
+
 namespace {
 
 // The extension of target: its last '.' and what follows, within the last
@@ -43,10 +45,10 @@ bool isFileScheme(std::string_view target) {
   return startsWithIgnoringCase(target, "file:");
 }
 
-// checkLink(), given the page hash of the part of target before any '#'
-// when the caller has it (pageHash null otherwise).
-void checkLinkHashed(CheckContext& cx, const std::string& page, const std::string& target,
-                     const uint64_t* pageHash) {
+}  // namespace
+
+void checkLink(CheckContext& cx, const std::string& page, const std::string& target,
+               const uint64_t* pageHash) {
   if (isFileScheme(target)) {
     // A warning, not a fault the exit status should show: it carries its own
     // page and line and is never padded.
@@ -90,12 +92,6 @@ void checkLinkHashed(CheckContext& cx, const std::string& page, const std::strin
     missing += anchor;
   }
   complain(cx.state, cx.options.indentColumn, "couldn't find " + quoted(missing));
-}
-
-}  // namespace
-
-void checkLink(CheckContext& cx, const std::string& page, const std::string& target) {
-  checkLinkHashed(cx, page, target, nullptr);
 }
 
 void checkImage(CheckContext& cx, const std::string& target) {
@@ -242,7 +238,7 @@ bool checkRecord(CheckContext& cx, const RecordView& record, std::string* value,
       checkCase(cx.options, cx.state, cx.fs, *value);
       if (record.kind == RecordKind::Ref) {
         hashPage(cx, record, ahead);
-        checkLinkHashed(cx, cx.state.currentPage, *value, ahead.hashed ? &ahead.page : nullptr);
+        checkLink(cx, cx.state.currentPage, *value, ahead.hashed ? &ahead.page : nullptr);
       } else {
         checkImage(cx, *value);
       }
@@ -461,3 +457,5 @@ bool checkReferences(CheckContext& cx, TextReader& reader, unsigned helpers) {
   if (helpers == 0 || reportIsReferenceFile(cx.state, reader)) return checkInTurn(cx, reader);
   return checkShared(cx, reader, helpers);
 }
+
+}  // namespace tangler

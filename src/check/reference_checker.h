@@ -13,6 +13,8 @@
 #include "platform/text_file.h"
 #include "report/run_state.h"
 
+namespace tangler {
+
 // Everything one check pass reads and writes.
 struct CheckContext {
   const RunOptions& options;
@@ -35,8 +37,10 @@ struct CheckContext {
 // cx.pages and cx.options besides the file; cx.fs is the calling thread's.
 bool checkReferences(CheckContext& cx, TextReader& reader, unsigned helpers = 0);
 
-// Judges one ref record's target, found on page.
-void checkLink(CheckContext& cx, const std::string& page, const std::string& target);
+// Judges one ref record's target, found on page. pageHash, when not null, is
+// pageHash() of the part of target before any '#', worked out already.
+void checkLink(CheckContext& cx, const std::string& page, const std::string& target,
+               const uint64_t* pageHash = nullptr);
 
 // Judges one image record's target.
 void checkImage(CheckContext& cx, const std::string& target);
@@ -46,3 +50,5 @@ void checkImage(CheckContext& cx, const std::string& target);
 // complains "couldn't find <kind> "<target>"" unless target exists on disk,
 // and returns true.
 bool checkFile(CheckContext& cx, const char* kind, const std::string& target);
+
+}  // namespace tangler

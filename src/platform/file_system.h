@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/hash_slots.h"
+
 enum class EntryKind : unsigned char { Missing, File, Directory, Other };
 
 struct DirectoryEntry {
@@ -46,12 +48,12 @@ struct DirectoryCache {
     // say (a link, or a file system that keeps no types), so stat() decides.
     std::vector<EntryKind> kinds;
     // The names that are equal but for case, found by the hash of their
-    // lower-cased bytes in an open-addressing table whose slots hold the
-    // hash's top half << 32 | the first index + 1 (0: empty); sameFold[i]
+    // lower-cased bytes in a table whose slots hold the hash's top half
+    // above the first one's index + 1 (0: empty); sameFold[i]
     // is the next such index (kNoName ends), in the order directory searches
     // yield them. Built on first use; flat, so that a look-up in a listing
     // of 100,000 names touches a few cache lines.
-    std::vector<uint64_t> foldedSlots;
+    HashSlots<32, 32> foldedSlots;
     std::vector<uint32_t> sameFold;
     // One bit for each (length mod 32, last byte mod 32) that a name has, so
     // that most names the listing cannot hold are turned away unhashed.
@@ -173,12 +175,6 @@ class FileSystem {
   // regular file: "Not a regular file") or a read fails.
   bool readWholeFile(const std::string& hostPath, std::string* bytes, std::string* error);
 
-  // Creates hostPath, or empties it, and writes bytes to it untouched (no
-  // line-end translation). False, with *error the system's reason (e.g. "No
-  // space left on device"), when it cannot be created or a write fails.
-  // ByteFileWriter (below) does the same a piece at a time.
-  bool writeWholeFile(const std::string& hostPath, const std::string& bytes, std::string* error);
-
  private:
   // The POSIX build's name resolution; each reads through the cache when
   // caching is on and afresh otherwise, by the same code.
@@ -198,34 +194,6 @@ class FileSystem {
   bool caching_ = false;
   DirectoryCache cache_;
   std::string directoryKey_;  // resolvedDirectory()'s look-up key, kept for its memory
-};
-
-// A file written from start to end by the exact-spelling face's rules (a
-// host path taken literally; on Windows any name, through the wide calls),
-// its bytes untouched: a report written as it is made, so that none of it
-// needs to be held whole. The file is closed by close() or on destruction.
-class ByteFileWriter {
- public:
-  ByteFileWriter() = default;
-  ~ByteFileWriter();
-  ByteFileWriter(const ByteFileWriter&) = delete;
-  ByteFileWriter& operator=(const ByteFileWriter&) = delete;
-
-  // Creates hostPath, or empties it, for writing; any file open before is
-  // closed first. False, with *error the system's reason, when it cannot be.
-  // Like writeWholeFile(), waits for a reader when hostPath is a FIFO.
-  bool create(const std::string& hostPath, std::string* error);
-  // Writes all of bytes after what was written before. False, with *error
-  // the system's reason (e.g. "No space left on device"), when a write fails
-  // or no file is open.
-  bool write(std::string_view bytes, std::string* error);
-  // Closes the file; true when none is open. False, with *error the
-  // system's reason, when the system reports a failure on closing (some
-  // file systems, NFS among them, report a failed write only then).
-  bool close(std::string* error);
-
- private:
-  std::intptr_t handle_ = -1;  // a descriptor, or a Windows HANDLE; -1: none open
 };
 
 // How names match a wildcard pattern and the order directory searches yield

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/ascii_case.h"
+#include "platform/directory_handles.h"
 #include "platform/file_system.h"
 #include "platform/system_text_posix.h"
 
@@ -28,21 +29,6 @@ EntryKind kindOfMode(mode_t mode) {
   if (S_ISDIR(mode)) return EntryKind::Directory;
   return EntryKind::Other;
 }
-
-// Closes a descriptor on every way out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Reads the names one directory holds, "." and ".." left out, in the order
 // the host hands them over, with what the listing itself says of each kind
@@ -241,7 +227,7 @@ DirectoryCache::Listing& FileSystem::listing(const std::string& hostDir,
   }
   int error = 0;
   listing->readable = readDirectory(key, &listing->names, &listing->kinds, &error);
-  listing->foldedSlots.clear();
+  listing->foldedSlots.slots.clear();
   listing->sameFold.clear();
   listing->folded = false;
   listing->ordered = false;
@@ -255,18 +241,13 @@ uint64_t foldedHash(std::string_view name) {
   return hashIgnoringCase(name);
 }
 
+using FoldedSlots = HashSlots<32, 32>;
+
 // The slot of the names that fold as name does: the one that holds them, or
 // the empty one where they would go.
 size_t foldedSlot(const DirectoryCache::Listing& listing, std::string_view name, uint64_t hash) {
-  const size_t mask = listing.foldedSlots.size() - 1;
-  for (size_t i = static_cast<size_t>(hash >> 32) & mask;; i = (i + 1) & mask) {
-    const uint64_t slot = listing.foldedSlots[i];
-    if (slot == 0) return i;
-    if ((slot >> 32) == (hash >> 32) &&
-        equalIgnoringCase(listing.names[static_cast<uint32_t>(slot) - 1], name)) {
-      return i;
-    }
-  }
+  return findSlot(listing.foldedSlots, hash,
+                  [&](uint64_t i) { return equalIgnoringCase(listing.names[i], name); });
 }
 
 // The bit of shapes a name sets: its length and last byte, case folded.
@@ -277,25 +258,23 @@ unsigned shapeOf(std::string_view name) {
 
 void buildFoldedIndex(DirectoryCache::Listing* listing) {
   const std::vector<std::string>& names = listing->names;
-  size_t size = 16;
-  while (size < names.size() * 2) size *= 2;
-  listing->foldedSlots.assign(size, 0);
+  resetSlots(&listing->foldedSlots, names.size());
   listing->sameFold.assign(names.size(), DirectoryCache::kNoName);
   for (uint64_t& word : listing->shapes) word = 0;
   for (uint32_t i = 0; i < names.size(); ++i) {
     const unsigned shape = shapeOf(names[i]);
     listing->shapes[shape >> 6] |= uint64_t(1) << (shape & 63);
     const uint64_t hash = foldedHash(names[i]);
-    uint64_t& slot = listing->foldedSlots[foldedSlot(*listing, names[i], hash)];
+    uint64_t& slot = listing->foldedSlots.slots[foldedSlot(*listing, names[i], hash)];
     if (slot == 0) {
-      slot = (hash >> 32) << 32 | (uint64_t(i) + 1);
+      slot = FoldedSlots::pack(hash, i);
       continue;
     }
     // Into its chain in directory order; chains are a name or two long.
-    const uint32_t head = static_cast<uint32_t>(slot) - 1;
+    const auto head = static_cast<uint32_t>(FoldedSlots::valueOf(slot));
     if (directoryOrderLess(names[i], names[head])) {
       listing->sameFold[i] = head;
-      slot = (hash >> 32) << 32 | (uint64_t(i) + 1);
+      slot = FoldedSlots::pack(hash, i);
       continue;
     }
     uint32_t at = head;
@@ -315,8 +294,8 @@ uint32_t firstVariant(DirectoryCache::Listing* listing, std::string_view name) {
   if (!listing->folded) buildFoldedIndex(listing);
   const unsigned shape = shapeOf(name);
   if ((listing->shapes[shape >> 6] >> (shape & 63) & 1) == 0) return DirectoryCache::kNoName;
-  const uint64_t slot = listing->foldedSlots[foldedSlot(*listing, name, foldedHash(name))];
-  return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(slot) - 1;
+  const uint64_t slot = listing->foldedSlots.slots[foldedSlot(*listing, name, foldedHash(name))];
+  return slot == 0 ? DirectoryCache::kNoName : static_cast<uint32_t>(FoldedSlots::valueOf(slot));
 }
 
 // What a byte of a pattern says: a separator, or in its last component a
@@ -472,12 +451,11 @@ void FileSystem::prefetchExists(std::string_view path, int step) const {
   const DirectoryCache::Listing& listing = *dir->listing;
   if (!listing.folded || path.empty() || lastComponentStart(path) != 0) return;
   const uint64_t hash = foldedHash(path);
-  const uint64_t& slot =
-      listing.foldedSlots[static_cast<size_t>(hash >> 32) & (listing.foldedSlots.size() - 1)];
+  const uint64_t& slot = listing.foldedSlots.slots[listing.foldedSlots.home(hash)];
   if (step == 0) {
     __builtin_prefetch(&slot);
-  } else if (slot != 0 && (slot >> 32) == (hash >> 32)) {
-    __builtin_prefetch(&listing.names[static_cast<uint32_t>(slot) - 1]);
+  } else if (slot != 0 && FoldedSlots::hashMatches(slot, hash)) {
+    __builtin_prefetch(&listing.names[FoldedSlots::valueOf(slot)]);
   }
 }
 
@@ -709,13 +687,13 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
     return false;
   }
   // Non-blocking, so that a FIFO cannot hold the caller up in open().
-  Descriptor file(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) {
+  const HeldHandle file(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.valid()) {
     *error = systemReason(errno);
     return false;
   }
   struct stat st;
-  if (fstat(file.get(), &st) != 0) {
+  if (fstat(static_cast<int>(file.native()), &st) != 0) {
     *error = systemReason(errno);
     return false;
   }
@@ -725,80 +703,9 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
   }
   try {
     if (st.st_size > 0) bytes->reserve(static_cast<size_t>(st.st_size));
-    char buffer[64 * 1024];
-    for (;;) {
-      const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-      if (got == 0) return true;
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        *error = systemReason(errno);
-        bytes->clear();
-        return false;
-      }
-      bytes->append(buffer, static_cast<size_t>(got));
-    }
   } catch (const std::exception&) {  // bad_alloc, or length_error past max_size()
     *error = systemReason(ENOMEM);
-    bytes->clear();
     return false;
   }
-}
-
-bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& bytes,
-                                std::string* error) {
-  ByteFileWriter file;
-  return file.create(hostPath, error) && file.write(bytes, error) && file.close(error);
-}
-
-ByteFileWriter::~ByteFileWriter() {
-  std::string ignored;
-  close(&ignored);
-}
-
-bool ByteFileWriter::create(const std::string& hostPath, std::string* error) {
-  std::string ignored;
-  close(&ignored);
-  if (holdsNul(hostPath)) {
-    *error = systemReason(EINVAL);
-    return false;
-  }
-  const int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    *error = systemReason(errno);
-    return false;
-  }
-  handle_ = fd;
-  return true;
-}
-
-bool ByteFileWriter::write(std::string_view bytes, std::string* error) {
-  if (handle_ < 0) {
-    *error = systemReason(EBADF);
-    return false;
-  }
-  const int fd = static_cast<int>(handle_);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      // A write that takes nothing would repeat for ever.
-      *error = systemReason(wrote < 0 ? errno : EIO);
-      return false;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-  return true;
-}
-
-bool ByteFileWriter::close(std::string* error) {
-  if (handle_ < 0) return true;
-  const int fd = static_cast<int>(handle_);
-  handle_ = -1;
-  // The descriptor is gone even when close() fails, so it is never retried.
-  if (::close(fd) != 0 && errno != EINTR) {
-    *error = systemReason(errno);
-    return false;
-  }
-  return true;
+  return readHeldFile(file, bytes, error);
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/directory_handles.h"
 #include "platform/file_system.h"
 #include "platform/system_text_win32.h"
 
@@ -272,97 +273,17 @@ bool FileSystem::readWholeFile(const std::string& hostPath, std::string* bytes,
     *error = kUnusableName;
     return false;
   }
-  Handle file(CreateFileW(
+  const HeldHandle file(reinterpret_cast<std::intptr_t>(CreateFileW(
       path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   if (!file.valid()) {
     *error = systemReason(GetLastError());
     return false;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  if (kindOfHandle(file.get(), &info) != EntryKind::File) {
+  if (kindOfHandle(reinterpret_cast<HANDLE>(file.native()), &info) != EntryKind::File) {
     *error = "Not a regular file";
     return false;
   }
-  try {
-    char buffer[64 * 1024];
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-        *error = systemReason(GetLastError());
-        bytes->clear();
-        return false;
-      }
-      if (got == 0) return true;
-      bytes->append(buffer, got);
-    }
-  } catch (const std::exception&) {  // bad_alloc, or length_error past max_size()
-    *error = systemReason(ERROR_NOT_ENOUGH_MEMORY);
-    bytes->clear();
-    return false;
-  }
-}
-
-bool FileSystem::writeWholeFile(const std::string& hostPath, const std::string& bytes,
-                                std::string* error) {
-  ByteFileWriter file;
-  return file.create(hostPath, error) && file.write(bytes, error) && file.close(error);
-}
-
-ByteFileWriter::~ByteFileWriter() {
-  std::string ignored;
-  close(&ignored);
-}
-
-bool ByteFileWriter::create(const std::string& hostPath, std::string* error) {
-  std::string ignored;
-  close(&ignored);
-  std::wstring path;
-  if (hostPath.empty() || !toWide(hostPath, &path)) {
-    *error = kUnusableName;
-    return false;
-  }
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = systemReason(GetLastError());
-    return false;
-  }
-  handle_ = reinterpret_cast<std::intptr_t>(file);
-  return true;
-}
-
-bool ByteFileWriter::write(std::string_view bytes, std::string* error) {
-  if (handle_ == -1) {
-    *error = systemReason(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    // WriteFile takes at most a DWORD's worth at a time.
-    const DWORD chunk = DWORD(std::min<size_t>(bytes.size() - done, 1u << 30));
-    DWORD wrote = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr)) {
-      *error = systemReason(GetLastError());
-      return false;
-    }
-    if (wrote == 0) {
-      *error = systemReason(ERROR_WRITE_FAULT);
-      return false;
-    }
-    done += wrote;
-  }
-  return true;
-}
-
-bool ByteFileWriter::close(std::string* error) {
-  if (handle_ == -1) return true;
-  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-  handle_ = -1;
-  if (!CloseHandle(file)) {
-    *error = systemReason(GetLastError());
-    return false;
-  }
-  return true;
+  return readHeldFile(file, bytes, error);
 }

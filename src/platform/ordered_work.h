@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -39,9 +40,10 @@ inline unsigned helperThreads() {
 // every item is filled, worked and drained in turn on the calling thread,
 // before the next is filled. Otherwise up to `window` items are filled ahead
 // of the oldest one's drain, and the calling thread works on items too while
-// it waits. Each item should be worth a few microseconds of work at least
-// (a batch of pages, not one reference), or handing it over costs more than
-// it saves.
+// it waits. When the system refuses a thread, the threads started (the
+// calling one at least) do all the work. Each item should be worth a few
+// microseconds of work at least (a batch of pages, not one reference), or
+// handing it over costs more than it saves.
 template <class Slot, class Fill, class Work, class Drain>
 void runInOrder(unsigned helpers, size_t window, Fill&& fill, Work&& work, Drain&& drain) {
   if (window == 0) window = 1;
@@ -77,14 +79,18 @@ void runInOrder(unsigned helpers, size_t window, Fill&& fill, Work&& work, Drain
   std::vector<std::thread> threads;
   threads.reserve(helpers);
   for (unsigned i = 0; i < helpers; ++i) {
-    threads.emplace_back([&, worker = i + 1] {
-      std::unique_lock<std::mutex> lock(mutex);
-      for (;;) {
-        workReady.wait(lock, [&] { return quit || claimed < filled; });
-        if (quit) return;
-        workOne(lock, worker);
-      }
-    });
+    try {
+      threads.emplace_back([&, worker = i + 1] {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+          workReady.wait(lock, [&] { return quit || claimed < filled; });
+          if (quit) return;
+          workOne(lock, worker);
+        }
+      });
+    } catch (const std::system_error&) {
+      break;  // the system gives no more threads: those started do the work
+    }
   }
 
   bool inputEnded = false;

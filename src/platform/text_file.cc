@@ -138,17 +138,6 @@ bool TextReader::readLine(std::string* line) {
   }
 }
 
-bool TextReader::readBufferedLine(std::string* line) {
-  if (pushed_ >= 0 || pos_ >= len_) return false;
-  const unsigned char* start = buf_ + pos_;
-  const void* nl = std::memchr(start, '\n', len_ - pos_);
-  if (nl == nullptr) return false;
-  const size_t run = size_t(static_cast<const unsigned char*>(nl) - start);
-  line->assign(reinterpret_cast<const char*>(start), run);
-  pos_ += run + 1;
-  return true;
-}
-
 bool TextReader::readChunk(const unsigned char** data, size_t* size) {
   if (pushed_ >= 0) {
     pushedByte_ = static_cast<unsigned char>(pushed_);

@@ -60,12 +60,6 @@ class TextReader {
   // not end with a line feed.
   bool readLine(std::string* line);
 
-  // readLine(), but only when the whole line, line feed included, is in
-  // the buffer already: never reads the file. False (and nothing taken)
-  // otherwise. For callers that look ahead without moving the moments at
-  // which the file is read.
-  bool readBufferedLine(std::string* line);
-
   // The next run of text as it lies in the buffer (after any pushed-back
   // character), for callers that scan bytes in bulk. *data stays valid until
   // the next call on this reader. False at the end of the text.

@@ -2,17 +2,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/ascii_case.h"
 
+namespace tangler {
+
 namespace {
 
 constexpr char kSeparator[] = "---------------";
-constexpr size_t kPrefixLength = 7;
+constexpr size_t kPrefixLength = kPagePrefix.size();
 constexpr std::string_view kLineMark = " line#<";
 
 constexpr size_t kLongestTail = 7 + 10 + 2;  // " line#<", 2^32 - 1, ">\n"
+static_assert(kLongestTail == kLineMark.size() + std::size("4294967295") - 1 + 2);
 
 // The line mark and number are put together in place: one record is
 // written for every link of every page. Returns the size of the tail, at
@@ -44,11 +48,11 @@ void writeValueRecord(TextWriter& out, const char* prefix, const std::string& va
 const char* valuePrefix(RecordKind kind) {
   switch (kind) {
     case RecordKind::Ref:
-      return "ref:   ";
+      return kRefPrefix.data();
     case RecordKind::Mark:
-      return "mark:  ";
+      return kMarkPrefix.data();
     case RecordKind::Image:
-      return "image: ";
+      return kImagePrefix.data();
     default:
       return nullptr;
   }
@@ -81,11 +85,11 @@ size_t writtenMarkAt(std::string_view value, uint32_t* number) {
 }  // namespace
 
 void writeHeader(TextWriter& out, const std::string& directory) {
-  out.write(std::string(kSeparator) + "\ncwd:   " + directory + "\n");
+  out.write(std::string(kSeparator) + "\n" + std::string(kHeaderPrefix) + directory + "\n");
 }
 
 void writePage(TextWriter& out, const std::string& path) {
-  out.write(std::string(kSeparator) + "\nname:  " + path + "\n");
+  out.write(std::string(kSeparator) + "\n" + std::string(kPagePrefix) + path + "\n");
 }
 
 void writeRef(TextWriter& out, const std::string& value, uint32_t line) {
@@ -150,7 +154,8 @@ void tapPendingMarks(const RecordTap& tap, const PendingRecords& pending, size_t
   const char* data = pending.bytes.data() + at;
   for (size_t i = first; i < end; ++i) {
     const PendingRecords::Sizes& sizes = pending.sizes[i];
-    if (data[0] == 'm') tap(RecordKind::Mark, std::string_view(data + kPrefixLength, sizes.value));
+    if (data[0] == kMarkPrefix[0])
+      tap(RecordKind::Mark, std::string_view(data + kPrefixLength, sizes.value));
     data += kPrefixLength + sizes.value + sizes.tail;
   }
 }
@@ -158,25 +163,25 @@ void tapPendingMarks(const RecordTap& tap, const PendingRecords& pending, size_t
 RecordKind recordKind(std::string_view line) {
   if (line == kSeparator) return RecordKind::Separator;
   if (line.size() < kPrefixLength) return RecordKind::Other;
-  // Every prefix begins with a letter of its own, so one comparison settles
-  // each line.
+  // Every prefix begins with a letter of its own (prefixesStartApart()), so
+  // one comparison settles each line.
   std::string_view prefix = line.substr(0, kPrefixLength);
   // The writer's own records are in lower case: one compare each.
-  auto is = [prefix](const char* expected) {
-    return std::memcmp(prefix.data(), expected, kPrefixLength) == 0 ||
+  auto is = [prefix](std::string_view expected) {
+    return std::memcmp(prefix.data(), expected.data(), kPrefixLength) == 0 ||
            equalIgnoringCase(prefix, expected);
   };
   switch (toLowerAscii(line[0])) {
-    case 'c':
-      return is("cwd:   ") ? RecordKind::Header : RecordKind::Other;
-    case 'n':
-      return is("name:  ") ? RecordKind::Page : RecordKind::Other;
-    case 'r':
-      return is("ref:   ") ? RecordKind::Ref : RecordKind::Other;
-    case 'm':
-      return is("mark:  ") ? RecordKind::Mark : RecordKind::Other;
-    case 'i':
-      return is("image: ") ? RecordKind::Image : RecordKind::Other;
+    case kHeaderPrefix[0]:
+      return is(kHeaderPrefix) ? RecordKind::Header : RecordKind::Other;
+    case kPagePrefix[0]:
+      return is(kPagePrefix) ? RecordKind::Page : RecordKind::Other;
+    case kRefPrefix[0]:
+      return is(kRefPrefix) ? RecordKind::Ref : RecordKind::Other;
+    case kMarkPrefix[0]:
+      return is(kMarkPrefix) ? RecordKind::Mark : RecordKind::Other;
+    case kImagePrefix[0]:
+      return is(kImagePrefix) ? RecordKind::Image : RecordKind::Other;
     default:
       return RecordKind::Other;
   }
@@ -220,11 +225,4 @@ RecordView viewRecord(std::string_view line, RecordKind kind) {
   return record;
 }
 
-Record parseRecord(std::string_view line) {
-  const RecordView view = viewRecord(line);
-  Record record;
-  record.kind = view.kind;
-  record.value.assign(view.value);
-  record.line = view.line;
-  return record;
-}
+}  // namespace tangler

@@ -20,6 +20,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +31,30 @@
 
 #include "platform/text_file.h"
 
+namespace tangler {
+
 enum class RecordKind { Other, Separator, Header, Page, Ref, Mark, Image };
+
+// Each kind's prefix as the writer writes it. Each begins with a small
+// letter of its own, so that one byte tells a line's kind: the readers that
+// pass over lines by their first byte rely on it.
+inline constexpr std::string_view kHeaderPrefix = "cwd:   ";
+inline constexpr std::string_view kPagePrefix = "name:  ";
+inline constexpr std::string_view kRefPrefix = "ref:   ";
+inline constexpr std::string_view kMarkPrefix = "mark:  ";
+inline constexpr std::string_view kImagePrefix = "image: ";
+constexpr bool prefixesStartApart() {
+  const std::string_view all[] = {kHeaderPrefix, kPagePrefix, kRefPrefix, kMarkPrefix,
+                                  kImagePrefix};
+  for (size_t i = 0; i < std::size(all); ++i) {
+    if (all[i].size() != 7 || all[i][0] < 'a' || all[i][0] > 'z') return false;
+    for (size_t j = 0; j < i; ++j) {
+      if (all[i][0] == all[j][0]) return false;
+    }
+  }
+  return true;
+}
+static_assert(prefixesStartApart(), "a record's kind must show in its first byte");
 
 // --- Writing (scan phase). The writer is created by the run driver.
 void writeHeader(TextWriter& out, const std::string& directory);
@@ -88,6 +112,7 @@ RecordKind recordKind(std::string_view line);
 // the page records alone.
 template <class Take>
 inline void forEachLineStartingWithN(std::string_view text, Take take) {
+  static_assert(kPagePrefix[0] == 'n');
   auto takeAt = [&](size_t at) { take(text.substr(at, text.find('\n', at) - at)); };
   if (!text.empty() && (text[0] | 0x20) == 'n') takeAt(0);
   size_t at = 0;  // lines starting after text[at] are yet to be looked at
@@ -113,15 +138,8 @@ inline void forEachLineStartingWithN(std::string_view text, Take take) {
   }
 }
 
-// One record taken apart.
-struct Record {
-  RecordKind kind = RecordKind::Other;
-  std::string value;  // from the eighth character; line number split off
-  uint32_t line = 0;  // 0 for records without a line number
-};
-
-// The same record as a view into the line it was read from, for readers that
-// look at every record and keep few of them: valid while the line is.
+// One record taken apart, as a view into the line it was read from: valid
+// while the line is.
 struct RecordView {
   RecordKind kind = RecordKind::Other;
   std::string_view value;
@@ -133,7 +151,8 @@ struct RecordView {
 // the decimal digits after it, modulo 2^32, reading stopping at the first
 // non-digit (no digits give 0). Page and header records are taken whole, with
 // line 0.
-Record parseRecord(std::string_view line);
 RecordView viewRecord(std::string_view line);
 // The same, for a caller that has the line's recordKind() at hand.
 RecordView viewRecord(std::string_view line, RecordKind kind);
+
+}  // namespace tangler

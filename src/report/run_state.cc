@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace tangler {
+
 void initRunState(RunState* state) {
   state->report.attachStdout();
   state->errors.attachStderr();
@@ -54,3 +56,5 @@ bool openOrExit(RunState& state, FileSystem& fs, const std::string& path, TextRe
 std::string quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
+
+}  // namespace tangler

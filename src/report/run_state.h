@@ -10,6 +10,8 @@
 #include "platform/file_system.h"
 #include "platform/text_file.h"
 
+namespace tangler {
+
 struct RunState {
   TextWriter report;  // standard output, or the "-o" file
   TextWriter errors;  // standard error
@@ -47,3 +49,5 @@ std::string complaintPrefix(const std::string& page, uint32_t line);
 
 // Quotes text in double quotes, as messages show names and references.
 std::string quoted(const std::string& text);
+
+}  // namespace tangler

@@ -9,7 +9,9 @@
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 #include "scan/markup_tokenizer.h"
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
+
+namespace tangler {
 
 namespace {
 
@@ -352,3 +354,5 @@ bool scanPattern(RunState& state, FileSystem& fs, TextWriter& refFile, const std
   } while (nextMatch(&expansion, &path));
   return true;
 }
+
+}  // namespace tangler

@@ -11,6 +11,8 @@
 #include "reffile/reference_file.h"
 #include "report/run_state.h"
 
+namespace tangler {
+
 // Scans every page that pattern matches into refFile. A pattern that matches
 // nothing gives the counted note "no <pattern>". Returns false when a page
 // could not be opened or read: the fatal message is written and the run must
@@ -32,3 +34,5 @@ bool scanPage(RunState& state, FileSystem& fs, TextWriter& refFile, const std::s
 // record itself is not written). Exposed so that the extraction can be tested
 // and fuzzed without files on disk.
 void extractLinks(TextReader& input, TextWriter& refFile);
+
+}  // namespace tangler

@@ -12,6 +12,8 @@
 
 #include "platform/ascii_case.h"
 
+namespace tangler {
+
 namespace {
 
 // What a byte means to the tokenizer. One table lookup decides both where a
@@ -406,3 +408,5 @@ TokenKind skipToTagOpen(MarkupTokenizer& t) {
     skipString(t);  // at a '"'
   }
 }
+
+}  // namespace tangler

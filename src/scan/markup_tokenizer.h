@@ -14,6 +14,8 @@
 
 #include "platform/text_file.h"
 
+namespace tangler {
+
 enum class TokenKind : int {
   End = 0,
   TagOpen = 1,
@@ -72,3 +74,5 @@ TokenKind skipToTagOpen(MarkupTokenizer& t);
 inline void clearClosePending(MarkupTokenizer& t) {
   t.closePending = false;
 }
+
+}  // namespace tangler

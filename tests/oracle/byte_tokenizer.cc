@@ -2,6 +2,8 @@
 
 #include "platform/ascii_case.h"
 
+namespace tangler {
+
 namespace {
 
 bool isWordByte(int c) {
@@ -173,3 +175,5 @@ std::string compareTokenizers(const std::string& page, uint64_t seed) {
   }
   return {};
 }
+
+}  // namespace tangler

@@ -10,6 +10,8 @@
 #include "platform/text_file.h"
 #include "scan/markup_tokenizer.h"
 
+namespace tangler {
+
 struct ByteTokenizer {
   TextReader* input = nullptr;
   uint32_t lineNumber = 1;
@@ -28,3 +30,5 @@ TokenKind byteSkipToTagOpen(ByteTokenizer& t);
 // has one, the line number and the pending close. Returns the first
 // difference described, or the empty text when they always agree.
 std::string compareTokenizers(const std::string& page, uint64_t seed);
+
+}  // namespace tangler

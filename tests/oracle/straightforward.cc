@@ -2,9 +2,20 @@
 
 #include <string>
 
+#include "files/pattern_expansion.h"
 #include "platform/ascii_case.h"
 #include "reffile/reference_file.h"
-#include "scan/pattern_expansion.h"
+
+namespace tangler {
+
+Record parseRecord(std::string_view line) {
+  const RecordView view = viewRecord(line);
+  Record record;
+  record.kind = view.kind;
+  record.value.assign(view.value);
+  record.line = view.line;
+  return record;
+}
 
 size_t findIgnoringCase(std::string_view text, std::string_view needle) {
   if (needle.empty() || needle.size() > text.size()) return std::string_view::npos;
@@ -79,3 +90,5 @@ PageTarget splitPageTarget(const std::string& currentPage, const std::string& ta
   if (split.page.empty()) split.page = currentPage;
   return split;
 }
+
+}  // namespace tangler

@@ -9,7 +9,18 @@
 
 #include "platform/file_system.h"
 #include "platform/text_file.h"
+#include "reffile/reference_file.h"
 #include "report/run_state.h"
+
+namespace tangler {
+
+// A record taken apart (viewRecord()) into a copy that outlives its line.
+struct Record {
+  RecordKind kind = RecordKind::Other;
+  std::string value;  // from the eighth character; line number split off
+  uint32_t line = 0;  // 0 for records without a line number
+};
+Record parseRecord(std::string_view line);
 
 // The first position in text at which needle begins, ignoring ASCII case, or
 // std::string_view::npos. An empty needle is never found.
@@ -43,3 +54,5 @@ struct PageTarget {
   std::string anchor;
 };
 PageTarget splitPageTarget(const std::string& currentPage, const std::string& target);
+
+}  // namespace tangler

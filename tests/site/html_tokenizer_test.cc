@@ -11,6 +11,23 @@ namespace {
 
 using std::string_view_literals::operator""sv;
 
+// The whole of text with its character references decoded, as in an
+// attribute value (inAttribute) or in text; other bytes are copied.
+std::string decodeCharacterReferences(std::string_view text, bool inAttribute) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t amp = text.find('&', pos);
+    if (amp == std::string_view::npos) {
+      out.append(text.substr(pos));
+      break;
+    }
+    out.append(text.substr(pos, amp - pos));
+    pos = amp + appendCharacterReference(text.substr(amp), inAttribute, &out);
+  }
+  return out;
+}
+
 // Tokens written back as markup: <name a=value ...>, </name>, "/>" for a
 // self-closing tag, {text} for raw text.
 std::string tokenize(std::string_view page) {

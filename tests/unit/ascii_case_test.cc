@@ -6,6 +6,8 @@
 
 #include "straightforward.h"
 
+using namespace tangler;
+
 namespace {
 
 using namespace std::string_literals;

@@ -102,33 +102,6 @@ TEST_F(ExactFaceTest, StatsAndReadsThePathAsWritten) {
   EXPECT_EQ(error, "Not a regular file");
 }
 
-TEST_F(ExactFaceTest, WritesTheBytesAsGivenOrSaysWhy) {
-  const std::string bytes = "x\n\r\x1A";  // shorter than Page.htm's, and no text-mode rules
-  const struct {
-    const char* name;
-    bool writes;
-  } rows[] = {
-      {"new.txt", true},
-      {"Page.htm", true},  // emptied first: nothing of the old bytes stays
-      // Latin and Cyrillic letters: on Windows, beyond any one ANSI code page.
-      {"r\xC3\xA9sum\xC3\xA9 \xD0\xBE\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt", true},
-      {"Sub", false},
-      {"nosuch/x.txt", false},
-  };
-  for (const auto& row : rows) {
-    std::string error;
-    EXPECT_EQ(fs_.writeWholeFile(dir_ / row.name, row.writes ? bytes : "", &error), row.writes)
-        << row.name << ": " << error;
-    std::string back;
-    if (row.writes) {
-      ASSERT_TRUE(fs_.readWholeFile(dir_ / row.name, &back, &error)) << row.name << ": " << error;
-      EXPECT_EQ(back, bytes) << row.name;
-    } else {
-      EXPECT_FALSE(error.empty()) << row.name;
-    }
-  }
-}
-
 TEST_F(ExactFaceTest, IdentityAndCanonicalPathSeeThroughLinks) {
   FileIdentity page;
   FileIdentity sub;

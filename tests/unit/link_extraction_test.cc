@@ -18,6 +18,8 @@
 #include "reffile/reference_file.h"
 #include "scan_temp_dir.h"
 
+using namespace tangler;
+
 namespace {
 
 // The records that extraction writes for a page held in memory.
@@ -213,7 +215,7 @@ struct ScanOutcome {
 
 #ifndef _WIN32
 bool sameLookup(const PageLookup& a, const PageLookup& b) {
-  return a.text == b.text && a.marks == b.marks && a.slots == b.slots;
+  return a.text == b.text && a.marks == b.marks && a.slots.slots == b.slots.slots;
 }
 
 // Scans the patterns into a new reference file, tangler~.txt, in the current

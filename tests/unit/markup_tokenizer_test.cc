@@ -10,6 +10,8 @@
 
 #include "byte_tokenizer.h"
 
+using namespace tangler;
+
 namespace {
 
 // A token as the tests write it: "<", ">", "=", a quoted string, a keyword in

@@ -13,6 +13,8 @@
 #include "scan_temp_dir.h"
 #include "straightforward.h"
 
+using namespace tangler;
+
 namespace {
 
 struct Outcome {

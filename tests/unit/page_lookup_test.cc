@@ -14,6 +14,8 @@
 #include "scan_temp_dir.h"
 #include "straightforward.h"
 
+using namespace tangler;
+
 namespace {
 
 bool lookUp(const std::string& refFile, const std::string& target, bool hasAnchor,

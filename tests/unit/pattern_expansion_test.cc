@@ -1,4 +1,4 @@
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "scan_temp_dir.h"
+
+using namespace tangler;
 
 namespace {
 

@@ -21,6 +21,8 @@
 #include "scan_temp_dir.h"
 #include "straightforward.h"
 
+using namespace tangler;
+
 namespace {
 
 // Many pages of records that give every kind of complaint, against the files

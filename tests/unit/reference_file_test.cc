@@ -10,6 +10,9 @@
 
 #include "platform/file_system.h"
 #include "scan_temp_dir.h"
+#include "straightforward.h"
+
+using namespace tangler;
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tangler;
+
 namespace {
 
 TEST(RunState, ComplaintsArePaddedToTheIndentColumn) {

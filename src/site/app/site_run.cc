@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/file_system.h"
+#include "platform/ordered_work.h"
 #include "platform/run_files.h"
 #include "platform/terminal.h"
 #include "site/app/command_line.h"
@@ -20,6 +21,7 @@
 #include "site/net/link_scheduler.h"
 #include "site/report/writers.h"
 #include "site/walk/walk.h"
+#include "text/text_helpers.h"
 
 namespace site {
 
@@ -34,10 +36,6 @@ void printError(const std::string& message) {
 constexpr size_t kMaxIgnoreFileBytes = size_t(16) << 20;
 
 const char kTryHelp[] = "Try 'tangler-site --help'.\n";
-
-std::string quoted(const std::string& text) {
-  return "'" + text + "'";
-}
 
 std::string counted(uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
@@ -97,38 +95,40 @@ void clearProgress(ProgressLine* progress) {
 
 // Runs work(i, buffers) for every i below count on up to jobs threads, each
 // i once, each thread with its own buffers. With progress (not null),
-// redraws text(columns) on the error stream meanwhile; the line is left
+// redraws text(columns) on the error stream meanwhile, at most every tenth
+// of a second, as the calling thread takes each file back; the line is left
 // drawn, for the caller to clear.
 template <typename Work>
 void runOnThreads(unsigned jobs, size_t count, Work work, ProgressLine* progress,
                   const std::function<std::string(unsigned)>& text) {
-  std::atomic<size_t> next{0};
-  std::atomic<size_t> running{0};
-  auto loop = [&] {
-    ThreadBuffers buffers;
-    for (size_t i; (i = next.fetch_add(1)) < count;) work(i, buffers);
-    running.fetch_sub(1);
+  const unsigned helpers =
+      unsigned(std::min<size_t>(std::max(jobs, 1u), std::max<size_t>(count, 1)) - 1);
+  std::vector<ThreadBuffers> buffers(helpers + 1);
+  struct Item {
+    size_t index = 0;
   };
-  const size_t wanted = std::max<size_t>(1, std::min<size_t>(jobs, count));
-  std::vector<std::thread> threads;
-  running = wanted;
-  for (size_t i = 0; i < wanted; ++i) {
-    try {
-      threads.emplace_back(loop);
-    } catch (const std::exception&) {  // the system gives no more threads
-      running.fetch_sub(wanted - i);
-      break;
-    }
-  }
-  if (threads.empty()) {
-    running = 1;
-    loop();
-  }
-  if (progress != nullptr) {
-    showProgressUntil(
-        progress, [&] { return running.load() == 0; }, text);
-  }
-  for (std::thread& thread : threads) thread.join();
+  size_t next = 0;
+  auto lastDrawn = std::chrono::steady_clock::time_point();
+  // Many files are handed out ahead of the one taken back, so that a big
+  // file holds up no thread.
+  runInOrder<Item>(
+      helpers, size_t(64) * (helpers + 1),
+      [&](Item& item) {
+        if (next == count) return false;
+        item.index = next++;
+        return true;
+      },
+      [&](Item& item, unsigned worker) { work(item.index, buffers[worker]); },
+      [&](Item&) {
+        if (progress != nullptr) {
+          const auto now = std::chrono::steady_clock::now();
+          if (now - lastDrawn >= std::chrono::milliseconds(100)) {
+            lastDrawn = now;
+            drawProgress(progress, text);
+          }
+        }
+        return true;
+      });
 }
 
 // The external-link check of one run (--external): the HTTP client, the
@@ -527,8 +527,7 @@ int runSite(const std::vector<std::string>& args) {
     if (role != NodeRole::Other) toRead.push_back(uint32_t(i));
     if (role == NodeRole::Page) ++pagesFound;
   }
-  const unsigned jobs =
-      options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned jobs = options.jobs != 0 ? options.jobs : usableCores();
   // The network runs while the pages are read: each external reference is
   // handed to the scheduler as it is met.
   std::unique_ptr<ExternalRun> external;

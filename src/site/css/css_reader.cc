@@ -5,13 +5,13 @@
 
 #include "platform/ascii_case.h"
 #include "site/html/character_references.h"
+#include "text/text_helpers.h"
 
 namespace site {
 
 namespace {
 
 constexpr int kEnd = -1;
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 // Past a token that a piece cuts, bytes still to come must be this many for
 // a string or URL to be read on: enough for an escape ('\\', six hex
@@ -65,13 +65,6 @@ bool isWhitespace(int c) {
 
 bool isDigit(int c) {
   return c >= '0' && c <= '9';
-}
-
-int hexDigitValue(int c) {
-  if (isDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool isNameStart(int c) {
@@ -140,8 +133,7 @@ void consumeEscape(CssInput& in, std::string* out) {
   } else if (isWhitespace(peek(in))) {
     ++in.pos;
   }
-  if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = 0xFFFD;
-  if (out != nullptr && out->size() < kMaxCssText) appendUtf8(value, out);
+  if (out != nullptr && out->size() < kMaxCssText) appendUtf8(scalarOrReplacement(value), out);
 }
 
 void consumeIdentifier(CssInput& in, std::string* out) {

@@ -8,6 +8,7 @@
 #include "site/css/css_reader.h"
 #include "site/html/html_tokenizer.h"
 #include "site/html/text_position.h"
+#include "text/text_helpers.h"
 
 namespace site {
 
@@ -147,10 +148,6 @@ bool breaksOutOfForeignContent(const HtmlToken& tag) {
            findAttribute(tag, "size") != nullptr;
   }
   return std::binary_search(std::begin(kForeignBreakouts), std::end(kForeignBreakouts), tag.name);
-}
-
-bool isAsciiWhitespace(char c) {
-  return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
 }
 
 // What the reading of one piece works with.

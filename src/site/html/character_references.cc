@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "text/text_helpers.h"
+
 namespace site {
 
 namespace {
@@ -15,13 +17,6 @@ int decimalDigitValue(char c) {
   return c >= '0' && c <= '9' ? c - '0' : -1;
 }
 
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // What a numeric reference to 0x80-0x9F stands for: pages written in
 // windows-1252 used those numbers for its characters. 0 marks the numbers
 // that keep their own value.
@@ -32,7 +27,7 @@ constexpr char16_t kC1Replacements[32] = {
 };
 
 char32_t replaceInvalidCodePoint(uint32_t value) {
-  if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0xFFFD;
+  if (scalarOrReplacement(value) != value) return kReplacementCodePoint;
   if (value >= 0x80 && value <= 0x9F && kC1Replacements[value - 0x80] != 0) {
     return kC1Replacements[value - 0x80];
   }
@@ -88,25 +83,6 @@ const NamedReference* longestNamedMatch(std::string_view text) {
 
 }  // namespace
 
-void appendUtf8(char32_t codePoint, std::string* out) {
-  const uint32_t c = codePoint;
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 size_t appendCharacterReference(std::string_view text, bool inAttribute, std::string* out) {
   if (text.size() >= 2 && text[1] == '#') return appendNumericReference(text, out);
   const NamedReference* match = longestNamedMatch(text.substr(1));
@@ -122,21 +98,6 @@ size_t appendCharacterReference(std::string_view text, bool inAttribute, std::st
   }
   out->append(match->utf8);
   return end;
-}
-
-std::string decodeCharacterReferences(std::string_view text, bool inAttribute) {
-  std::string out;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    const size_t amp = text.find('&', pos);
-    if (amp == std::string_view::npos) {
-      out.append(text.substr(pos));
-      break;
-    }
-    out.append(text.substr(pos, amp - pos));
-    pos = amp + appendCharacterReference(text.substr(amp), inAttribute, &out);
-  }
-  return out;
 }
 
 }  // namespace site

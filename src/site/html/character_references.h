@@ -32,12 +32,4 @@ extern const size_t kLongestReferenceName;
 // windows-1252 does.
 size_t appendCharacterReference(std::string_view text, bool inAttribute, std::string* out);
 
-// The whole of text with its character references decoded, as in an
-// attribute value (inAttribute) or in text. Other bytes are copied.
-std::string decodeCharacterReferences(std::string_view text, bool inAttribute);
-
-// Appends the UTF-8 encoding of a code point (at most U+10FFFF, no
-// surrogate).
-void appendUtf8(char32_t codePoint, std::string* out);
-
 }  // namespace site

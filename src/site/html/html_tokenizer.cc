@@ -5,7 +5,9 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/ascii_case.h"
 #include "site/html/character_references.h"
+#include "text/text_helpers.h"
 
 namespace site {
 
@@ -40,18 +42,12 @@ constexpr std::array<uint8_t, 256> makeByteClasses() {
 
 constexpr std::array<uint8_t, 256> kByteClasses = makeByteClasses();
 
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-
 uint8_t byteClass(char c) {
   return kByteClasses[static_cast<unsigned char>(c)];
 }
 
 bool isAsciiAlpha(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char asciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Where a quoted value ends: the first quote byte at or after pos, or
@@ -123,7 +119,7 @@ void foldName(std::string_view raw, std::string* out) {
     if (c == '\0') {
       out->append(kReplacementCharacter);
     } else {
-      out->push_back(asciiLower(c));
+      out->push_back(toLowerAscii(c));
     }
   }
 }
@@ -429,7 +425,7 @@ size_t findRawTextEnd(std::string_view page, size_t from, std::string_view name)
     const size_t after = at + 2 + name.size();
     if (after < size && data[at + 1] == '/' && (byteClass(data[after]) & kEndsTagName) != 0) {
       size_t i = 0;
-      while (i < name.size() && asciiLower(data[at + 2 + i]) == name[i]) ++i;
+      while (i < name.size() && toLowerAscii(data[at + 2 + i]) == name[i]) ++i;
       if (i == name.size()) return at;
     }
     from = at + 1;

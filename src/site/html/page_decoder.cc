@@ -1,12 +1,11 @@
 #include "site/html/page_decoder.h"
 
 #include "site/html/character_references.h"
+#include "text/text_helpers.h"
 
 namespace site {
 
 namespace {
-
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 // The encoding the first bytes of a page tell, with how many bytes of mark
 // to drop; Unknown while they cannot tell yet.

@@ -1,5 +1,6 @@
 #include "site/html/text_position.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace site {
@@ -84,6 +85,7 @@ void countLines(LineCounter& counter, std::string_view held, size_t heldOffset, 
 
 TextPosition positionAt(LineCounter& counter, std::string_view held, size_t heldOffset,
                         size_t offset) {
+  assert(offset >= heldOffset && offset - heldOffset <= held.size());
   if (offset > counter.offset) {
     countRange(counter, held, heldOffset, counter.offset - heldOffset, offset - heldOffset);
   }

@@ -2,13 +2,11 @@
 
 #include <limits>
 
+#include "text/text_helpers.h"
+
 namespace site {
 
 namespace {
-
-std::string quoted(std::string_view text) {
-  return "'" + std::string(text) + "'";
-}
 
 // A run of digits into *value; false when it is empty, holds anything else
 // or exceeds limit.

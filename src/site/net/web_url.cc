@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "text/text_helpers.h"
+
 namespace site {
 
 namespace {
@@ -22,13 +24,6 @@ bool isAlpha(char c) {
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool isSlash(char c) {
@@ -125,15 +120,16 @@ bool normalHost(std::string_view raw, std::string* host) {
   if (raw.front() == '[') {
     if (raw.size() < 3 || raw.back() != ']') return false;
     for (const char c : raw.substr(1, raw.size() - 2)) {
-      if (!(isDigit(c) || hexValue(c) >= 0 || c == ':' || c == '.')) return false;
+      if (!(isDigit(c) || hexDigitValue(c) >= 0 || c == ':' || c == '.')) return false;
     }
     *host = lowerAscii(raw);
     return true;
   }
   for (size_t i = 0; i < raw.size(); ++i) {
     char c = raw[i];
-    if (c == '%' && i + 2 < raw.size() && hexValue(raw[i + 1]) >= 0 && hexValue(raw[i + 2]) >= 0) {
-      c = char(hexValue(raw[i + 1]) * 16 + hexValue(raw[i + 2]));
+    if (c == '%' && i + 2 < raw.size() && hexDigitValue(raw[i + 1]) >= 0 &&
+        hexDigitValue(raw[i + 2]) >= 0) {
+      c = char(hexDigitValue(raw[i + 1]) * 16 + hexDigitValue(raw[i + 2]));
       i += 2;
     }
     const unsigned char u = static_cast<unsigned char>(c);

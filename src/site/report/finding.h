@@ -34,6 +34,9 @@ enum class FindingKind : unsigned char {
   Moved,
 };
 constexpr int kFindingKindCount = 11;
+// Moved is the last kind: a kind added after it must be counted too.
+static_assert(kFindingKindCount == int(FindingKind::Moved) + 1,
+              "kFindingKindCount must count every FindingKind");
 
 enum class Level : unsigned char { Error, Warning };
 

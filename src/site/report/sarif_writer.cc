@@ -20,6 +20,16 @@ constexpr FindingKind kRuleKinds[kFindingKindCount] = {
     FindingKind::Orphan,      FindingKind::HttpError,     FindingKind::Unreachable,
     FindingKind::RateLimited, FindingKind::Moved,
 };
+// Every kind has its rule, once: ruleIndex() finds each.
+constexpr bool everyKindHasOneRule() {
+  for (int kind = 0; kind < kFindingKindCount; ++kind) {
+    int rules = 0;
+    for (FindingKind ruleKind : kRuleKinds) rules += ruleKind == FindingKind(kind) ? 1 : 0;
+    if (rules != 1) return false;
+  }
+  return true;
+}
+static_assert(everyKindHasOneRule(), "kRuleKinds must list every FindingKind once");
 
 const char* ruleDescription(FindingKind kind) {
   switch (kind) {

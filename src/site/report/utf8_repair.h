@@ -6,10 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace site {
+#include "text/text_helpers.h"
 
-// The UTF-8 of U+FFFD REPLACEMENT CHARACTER.
-inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+namespace site {
 
 // bytes with each maximal ill-formed subsequence (a stray continuation byte,
 // a truncated sequence, an overlong form, an encoded surrogate, a code point

@@ -3,34 +3,25 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 
 #include "platform/ascii_case.h"
+#include "text/text_helpers.h"
 
 namespace site {
 
 namespace {
 
-bool isAsciiWhitespace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
 bool isAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Appends the percent-decoding of text to *out.
 void appendDecoded(std::string_view text, std::string* out) {
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-        hexValue(text[i + 2]) >= 0) {
-      out->push_back(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+    if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+        hexDigitValue(text[i + 2]) >= 0) {
+      out->push_back(char(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
       i += 2;
     } else {
       out->push_back(text[i]);
@@ -115,7 +106,7 @@ bool isIpv6Address(std::string_view text) {
       continue;
     }
     size_t length = 0;
-    while (length < 4 && pos < size && hexValue(text[pos]) >= 0) ++pos, ++length;
+    while (length < 4 && pos < size && hexDigitValue(text[pos]) >= 0) ++pos, ++length;
     if (at(pos) == '.') {
       // The last 32 bits as a dotted IPv4 address: exactly four numbers of
       // 0 to 255, without leading zeros.
@@ -161,6 +152,8 @@ struct PathState {
 // each into *decoded (which must have room for path.size() more bytes, so
 // that earlier names stay valid). False when ".." climbs above ROOT.
 bool applySegments(std::string_view path, PathState* state, std::string* decoded) {
+  // Decoding never lengthens a segment, so this room is enough.
+  assert(decoded->capacity() - decoded->size() >= path.size());
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = start;
@@ -348,8 +341,8 @@ bool hasValidAuthority(std::string_view cleaned) {
       if (authority[hostEnd] != '%' || hostEnd + 2 >= authority.size()) return false;
       // An escape: what it stands for must not be forbidden either. A '%'
       // without two hexadecimal digits stays itself, which is.
-      const int high = hexValue(authority[hostEnd + 1]);
-      const int low = hexValue(authority[hostEnd + 2]);
+      const int high = hexDigitValue(authority[hostEnd + 1]);
+      const int low = hexDigitValue(authority[hostEnd + 2]);
       if (high < 0 || low < 0 || (authorityByte(char(high * 16 + low)) & kForbiddenInHost)) {
         return false;
       }

@@ -1,4 +1,6 @@
-#include "scan/pattern_expansion.h"
+#include "files/pattern_expansion.h"
+
+namespace tangler {
 
 std::string patternPrefix(const std::string& pattern) {
   // "c:*.htm" names the current directory of drive c:, so the drive stands as
@@ -37,3 +39,5 @@ bool nextMatch(PatternExpansion* expansion, std::string* path) {
   path->append(name);
   return true;
 }
+
+}  // namespace tangler

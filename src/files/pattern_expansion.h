@@ -10,6 +10,8 @@
 
 #include "platform/file_system.h"
 
+namespace tangler {
+
 // One running expansion. The file list is taken when the expansion starts.
 struct PatternExpansion {
   std::string prefix;              // the pattern's drive and directory, as written
@@ -28,3 +30,5 @@ bool nextMatch(PatternExpansion* expansion, std::string* path);
 // The pattern's drive and directory: everything up to and including the last
 // '\' or '/', or the drive ("c:") alone.
 std::string patternPrefix(const std::string& pattern);
+
+}  // namespace tangler
