@@ -15,6 +15,8 @@
 #include "platform/run_files.h"
 #include "platform/terminal.h"
 #include "site/app/command_line.h"
+#include "site/app/external_run.h"
+#include "site/app/progress_line.h"
 #include "site/check/site_check.h"
 #include "site/extract/page_links.h"
 #include "site/net/link_cache.h"
@@ -53,46 +55,6 @@ struct ThreadBuffers {
   ResolveScratch scratch;
 };
 
-// The progress line on a terminal's error stream: redrawn in place, cut to
-// the terminal's width, and cleared at the end.
-struct ProgressLine {
-  size_t shown = 0;  // the width of the line drawn last
-  size_t limit = SIZE_MAX;
-};
-
-// Draws text(columns) over the line drawn before.
-void drawProgress(ProgressLine* progress, const std::function<std::string(unsigned)>& text) {
-  const unsigned columns = standardErrorColumns();
-  progress->limit = columns > 0 ? columns - 1 : SIZE_MAX;
-  std::string line = "\r";
-  line += text(columns);
-  const size_t width = line.size() - 1;
-  // Blanks over what a longer line left, if the window narrowed.
-  const size_t before = std::min(progress->shown, progress->limit);
-  if (before > width) line.append(before - width, ' ');
-  progress->shown = width;
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
-
-// Redraws the line every tenth of a second until done() holds.
-void showProgressUntil(ProgressLine* progress, const std::function<bool()>& done,
-                       const std::function<std::string(unsigned)>& text) {
-  while (!done()) {
-    drawProgress(progress, text);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
-
-void clearProgress(ProgressLine* progress) {
-  if (progress->shown == 0) return;
-  std::string clear(std::min(progress->shown, progress->limit) + 2, ' ');
-  clear.front() = clear.back() = '\r';
-  std::fwrite(clear.data(), 1, clear.size(), stderr);
-  std::fflush(stderr);
-  progress->shown = 0;
-}
-
 // Runs work(i, buffers) for every i below count on up to jobs threads, each
 // i once, each thread with its own buffers. With progress (not null),
 // redraws text(columns) on the error stream meanwhile, at most every tenth
@@ -129,76 +91,6 @@ void runOnThreads(unsigned jobs, size_t count, Work work, ProgressLine* progress
         }
         return true;
       });
-}
-
-// The external-link check of one run (--external): the HTTP client, the
-// cache, and the scheduler, which runs on a thread of its own while the
-// pages are read.
-struct ExternalRun {
-  std::unique_ptr<HttpClient> client;
-  LinkCache cache;
-  LinkScheduler scheduler;
-  std::thread thread;
-  std::atomic<bool> finished{false};
-  std::atomic<bool> failed{false};  // the scheduler ran out of memory
-};
-
-// Sets up and starts the external-link check of options. Null, the message
-// printed, when the HTTP client cannot be set up.
-std::unique_ptr<ExternalRun> startExternalRun(FileSystem& fileSystem, const SiteOptions& options) {
-  auto run = std::make_unique<ExternalRun>();
-  HttpClientOptions http;
-  http.timeoutMs = options.timeoutSeconds * 1000;
-  http.userAgent =
-      options.userAgent.empty() ? std::string("tangler-site/" TANGLER_VERSION) : options.userAgent;
-  for (const HeaderOption& header : options.headers) http.headers.push_back(headerLine(header));
-  http.insecure = options.insecure;
-  std::string error;
-  run->client = makeHttpClient(http, &error);
-  if (run->client == nullptr) {
-    printError("cannot check external links: " + error);
-    return nullptr;
-  }
-  // A cache that cannot be read costs time, not results.
-  if (!options.cache.empty() && !readLinkCache(fileSystem, options.cache, &run->cache, &error)) {
-    printError("cannot read the cache " + quoted(options.cache) + ": " + error + "; not used");
-    run->cache = LinkCache();
-  }
-  LinkCheckOptions links = options.links;
-  // With missing-anchor disabled no page is read for its anchors.
-  if (kindDisabled(options.check, FindingKind::MissingAnchor)) links.remoteAnchors = false;
-  initLinkScheduler(&run->scheduler, links, run->client.get(), systemNetClock(),
-                    options.cache.empty() ? nullptr : &run->cache);
-  ExternalRun* shared = run.get();
-  try {
-    run->thread = std::thread([shared] {
-      try {
-        runLinkScheduler(shared->scheduler);
-      } catch (const std::exception&) {
-        shared->failed = true;
-      }
-      shared->finished = true;
-    });
-  } catch (const std::exception&) {  // no thread to be had
-    printError("cannot check external links: no thread for the network");
-    return nullptr;
-  }
-  return run;
-}
-
-// Counts the distinct URLs and how they fared into summary.
-void countExternal(const LinkScheduler& scheduler, Summary* summary) {
-  summary->externalChecked = true;
-  for (const auto& [url, entry] : scheduler.links) {
-    if (!entry.done) continue;
-    ++summary->externalUrls;
-    summary->externalCached += entry.result.cached;
-    if (entry.result.state == LinkState::Working) {
-      ++summary->externalWorking;
-    } else {
-      ++summary->externalFailed;
-    }
-  }
 }
 
 // Reads walked page fileIndex again from its start, opened as the walk
@@ -423,31 +315,6 @@ bool writeOutput(ReportDestination& output, const std::string& name,
 
 }  // namespace
 
-std::string progressText(size_t pagesRead, size_t pagesFound, unsigned columns) {
-  // Built piece by piece: g++ 12 at -O3 warns (-Wrestrict) wrongly on
-  // "literal" + std::string&& here.
-  std::string text = "tangler-site: ";
-  text += std::to_string(pagesRead);
-  text += " of ";
-  text += std::to_string(pagesFound);
-  text += " pages read";
-  // The last column stays free: a console that wraps there would scroll.
-  if (columns > 0 && text.size() > columns - 1) text.resize(columns - 1);
-  return text;
-}
-
-std::string progressText(size_t pagesRead, size_t pagesFound, uint64_t linksChecked,
-                         uint64_t linksFound, unsigned columns) {
-  std::string text = progressText(pagesRead, pagesFound, 0);
-  text += ", ";
-  text += std::to_string(linksChecked);
-  text += " of ";
-  text += std::to_string(linksFound);
-  text += " links checked";
-  if (columns > 0 && text.size() > columns - 1) text.resize(columns - 1);
-  return text;
-}
-
 std::string summaryLine(const Summary& summary) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f", summary.seconds);
@@ -532,7 +399,9 @@ int runSite(const std::vector<std::string>& args) {
   // handed to the scheduler as it is met.
   std::unique_ptr<ExternalRun> external;
   if (options.external) {
-    external = startExternalRun(fileSystem, options);
+    std::vector<std::string> messages;
+    external = startExternalRun(fileSystem, options, &messages);
+    for (const std::string& message : messages) printError(message);
     if (external == nullptr) return kStatusUnreadable;
     context.links = &external->scheduler;
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "site/app/progress_line.h"  // progressText, which the tests call through here
 #include "site/report/finding.h"
 
 namespace site {
@@ -24,15 +25,6 @@ constexpr int kStatusUnreadable = 3;  // ROOT, a walked directory or file unread
 // working, 1 failed, 0 from the cache"; when references were ignored,
 // ", N ignored" follows.
 std::string summaryLine(const Summary& summary);
-
-// The progress line drawn on a terminal, "tangler-site: 12 of 40 pages
-// read", cut to fit a terminal of columns columns with the last one left
-// free (columns 0: not cut).
-std::string progressText(size_t pagesRead, size_t pagesFound, unsigned columns);
-// The same with --external: "tangler-site: 12 of 40 pages read, 30 of 95
-// links checked" (distinct URLs with their answer, of those found so far).
-std::string progressText(size_t pagesRead, size_t pagesFound, uint64_t linksChecked,
-                         uint64_t linksFound, unsigned columns);
 
 // Runs tangler-site with the arguments that follow the program's name.
 int runSite(const std::vector<std::string>& args);
