@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include "files/pattern_expansion.h"
 #include "platform/ascii_case.h"
 #include "platform/ordered_work.h"
 #include "reffile/reference_file.h"
 #include "scan/markup_tokenizer.h"
-#include "files/pattern_expansion.h"
 
 namespace tangler {
 
