@@ -31,25 +31,23 @@ uint64_t entryHash(uint32_t parent, std::string_view name) {
 }  // namespace
 
 void indexTree(SiteTree* tree) {
-  size_t size = 16;
-  while (size < 2 * tree->nodes.size()) size *= 2;
-  tree->slots.assign(size, kNoNode);
+  resetSlots(&tree->slots, tree->nodes.size());
   for (uint32_t i = 1; i < tree->nodes.size(); ++i) {
     const TreeNode& node = tree->nodes[i];
-    size_t slot = entryHash(node.parent, node.name) & (size - 1);
-    while (tree->slots[slot] != kNoNode) slot = (slot + 1) & (size - 1);
-    tree->slots[slot] = i;
+    addToSlots(&tree->slots, entryHash(node.parent, node.name), i);
   }
 }
 
 uint32_t findChild(const SiteTree& tree, uint32_t dir, std::string_view name) {
   dir = realNode(tree, dir);
-  const size_t mask = tree.slots.size() - 1;
-  for (size_t slot = entryHash(dir, name) & mask;; slot = (slot + 1) & mask) {
-    uint32_t node = tree.slots[slot];
-    if (node == kNoNode) return kNoNode;
-    if (tree.nodes[node].parent == dir && tree.nodes[node].name == name) return node;
-  }
+  uint64_t node = 0;
+  const bool found = findInSlots(
+      tree.slots, entryHash(dir, name),
+      [&](uint64_t other) {
+        return tree.nodes[other].parent == dir && tree.nodes[other].name == name;
+      },
+      &node);
+  return found ? uint32_t(node) : kNoNode;
 }
 
 std::string nodePath(const SiteTree& tree, uint32_t node) {

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hash_slots.h"
+
 namespace site {
 
 constexpr uint32_t kNoNode = UINT32_MAX;
@@ -46,9 +48,9 @@ struct TreeNode {
 
 struct SiteTree {
   std::vector<TreeNode> nodes;  // nodes[0] is ROOT
-  // A hash table over (parent, name) for findChild(): node indexes,
-  // kNoNode in empty slots; its size is a power of two. Built by indexTree().
-  std::vector<uint32_t> slots;
+  // Node indexes by a hash of (parent, name), for findChild(). Built by
+  // indexTree().
+  HashSlots<32, 32> slots;
 };
 
 // Builds tree->slots once every node is in.

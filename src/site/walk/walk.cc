@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/ascii_case.h"
+#include "platform/hash_slots.h"
 #include "site/walk/glob.h"
 
 namespace site {
@@ -23,35 +24,22 @@ uint64_t identityHash(const FileIdentity& id) {
 }
 
 // The real node of each file and directory met so far, by what it is on
-// disk: node indexes in an open-addressed table keyed by their identity
-// (kNoNode in empty slots; the size a power of two, at most half full).
-struct ClaimedNodes {
-  std::vector<uint32_t> slots;
-  size_t count = 0;
-};
+// disk: node indexes keyed by their identity.
+using ClaimedNodes = HashSlots<32, 32>;
 
 // The node that already holds identity, or kNoNode after recording node as
 // its holder.
 uint32_t claimIdentity(ClaimedNodes* claimed, const std::vector<FileIdentity>& identities,
                        uint32_t node) {
-  if (2 * (claimed->count + 1) > claimed->slots.size()) {
-    std::vector<uint32_t> old(std::max<size_t>(64, 2 * claimed->slots.size()), kNoNode);
-    old.swap(claimed->slots);
-    claimed->count = 0;
-    for (uint32_t held : old) {
-      if (held != kNoNode) claimIdentity(claimed, identities, held);
-    }
+  const uint64_t hash = identityHash(identities[node]);
+  uint64_t held = 0;
+  if (findInSlots(
+          *claimed, hash, [&](uint64_t other) { return identities[other] == identities[node]; },
+          &held)) {
+    return uint32_t(held);
   }
-  const size_t mask = claimed->slots.size() - 1;
-  for (size_t slot = identityHash(identities[node]) & mask;; slot = (slot + 1) & mask) {
-    const uint32_t held = claimed->slots[slot];
-    if (held == kNoNode) {
-      claimed->slots[slot] = node;
-      ++claimed->count;
-      return kNoNode;
-    }
-    if (identities[held] == identities[node]) return held;
-  }
+  addToSlots(claimed, hash, node);
+  return kNoNode;
 }
 
 // An open directory kept at hand, by route.
