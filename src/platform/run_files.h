@@ -66,6 +66,12 @@ WriteOutcome closeReport(ReportDestination& output, std::string* error);
 // False when no such path can be had (the directory does not exist either).
 bool destinationPath(FileSystem& fileSystem, const std::string& hostPath, std::string* canonical);
 
+// destinationPath's last step, the same on every system: directory dir made
+// canonical with name added; false when name is empty, "." or "..", or dir
+// cannot be made canonical.
+bool canonicalEntryPath(FileSystem& fileSystem, const std::string& dir, const std::string& name,
+                        std::string* canonical);
+
 // All the bytes of the file at hostPath, taken literally: a regular file, a
 // pipe or a device read to its end. False, with *error the system's reason,
 // when it cannot be opened or read, is a directory, or holds more than

@@ -106,14 +106,10 @@ bool destinationPath(FileSystem& fileSystem, const std::string& hostPath, std::s
   }
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return false;
   const std::string dir = slash == std::string::npos ? std::string(".")
                           : slash == 0               ? "/"
                                                      : path.substr(0, slash);
-  if (!fileSystem.canonicalPath(dir, canonical)) return false;
-  if (canonical->back() != '/') *canonical += '/';
-  *canonical += name;
-  return true;
+  return canonicalEntryPath(fileSystem, dir, name, canonical);
 }
 
 bool readNamedFile(const std::string& hostPath, size_t maxBytes, std::string* bytes,

@@ -127,11 +127,7 @@ bool destinationPath(FileSystem& fileSystem, const std::string& hostPath, std::s
     dir = ".";
     name = hostPath;
   }
-  if (name.empty() || name == "." || name == "..") return false;
-  if (!fileSystem.canonicalPath(dir, canonical)) return false;
-  if (canonical->back() != '/') *canonical += '/';
-  *canonical += name;
-  return true;
+  return canonicalEntryPath(fileSystem, dir, name, canonical);
 }
 
 bool readNamedFile(const std::string& hostPath, size_t maxBytes, std::string* bytes,
