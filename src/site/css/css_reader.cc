@@ -294,6 +294,8 @@ bool continueOpen(CssInput& in, CssReader& r, std::vector<CssReference>* out) {
   }
   if (read == Read::More) return false;
   if (read == Read::Done && r.keep) out->push_back(std::move(r.open));
+  // Nothing is open now: a comment that follows is no reference to place.
+  r.keep = false;
   r.mode = CssReader::Mode::Top;
   return true;
 }
