@@ -131,6 +131,15 @@ bool listHeldDirectory(const HeldHandle& dir, std::vector<HeldEntry>* entries, s
     ::close(fd);
     return false;
   }
+  // A regular file's identity is read from the listing itself (its inode
+  // number, on the directory's device) once the first one there is seen to
+  // agree with what the file tells of itself: a look-up per file is most of
+  // a big walk's time. A file system whose listing disagrees (some overlay
+  // and FUSE ones) has every entry looked up.
+  struct stat dirStat;
+  const bool dirKnown = fstat(fd, &dirStat) == 0;
+  bool listingAgrees = false;
+  bool listingTried = false;
   int code = 0;
   for (;;) {
     errno = 0;
@@ -141,6 +150,19 @@ bool listHeldDirectory(const HeldHandle& dir, std::vector<HeldEntry>* entries, s
     }
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+#if defined(_DIRENT_HAVE_D_TYPE)
+    const FileIdentity listed{static_cast<unsigned long long>(dirStat.st_dev),
+                              static_cast<unsigned long long>(entry->d_ino)};
+    if (entry->d_type == DT_REG && listingAgrees) {
+      entries->push_back({name, HeldKind::File, listed});
+      continue;
+    }
+    if (entry->d_type == DT_FIFO || entry->d_type == DT_SOCK || entry->d_type == DT_CHR ||
+        entry->d_type == DT_BLK) {
+      entries->push_back({name, HeldKind::Other, FileIdentity()});
+      continue;
+    }
+#endif
     struct stat st;
     if (fstatat(fdOf(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;  // gone since it was listed
@@ -148,6 +170,12 @@ bool listHeldDirectory(const HeldHandle& dir, std::vector<HeldEntry>* entries, s
       continue;
     }
     entries->push_back({name, kindOfMode(st.st_mode), identityOf(st)});
+#if defined(_DIRENT_HAVE_D_TYPE)
+    if (entry->d_type == DT_REG && S_ISREG(st.st_mode) && !listingTried) {
+      listingTried = true;
+      listingAgrees = dirKnown && identityOf(st) == listed;
+    }
+#endif
   }
   closedir(listing);
   if (code != 0) {

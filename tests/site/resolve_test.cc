@@ -74,9 +74,19 @@ TEST(Resolve, Table) {
       {"index.html", "../", "/about.html", false, L, F, "about.html"},
       {"index.html", "http://example.com/", "/about.html", false, RefKind::External, M, ""},
       {"index.html", "mailto:x", "about.html", false, RefKind::Ignored, M, ""},
+      // What one page resolved is remembered for the others of its
+      // directory, never for a page with a base of its own or elsewhere.
+      {"docs/guide.html", "", "index.html", false, L, F, "docs/index.html"},
+      {"docs/index.html", "/", "index.html", false, L, F, "index.html"},
+      {"docs/index.html", "", "index.html", false, L, F, "docs/index.html"},
+      {"index.html", "", "index.html", false, L, F, "index.html"},
+      {"docs/API/ref.html", "", "/docs/guide.html", false, L, F, "docs/guide.html"},
+      {"index.html", "docs/", "/docs/guide.html", false, L, F, "docs/guide.html"},
   };
-  ResolveScratch scratch;
+  // A scratch serves one tree and one set of options.
+  ResolveScratch scratches[2];
   for (const Row& row : rows) {
+    ResolveScratch& scratch = scratches[row.cleanUrls ? 1 : 0];
     SCOPED_TRACE(row.page + " base '" + row.base + "' ref '" + row.ref + "'");
     ResolveOptions options;
     options.cleanUrls = row.cleanUrls;

@@ -376,8 +376,14 @@ bool anchorToCheck(std::string_view fragment, std::string_view* written, std::st
   return !equalIgnoringCase(*decoded, "top");
 }
 
-// The last serial makeBase gave.
+// The last serial makeBase gave a base of its own.
 static std::atomic<uint64_t> baseSerials{0};
+
+// The serials of bases that stand for a directory (above those counted),
+// and the one under which paths from ROOT are remembered, whatever their
+// base.
+constexpr uint64_t kDirectorySerials = uint64_t(1) << 62;
+constexpr uint64_t kRootedSerial = uint64_t(1) << 63;
 
 UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_view baseHref) {
   UrlBase base;
@@ -387,6 +393,7 @@ UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_
   }
   std::reverse(base.dirs.begin(), base.dirs.end());
   base.last = tree.nodes[node].name;
+  base.serial = kDirectorySerials + tree.nodes[node].parent;
   if (hasBase) {
     std::string cleaned = cleanReference(baseHref);
     RefKind kind = referenceKind(cleaned);
@@ -422,8 +429,8 @@ UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_
       }
       base.dirs = std::move(owned);
     }
+    base.serial = ++baseSerials;
   }
-  base.serial = ++baseSerials;
   base.chain.push_back(0);
   for (const std::string& dir : base.dirs) {
     uint32_t next =
@@ -437,7 +444,7 @@ UrlBase makeBase(const SiteTree& tree, uint32_t node, bool hasBase, std::string_
 namespace {
 
 // Paths remembered per thread; a power of two.
-constexpr size_t kRemembered = 256;
+constexpr size_t kRemembered = 2048;
 
 // The status and node of path (cleaned, without fragment and query) against
 // base into *out.
@@ -464,21 +471,25 @@ Resolution resolveReference(const SiteTree& tree, const ResolveOptions& options,
     path = path.substr(0, hash);
   }
   path = path.substr(0, path.find('?'));
-  if (base.serial == 0) {
+  // The empty path is the base's own file, which a directory's serial does
+  // not tell.
+  if (base.serial == 0 || path.empty()) {
     findTarget(tree, options, base, path, scratch, &result);
     return result;
   }
+  const uint64_t serial = isSlash(path[0]) ? kRootedSerial : base.serial;
   std::vector<ResolveScratch::Remembered>& remembered = scratch->remembered;
   if (remembered.empty()) remembered.resize(kRemembered);
+  const size_t pathHash = std::hash<std::string_view>()(path);
   ResolveScratch::Remembered& slot =
-      remembered[(std::hash<std::string_view>()(path) ^ base.serial) & (kRemembered - 1)];
-  if (slot.serial == base.serial && slot.path == path) {
+      remembered[(pathHash ^ (serial * 0x9E3779B97F4A7C15u >> 32)) & (kRemembered - 1)];
+  if (slot.serial == serial && slot.path == path) {
     result.status = slot.status;
     result.node = slot.node;
     return result;
   }
   findTarget(tree, options, base, path, scratch, &result);
-  slot.serial = base.serial;
+  slot.serial = serial;
   slot.path.assign(path);
   slot.status = result.status;
   slot.node = result.node;

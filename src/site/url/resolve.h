@@ -60,9 +60,11 @@ struct UrlBase {
   // chain[0] is ROOT. Lets a lookup skip the part of a path it shares with
   // the base.
   std::vector<uint32_t> chain;
-  // Given by makeBase, different for every base it makes, so that a thread
-  // can remember what paths resolved to against this one; 0 (a base made
-  // by hand) is never remembered.
+  // Given by makeBase, so that a thread can remember what paths resolved to
+  // against this base: bases with equal serials resolve every path but the
+  // empty one alike. The base of a file without a <base href> is its
+  // directory's, shared by every such file there; any other gets a serial
+  // of its own. 0 (a base made by hand) is never remembered.
   uint64_t serial = 0;
 };
 
@@ -88,13 +90,16 @@ struct Resolution {
 };
 
 // Buffers one thread reuses from reference to reference, so that resolving
-// allocates nothing once they have grown.
+// allocates nothing once they have grown. One scratch serves one tree and
+// one set of options: what it remembers is their answers.
 struct ResolveScratch {
   std::vector<std::string_view> names;
   std::string decoded;
   std::string probe;
-  // The last paths resolved, by a hash of the path and its base's serial:
-  // a page names the same few targets again and again.
+  // Paths resolved lately, by a hash of the path and its base's serial (or
+  // of the path alone when it starts at ROOT): a page names the same few
+  // targets again and again, and the pages of a directory name many of the
+  // same ones.
   struct Remembered {
     uint64_t serial = 0;
     std::string path;

@@ -583,7 +583,10 @@ bool openWalkedFile(const WalkResult& walk, size_t fileIndex, HeldHandle* opened
   }
   switch (outcome) {
     case OpenOutcome::Opened:
-      if (identity == place.identity) {
+      // A file on another device than the one listed is a file mounted
+      // there, whose listing named what it covers; no rename moves a file
+      // across devices.
+      if (identity == place.identity || identity.device != place.identity.device) {
         *opened = std::move(file);
         return true;
       }
