@@ -470,9 +470,18 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
   const char* const data = t.page.data();
   const size_t size = t.page.size();
   size_t pos = t.pos;
-  // The state lives in a local while the loop runs, so that the compiler
-  // can jump straight from one state's code to the next it sets.
+  // The state lives in a local while the loop runs. Along a tag's usual
+  // path, each state's code goes straight on to the next one's, without
+  // the switch: an indirect jump per step was most of a tag's cost.
   HtmlState state = t.state;
+// Sets the next state; goes straight to its code (at label) while there
+// are bytes, else back round the loop, which deals with the end.
+#define GO_TO(next, label)      \
+  {                             \
+    state = next;               \
+    if (pos < size) goto label; \
+    break;                      \
+  }
   for (;;) {
     if (pos >= size) {
       if (!t.final) return suspend(t, state, size);
@@ -497,8 +506,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         if (pos < near) {
           t.markupStart = t.pageOffset + pos;
           ++pos;
-          state = HtmlState::TagOpen;
-          break;
+          GO_TO(HtmlState::TagOpen, tagOpen);
         }
         if (pos == size) break;
         const void* found = std::memchr(data + pos, '<', size - pos);
@@ -509,8 +517,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         pos = static_cast<size_t>(static_cast<const char*>(found) - data);
         t.markupStart = t.pageOffset + pos;
         ++pos;
-        state = HtmlState::TagOpen;
-        break;
+        GO_TO(HtmlState::TagOpen, tagOpen);
       }
       case HtmlState::RawText: {
         const size_t end = findRawTextEnd(t.page, pos, t.rawTextEnd);
@@ -538,17 +545,18 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         if (size > pos) return emitText(t, pos, size, "plaintext", t.final, state, token);
         state = HtmlState::Data;
         break;
-      case HtmlState::TagOpen: {
+      case HtmlState::TagOpen:
+      tagOpen : {
         const char c = data[pos];
         if (c == '!') {
           ++pos;
           state = HtmlState::MarkupDeclarationOpen;
         } else if (c == '/') {
           ++pos;
-          state = HtmlState::EndTagOpen;
+          GO_TO(HtmlState::EndTagOpen, endTagOpen);
         } else if (isAsciiAlpha(c)) {
           beginTag(t, t.markupStart, false, pos);
-          state = HtmlState::TagName;
+          goto tagName;  // at a letter: a byte is there
         } else if (c == '?') {
           state = HtmlState::BogusComment;
         } else {
@@ -556,11 +564,12 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         }
         break;
       }
-      case HtmlState::EndTagOpen: {
+      case HtmlState::EndTagOpen:
+      endTagOpen : {
         const char c = data[pos];
         if (isAsciiAlpha(c)) {
           beginTag(t, t.markupStart, true, pos);
-          state = HtmlState::TagName;
+          goto tagName;
         } else if (c == '>') {
           ++pos;  // "</>" is nothing
           state = HtmlState::Data;
@@ -569,7 +578,9 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         }
         break;
       }
-      case HtmlState::TagName: {
+      case HtmlState::TagName:
+      tagName : {
+        state = HtmlState::TagName;
         const size_t begin = pos;
         uint8_t classes = 0;
         while (pos < size && (byteClass(data[pos]) & kEndsTagName) == 0) {
@@ -583,24 +594,22 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         setTagName(t, begin, pos, classes);
         const char c = data[pos++];
         if (c == '>') return emitTag(t, pos, token);
-        state = c == '/' ? HtmlState::SelfClosingStartTag : HtmlState::BeforeAttributeName;
-        break;
+        if (c == '/') GO_TO(HtmlState::SelfClosingStartTag, selfClosingStartTag);
+        GO_TO(HtmlState::BeforeAttributeName, beforeAttributeName);
       }
-      case HtmlState::BeforeAttributeName: {
+      case HtmlState::BeforeAttributeName:
+      beforeAttributeName : {
         while (pos < size && (byteClass(data[pos]) & kSpace) != 0) ++pos;
         if (pos == size) break;
         const char c = data[pos];
-        if (c == '/' || c == '>') {
-          state = HtmlState::AfterAttributeName;
-        } else {
-          beginAttribute(t, pos);
-          // A name may start with '=': it is taken as a character.
-          if (c == '=') ++pos;
-          state = HtmlState::AttributeName;
-        }
-        break;
+        if (c == '/' || c == '>') GO_TO(HtmlState::AfterAttributeName, afterAttributeName);
+        beginAttribute(t, pos);
+        // A name may start with '=': it is taken as a character.
+        if (c == '=') ++pos;
+        GO_TO(HtmlState::AttributeName, attributeName);
       }
-      case HtmlState::AttributeName: {
+      case HtmlState::AttributeName:
+      attributeName : {
         uint8_t classes = 0;
         while (pos < size && (byteClass(data[pos]) & kEndsAttributeName) == 0) {
           classes |= byteClass(data[pos]);
@@ -608,15 +617,14 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         }
         if (pos == size) break;
         setAttributeName(t, pos, classes);
-        if (pos < size && data[pos] == '=') {
+        if (data[pos] == '=') {
           ++pos;
-          state = HtmlState::BeforeAttributeValue;
-        } else {
-          state = HtmlState::AfterAttributeName;
+          GO_TO(HtmlState::BeforeAttributeValue, beforeAttributeValue);
         }
-        break;
+        GO_TO(HtmlState::AfterAttributeName, afterAttributeName);
       }
-      case HtmlState::AfterAttributeName: {
+      case HtmlState::AfterAttributeName:
+      afterAttributeName : {
         while (pos < size && (byteClass(data[pos]) & kSpace) != 0) ++pos;
         if (pos == size) break;
         const char c = data[pos];
@@ -634,16 +642,17 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         }
         break;
       }
-      case HtmlState::BeforeAttributeValue: {
+      case HtmlState::BeforeAttributeValue:
+      beforeAttributeValue : {
         while (pos < size && (byteClass(data[pos]) & kSpace) != 0) ++pos;
         if (pos == size) break;
         const char c = data[pos];
         if (c == '"') {
           beginValue(t, ++pos);
-          state = HtmlState::AttributeValueDoubleQuoted;
+          GO_TO(HtmlState::AttributeValueDoubleQuoted, attributeValueQuoted);
         } else if (c == '\'') {
           beginValue(t, ++pos);
-          state = HtmlState::AttributeValueSingleQuoted;
+          GO_TO(HtmlState::AttributeValueSingleQuoted, attributeValueQuoted);
         } else if (c == '>') {
           return emitTag(t, pos + 1, token);  // a missing value is empty
         } else {
@@ -653,15 +662,15 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         break;
       }
       case HtmlState::AttributeValueDoubleQuoted:
-      case HtmlState::AttributeValueSingleQuoted: {
+      case HtmlState::AttributeValueSingleQuoted:
+      attributeValueQuoted : {
         const char quote = state == HtmlState::AttributeValueDoubleQuoted ? '"' : '\'';
         bool needsChange = false;
         pos = findQuotedValueEnd(data, pos, size, quote, &needsChange);
         if (pos == size) break;
         setAttributeValue(t, t.valueStart, pos, needsChange ? kValueNeedsChange : 0);
         ++pos;
-        state = HtmlState::AfterAttributeValueQuoted;
-        break;
+        GO_TO(HtmlState::AfterAttributeValueQuoted, afterAttributeValueQuoted);
       }
       case HtmlState::AttributeValueUnquoted: {
         uint8_t classes = 0;
@@ -675,22 +684,22 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         state = HtmlState::BeforeAttributeName;
         break;
       }
-      case HtmlState::AfterAttributeValueQuoted: {
+      case HtmlState::AfterAttributeValueQuoted:
+      afterAttributeValueQuoted : {
         const char c = data[pos];
         if ((byteClass(c) & kSpace) != 0) {
           ++pos;
-          state = HtmlState::BeforeAttributeName;
+          GO_TO(HtmlState::BeforeAttributeName, beforeAttributeName);
         } else if (c == '/') {
           ++pos;
-          state = HtmlState::SelfClosingStartTag;
+          GO_TO(HtmlState::SelfClosingStartTag, selfClosingStartTag);
         } else if (c == '>') {
           return emitTag(t, pos + 1, token);
-        } else {
-          state = HtmlState::BeforeAttributeName;
         }
-        break;
+        GO_TO(HtmlState::BeforeAttributeName, beforeAttributeName);
       }
       case HtmlState::SelfClosingStartTag:
+      selfClosingStartTag:
         if (data[pos] == '>') {
           t.selfClosing = true;
           return emitTag(t, pos + 1, token);
@@ -832,6 +841,7 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
       }
     }
   }
+#undef GO_TO
 }
 
 const HtmlAttribute* findAttribute(const HtmlToken& token, std::string_view name) {
