@@ -30,9 +30,10 @@ std::string decodeCharacterReferences(std::string_view text, bool inAttribute) {
 
 // Tokens written back as markup: <name a=value ...>, </name>, "/>" for a
 // self-closing tag, {text} for raw text.
-std::string tokenize(std::string_view page) {
+std::string tokenize(std::string_view page, bool foreignEndTagsOnly = false) {
   HtmlTokenizer tokenizer;
   startHtml(tokenizer, page, 0);
+  tokenizer.foreignEndTagsOnly = foreignEndTagsOnly;
   HtmlToken token;
   std::string out;
   while (nextHtmlToken(tokenizer, &token)) {
@@ -48,6 +49,14 @@ std::string tokenize(std::string_view page) {
     out += token.selfClosing ? "/>" : ">";
   }
   return out;
+}
+
+TEST(HtmlTokenizer, ForeignEndTagsOnly) {
+  // Only the end tags that close SVG and MathML (any case) come out; the
+  // tags after a passed-over one are read as before.
+  EXPECT_EQ(tokenize("<p></p><svg></SVG></span x=1><Math></math></a><a href=x>", true),
+            "<p><svg></svg></span x=1><math></math><a href=x>");
+  EXPECT_EQ(tokenize("</p><script></p></script></style>", true), "<script>{</p>}");
 }
 
 TEST(HtmlTokenizer, TagsCommentsAndRawText) {

@@ -473,6 +473,7 @@ void startExtraction(PageExtractor& ex, bool styleSheet, bool baseOnly) {
   ex.heldOffset = 0;
   ex.lines = LineCounter();
   startHtmlPieces(ex.tokenizer);
+  ex.tokenizer.foreignEndTagsOnly = true;
   ex.svgDepth = 0;
   ex.mathDepth = 0;
   ex.inStyle = styleSheet;

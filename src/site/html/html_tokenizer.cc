@@ -498,7 +498,8 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
       }
     }
     switch (state) {
-      case HtmlState::Data: {
+      case HtmlState::Data:
+      dataState : {
         // Text between tags is often a line end and some indentation:
         // look at a few bytes before paying for a call.
         const size_t near = size - pos < 16 ? size : pos + 16;
@@ -593,7 +594,12 @@ bool nextHtmlToken(HtmlTokenizer& t, HtmlToken* token) {
         }
         setTagName(t, begin, pos, classes);
         const char c = data[pos++];
-        if (c == '>') return emitTag(t, pos, token);
+        if (c == '>') {
+          if (t.endTag && t.foreignEndTagsOnly && !is(t.tagName, "svg") && !is(t.tagName, "math")) {
+            GO_TO(HtmlState::Data, dataState);
+          }
+          return emitTag(t, pos, token);
+        }
         if (c == '/') GO_TO(HtmlState::SelfClosingStartTag, selfClosingStartTag);
         GO_TO(HtmlState::BeforeAttributeName, beforeAttributeName);
       }

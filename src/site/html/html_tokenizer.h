@@ -125,6 +125,10 @@ struct HtmlTokenizer {
   // <![CDATA[ ... ]]> is a section of text, not a bogus comment, and
   // <script/> or <style/> closes at once.
   bool foreignContent = false;
+  // Set by a caller that needs end tags only to know where SVG and MathML
+  // end: the end tags of other elements are then passed over, not handed
+  // out (one written with attributes still may be).
+  bool foreignEndTagsOnly = false;
 
   // The tag being read.
   bool endTag = false;

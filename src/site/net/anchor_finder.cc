@@ -48,6 +48,7 @@ void tokenizePending(AnchorFinder& f, bool atEnd) {
   t.state = f.resumeState;
   t.rawTextEnd = f.resumeRawTextEnd;
   t.foreignContent = f.svgDepth > 0 || f.mathDepth > 0;
+  t.foreignEndTagsOnly = true;
   size_t safe = first;
   HtmlState safeState = f.resumeState;
   std::string_view safeRawTextEnd = f.resumeRawTextEnd;

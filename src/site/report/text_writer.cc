@@ -9,14 +9,18 @@ namespace {
 // split the line or reach the terminal.
 void appendPrintable(std::string_view text, std::string* out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char byte : text) {
-    const unsigned char c = static_cast<unsigned char>(byte);
-    if (c < 0x20 || c == 0x7F) {
-      const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
-      out->append(escape, sizeof escape);
-    } else {
-      *out += byte;
-    }
+  auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+  size_t at = 0;
+  while (at < text.size()) {
+    // A run of printable bytes at a time: most text is all one run.
+    size_t run = at;
+    while (run < text.size() && !control(static_cast<unsigned char>(text[run]))) ++run;
+    out->append(text.data() + at, run - at);
+    if (run == text.size()) break;
+    const unsigned char c = static_cast<unsigned char>(text[run]);
+    const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+    out->append(escape, sizeof escape);
+    at = run + 1;
   }
 }
 
