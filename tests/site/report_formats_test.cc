@@ -155,6 +155,12 @@ TEST(ReportFormats, TextWritesEachFindingOnOneLine) {
        "o\\\xFF.png: warning: not referenced by any page [orphan]"},
       {makeFinding(FindingKind::InvalidUrl, Level::Error, "\xC3\xA9.html", 9, 1, "http://<s>/"),
        "\xC3\xA9.html:9:1: error: 'http://<s>/' is not a valid URL [invalid-url]"},
+      // Long names are read eight bytes at a time: a control byte in any
+      // place among high bytes, a space and '~' beside the limits.
+      {makeFinding(FindingKind::MissingFile, Level::Error, "\xFF\x80 ~~\x9F\xE0!dir/ab\x1F.html", 1,
+                   1, "0123456789abcde\x7F\xFE\x7E"),
+       "\xFF\x80 ~~\x9F\xE0!dir/ab\\x1F.html:1:1: error: '0123456789abcde\\x7F\xFE~' not "
+       "found [missing-file]"},
   };
   std::vector<TestFinding> findings;
   std::string expected;

@@ -7,6 +7,15 @@
 namespace site {
 
 bool globMatches(std::string_view glob, std::string_view text, bool ignoreCase) {
+  // "*.html" and the like, asked of every file the walk meets: the text
+  // ends with what follows the star, and what the star takes holds no '/'.
+  if (glob.size() > 1 && glob[0] == '*' && glob.find_first_of("*?", 1) == std::string_view::npos) {
+    const std::string_view tail = glob.substr(1);
+    if (text.size() < tail.size()) return false;
+    const size_t split = text.size() - tail.size();
+    if (text.substr(0, split).find('/') != std::string_view::npos) return false;
+    return ignoreCase ? equalIgnoringCase(text.substr(split), tail) : text.substr(split) == tail;
+  }
   // can[j] tells whether the glob read so far can have consumed exactly the
   // first j bytes of text; one pass per glob element keeps the work bounded
   // whatever the stars (no backtracking).
