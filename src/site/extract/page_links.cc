@@ -480,7 +480,11 @@ void startExtraction(PageExtractor& ex, bool styleSheet, bool baseOnly) {
   startCss(ex.css);
   ex.cssFrom = 0;
   ex.cssFound.clear();
+  // The anchors' room is kept from page to page: most pages have many.
+  std::vector<std::string> anchors = std::move(ex.links.anchors);
+  anchors.clear();
   ex.links = PageLinks();
+  ex.links.anchors = std::move(anchors);
   ex.anchorsSorted = 0;
 }
 
