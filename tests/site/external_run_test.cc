@@ -28,26 +28,9 @@ using site_e2e::Scratch;
 
 using site_http::TestServer;
 
-TestServer* server = nullptr;
+TestServer*& server = site_http::ServerSuite::server;
 
-class SiteRunExternal : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    server = new TestServer;
-    std::string error;
-    if (!server->start(TANGLER_PYTHON3, std::string(TANGLER_SITE_TEST_DIR) + "/http_test_server.py",
-                       &error)) {
-      delete server;
-      server = nullptr;
-      FAIL() << error;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
-  void SetUp() override { ASSERT_NE(server, nullptr); }
-};
+class SiteRunExternal : public site_http::ServerSuite {};
 
 // "http://127.0.0.2:PORT" and the like.
 std::string origin(const std::string& address, const std::string& scheme = "http") {

@@ -4,6 +4,8 @@
 // network tests of the scheduler and the end-to-end runs of the program.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -55,6 +57,30 @@ struct TestServer {
   int port(const std::string& address, const std::string& scheme) const {
     return ready["hosts"][address][scheme].get<int>();
   }
+};
+
+// A suite whose tests share one server, started before the first and
+// stopped after the last; a test fails at once when it did not start.
+class ServerSuite : public ::testing::Test {
+ public:
+  static inline TestServer* server = nullptr;
+
+ protected:
+  static void SetUpTestSuite() {
+    server = new TestServer;
+    std::string error;
+    if (!server->start(TANGLER_PYTHON3, std::string(TANGLER_SITE_TEST_DIR) + "/http_test_server.py",
+                       &error)) {
+      delete server;
+      server = nullptr;
+      FAIL() << error;
+    }
+  }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+  void SetUp() override { ASSERT_NE(server, nullptr); }
 };
 
 }  // namespace site_http

@@ -29,26 +29,9 @@ using nlohmann::json;
 
 using site_http::TestServer;
 
-TestServer* server = nullptr;
+TestServer*& server = site_http::ServerSuite::server;
 
-class LinkNetwork : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    server = new TestServer;
-    std::string error;
-    if (!server->start(TANGLER_PYTHON3, std::string(TANGLER_SITE_TEST_DIR) + "/http_test_server.py",
-                       &error)) {
-      delete server;
-      server = nullptr;
-      FAIL() << error;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
-  void SetUp() override { ASSERT_NE(server, nullptr); }
-};
+class LinkNetwork : public site_http::ServerSuite {};
 
 // a.test -> 127.0.0.2, b.test -> 127.0.0.3, secure.test -> 127.0.0.2's
 // HTTPS; the server's certificate trusted.
