@@ -286,6 +286,13 @@ TEST(SiteCheck, AnchorSetFindsExactlyItsAnchors) {
     std::vector<std::string> absent;
   } rows[] = {
       {{"b", "a", "ab", "a", ""}, {"a", "ab", "b", ""}, {"aa", "c", "A", "ab "}},
+      // Alike in their first eight bytes, shorter, with a zero byte or a
+      // high one there.
+      {{"method.pop", "method.push", "method", std::string("method\0\0", 8), "method.\xFF",
+        "method.p", "method.pop"},
+       {"method", std::string("method\0\0", 8), "method.p", "method.pop", "method.push",
+        "method.\xFF"},
+       {std::string("method\0", 7), "method.", "method.po", "method.pu"}},
       {many,
        {many.front(), many[999], many.back()},
        {"id-1000", "id-3000" + std::string(40, 'x'), ""}},

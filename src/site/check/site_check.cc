@@ -237,12 +237,37 @@ uint32_t loadUint32(const char* bytes, size_t at) {
   return value;
 }
 
+// An anchor with its first eight bytes as a number that orders as they do
+// (zeros after a shorter one), so that most compares of a sort are one
+// compare of numbers: many anchors of a page share their first bytes only
+// ("method.push", "method.pop").
+struct KeyedAnchor {
+  uint64_t prefix = 0;
+  std::string_view text;
+  bool operator<(const KeyedAnchor& other) const {
+    return prefix != other.prefix ? prefix < other.prefix : text < other.text;
+  }
+};
+
+uint64_t orderedPrefix(std::string_view text) {
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    prefix = prefix << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+  }
+  return prefix;
+}
+
 }  // namespace
 
 void AnchorSet::assign(const std::vector<std::string>& anchors) {
-  std::vector<std::string_view> sorted(anchors.begin(), anchors.end());
-  std::sort(sorted.begin(), sorted.end());
-  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  std::vector<KeyedAnchor> keyed(anchors.size());
+  for (size_t i = 0; i < anchors.size(); ++i) keyed[i] = {orderedPrefix(anchors[i]), anchors[i]};
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::string_view> sorted;
+  sorted.reserve(keyed.size());
+  for (const KeyedAnchor& anchor : keyed) {
+    if (sorted.empty() || sorted.back() != anchor.text) sorted.push_back(anchor.text);
+  }
   packed_.reset();
   if (sorted.empty()) return;
   size_t bytes = 0;
