@@ -1,11 +1,38 @@
 // --exclude patterns read as .gitignore lines and matched against walked
-// paths: where each kind of pattern applies and where it must not.
+// paths: where each kind of pattern applies and where it must not; and the
+// order a directory's entries are walked in.
 #include "site/walk/glob.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "site/walk/walk.h"
+
 namespace site {
 namespace {
+
+TEST(WalkOrder, IsPathOrderWithEachDirectorysSlash) {
+  struct Entry {
+    std::string name;
+    bool directory;
+  };
+  // Already in walk order: "a/..." after "a-b" and "a.png" ('-' and '.' sort
+  // before '/'), before "a0" and a byte above 0x7F.
+  const std::vector<Entry> order = {
+      {"a", false},        {"a-b", true}, {"a.png", false},
+      {"a", true},         {"a0", false}, {"a\xC3\xA9.png", false},
+      {"a\xC3\xA9", true}, {"b", false},
+  };
+  for (size_t i = 0; i < order.size(); ++i) {
+    for (size_t j = 0; j < order.size(); ++j) {
+      EXPECT_EQ(walkOrderLess(order[i].name, order[i].directory, order[j].name, order[j].directory),
+                i < j)
+          << order[i].name << (order[i].directory ? "/" : "") << " ~ " << order[j].name
+          << (order[j].directory ? "/" : "");
+    }
+  }
+}
 
 TEST(ExcludePattern, Matches) {
   struct {

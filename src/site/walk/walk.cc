@@ -344,15 +344,17 @@ bool listDirectory(WalkState& st, uint32_t node, uint32_t route, const std::stri
     entry.name = std::move(listed.name);
     kept.push_back(std::move(entry));
   }
-  std::sort(kept.begin(), kept.end(),
-            [](const Pending& a, const Pending& b) { return a.name < b.name; });
+  // Indexes are sorted, not the entries, which are heavy to move.
+  std::vector<uint32_t> order(kept.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return kept[a].name < kept[b].name; });
 
   const bool walked = nodes[node].walked;
   nodes[node].firstChild = uint32_t(nodes.size());
   nodes[node].childCount = uint32_t(kept.size());
-  std::vector<std::string> keys;
-  keys.reserve(kept.size());
-  for (Pending& entry : kept) {
+  for (uint32_t i : order) {
+    Pending& entry = kept[i];
     TreeNode child;
     child.name = entry.name;
     child.parent = node;
@@ -369,11 +371,11 @@ bool listDirectory(WalkState& st, uint32_t node, uint32_t route, const std::stri
     entry.node = uint32_t(nodes.size());
     nodes.push_back(std::move(child));
     st.identity.push_back(entry.identity);
-    keys.push_back(entry.directory ? entry.name + '/' : entry.name);
   }
-  std::vector<uint32_t> order(kept.size());
-  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+  // Walk order: a directory's name is taken with its '/'.
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return walkOrderLess(kept[a].name, kept[a].directory, kept[b].name, kept[b].directory);
+  });
   frame->entries.clear();
   frame->entries.reserve(kept.size());
   for (uint32_t i : order) frame->entries.push_back(std::move(kept[i]));
@@ -534,6 +536,20 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
   result->files = std::move(files);
   result->places = std::move(places);
   return true;
+}
+
+bool walkOrderLess(std::string_view a, bool aDirectory, std::string_view b, bool bDirectory) {
+  const size_t common = std::min(a.size(), b.size());
+  const int order = a.substr(0, common).compare(b.substr(0, common));
+  if (order != 0) return order < 0;
+  // The byte after the common part: the longer name's next one, the other's
+  // '/', or none at all (-1). Names hold no '/', so two are equal only when
+  // the keys are.
+  auto next = [common](std::string_view name, bool directory) -> int {
+    if (name.size() > common) return static_cast<unsigned char>(name[common]);
+    return directory ? '/' : -1;
+  };
+  return next(a, aDirectory) < next(b, bDirectory);
 }
 
 bool readWalkedFile(const WalkResult& walk, size_t fileIndex, std::string* bytes,

@@ -94,6 +94,11 @@ bool walkSite(FileSystem& fileSystem, const std::string& hostRoot, const WalkOpt
 bool readWalkedFile(const WalkResult& walk, size_t fileIndex, std::string* bytes,
                     std::string* error);
 
+// The order of entries of one directory in the walk: whether name a (with a
+// '/' after it when aDirectory) sorts before name b (likewise), byte by
+// byte, so that everything below a directory falls where its paths do.
+bool walkOrderLess(std::string_view a, bool aDirectory, std::string_view b, bool bDirectory);
+
 // Opens walked file fileIndex as readWalkedFile() does, for reading it a
 // piece at a time (readHeldPiece()). False, with *error, as there.
 bool openWalkedFile(const WalkResult& walk, size_t fileIndex, HeldHandle* file, std::string* error);
