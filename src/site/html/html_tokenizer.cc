@@ -5,6 +5,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/ascii_case.h"
 #include "site/html/character_references.h"
 #include "text/text_helpers.h"
@@ -52,9 +56,10 @@ bool isAsciiAlpha(char c) {
 
 // Where a quoted value ends: the first quote byte at or after pos, or
 // size. Sets *needsChange when a byte before it must change ('&', NUL,
-// CR). Values are the longest runs inside tags, so eight bytes are tested
-// at a time: a byte equal to b makes its lane of x ^ (b * kOnes) zero, and
-// (v - kOnes) & ~v & kHighs marks the lowest zero lane exactly.
+// CR). Values are the longest runs inside tags, so many bytes are tested at
+// a time: sixteen with SSE2; else eight, where a byte equal to b makes its
+// lane of x ^ (b * kOnes) zero, and (v - kOnes) & ~v & kHighs marks the
+// lowest zero lane exactly.
 size_t findQuotedValueEnd(const char* data, size_t pos, size_t size, char quote,
                           bool* needsChange) {
   constexpr uint64_t kOnes = 0x0101010101010101u;
@@ -62,6 +67,26 @@ size_t findQuotedValueEnd(const char* data, size_t pos, size_t size, char quote,
   auto zeroLanes = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
   const uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
   for (;;) {
+#if defined(__SSE2__)
+    const __m128i quotes16 = _mm_set1_epi8(quote);
+    const __m128i ampersands = _mm_set1_epi8('&');
+    const __m128i returns = _mm_set1_epi8('\r');
+    const __m128i zeros = _mm_setzero_si128();
+    while (size - pos >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
+      const __m128i hits = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, quotes16), _mm_cmpeq_epi8(bytes, ampersands)),
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, returns), _mm_cmpeq_epi8(bytes, zeros)));
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      if (mask != 0) {
+        pos += static_cast<size_t>(std::countr_zero(mask));
+        break;
+      }
+      pos += 16;
+    }
+    (void)zeroLanes;
+    (void)quotes;
+#else
     if constexpr (std::endian::native == std::endian::little) {
       while (size - pos >= 8) {
         uint64_t word;
@@ -75,6 +100,7 @@ size_t findQuotedValueEnd(const char* data, size_t pos, size_t size, char quote,
         pos += 8;
       }
     }
+#endif
     while (pos < size && data[pos] != quote && (byteClass(data[pos]) & kValueNeedsChange) == 0) {
       ++pos;
     }

@@ -1,7 +1,11 @@
 #include "site/html/text_position.h"
 
+#include <bit>
 #include <cassert>
-#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace site {
 
@@ -13,19 +17,44 @@ uint32_t saturatedAdd(uint32_t value, size_t add) {
   return add >= kMaxCount - value ? kMaxCount : value + static_cast<uint32_t>(add);
 }
 
-// The line feeds in [text, text + size). The fixed-length inner loop is
-// one the compilers turn into vector compares at -O2.
-size_t countLineFeeds(const char* text, size_t size) {
-  constexpr size_t kBlock = 64;
-  size_t count = 0;
+// What one pass over some text finds of its line ends.
+struct LineFeeds {
+  size_t count = 0;        // line feeds
+  size_t afterLast = 0;    // the index after the last one, when count > 0
+  bool sawReturn = false;  // a carriage return is among the bytes
+};
+
+// The line feeds of [text, text + size) and whether a carriage return is
+// there too, in one pass: sixteen bytes at a time with SSE2. Most ranges are
+// the few hundred bytes between two references.
+LineFeeds scanLineFeeds(const char* text, size_t size) {
+  LineFeeds found;
   size_t pos = 0;
-  for (; size - pos >= kBlock; pos += kBlock) {
-    unsigned char inBlock = 0;
-    for (size_t i = 0; i < kBlock; ++i) inBlock += text[pos + i] == '\n' ? 1 : 0;
-    count += inBlock;
+#if defined(__SSE2__)
+  const __m128i feeds = _mm_set1_epi8('\n');
+  const __m128i returns = _mm_set1_epi8('\r');
+  unsigned returnBits = 0;
+  for (; size - pos >= 16; pos += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
+    const unsigned feedBits =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feeds)));
+    returnBits |= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, returns)));
+    if (feedBits != 0) {
+      found.count += static_cast<size_t>(std::popcount(feedBits));
+      found.afterLast = pos + 32 - static_cast<size_t>(std::countl_zero(feedBits));
+    }
   }
-  for (; pos < size; ++pos) count += text[pos] == '\n' ? 1 : 0;
-  return count;
+  found.sawReturn = returnBits != 0;
+#endif
+  for (; pos < size; ++pos) {
+    if (text[pos] == '\n') {
+      ++found.count;
+      found.afterLast = pos + 1;
+    } else if (text[pos] == '\r') {
+      found.sawReturn = true;
+    }
+  }
+  return found;
 }
 
 // Counts held[begin, end) (indexes into held). A CR is a line end unless
@@ -43,15 +72,12 @@ void countRange(LineCounter& counter, std::string_view held, size_t heldOffset, 
       lineStart = heldOffset + begin;
     }
   }
-  if (begin < end && std::memchr(data + begin, '\r', end - begin) == nullptr) {
-    // No carriage return: every line feed ends a line. Count them, then
-    // find the last one, which is near.
-    const size_t feeds = countLineFeeds(data + begin, end - begin);
-    if (feeds > 0) {
-      line = saturatedAdd(line, feeds);
-      size_t last = end;
-      while (data[last - 1] != '\n') --last;
-      lineStart = heldOffset + last;
+  const LineFeeds feeds = begin < end ? scanLineFeeds(data + begin, end - begin) : LineFeeds();
+  if (!feeds.sawReturn) {
+    // No carriage return: every line feed ends a line.
+    if (feeds.count > 0) {
+      line = saturatedAdd(line, feeds.count);
+      lineStart = heldOffset + begin + feeds.afterLast;
     }
   } else {
     for (size_t i = begin; i < end; ++i) {
