@@ -102,6 +102,10 @@ TEST(Resolve, Table) {
 
 TEST(Resolve, CleaningAndFragments) {
   EXPECT_EQ(cleanReference(" \t a\nb\rc\td \f\n"), "abcd");
+  // Long ones are searched sixteen bytes at a time: a dropped byte at
+  // either end of a block, and runs of them.
+  EXPECT_EQ(cleanReference("0123456789abcde\rf0123456789abcd\t\n\r\t0123456789abcdef\n/x.html"),
+            "0123456789abcdef0123456789abcd0123456789abcdef/x.html");
   EXPECT_EQ(cleanReference("a b"), "a b");
   struct {
     const char* fragment;

@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cassert>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/ascii_case.h"
 #include "text/text_helpers.h"
@@ -267,15 +272,39 @@ uint32_t findRootIndex(const SiteTree& tree, const ResolveOptions& options, bool
 
 }  // namespace
 
+namespace {
+
+// The first index from pos of a tab, line feed or carriage return in text,
+// or its size; sixteen bytes at a time with SSE2.
+size_t findDropped(std::string_view text, size_t pos) {
+#if defined(__SSE2__)
+  const __m128i tabs = _mm_set1_epi8('\t');
+  const __m128i feeds = _mm_set1_epi8('\n');
+  const __m128i returns = _mm_set1_epi8('\r');
+  for (; text.size() - pos >= 16; pos += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, tabs), _mm_cmpeq_epi8(bytes, feeds)),
+                     _mm_cmpeq_epi8(bytes, returns));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mask != 0) return pos + static_cast<size_t>(std::countr_zero(mask));
+  }
+#endif
+  while (pos < text.size() && text[pos] != '\t' && text[pos] != '\n' && text[pos] != '\r') ++pos;
+  return pos;
+}
+
+}  // namespace
+
 void cleanReference(std::string_view value, std::string* cleaned) {
   size_t begin = 0, end = value.size();
   while (begin < end && isAsciiWhitespace(value[begin])) ++begin;
   while (end > begin && isAsciiWhitespace(value[end - 1])) --end;
+  value = value.substr(0, end);
   cleaned->clear();
   // Copied a run at a time between the tabs and line ends it drops.
   for (size_t i = begin; i < end;) {
-    size_t run = i;
-    while (run < end && value[run] != '\t' && value[run] != '\n' && value[run] != '\r') ++run;
+    const size_t run = findDropped(value, i);
     cleaned->append(value.data() + i, run - i);
     i = run + 1;
   }
